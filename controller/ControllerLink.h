@@ -1,0 +1,118 @@
+#pragma once
+// The worker-side controller protocol: request frames, reply reassembly, the connection handshake,
+// reply handling and command execution.
+//
+// Single-threaded by design: every call comes from the worker thread of TelescopeControl, one
+// message at a time, so the link state, the counters and MountSettings need no lock. Time is
+// counted in heartbeat ticks fed in through tickHandler(); nothing here reads a clock, sleeps or
+// makes an OS call, so the whole state machine is unit-testable without threads.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "controller/Contract.h"
+#include "controller/MountSettings.h"
+#include "controller/ReplyReassembler.h"
+
+namespace vornic {
+
+// Result codes handed back to the dispatcher.
+inline constexpr int kResultNothing = 0;
+inline constexpr int kResultHandshakeDone = 1;  // sets the handshake-done flag
+inline constexpr int kResultLinkFailed = 2;     // the dispatcher closes the port (no status 4)
+
+// Link states: which controller reply the worker waits for.
+namespace link {
+inline constexpr uint32_t kNoLink = 0;
+inline constexpr uint32_t kIdle = 2;
+inline constexpr uint32_t kPause = 3;
+inline constexpr uint32_t kIdentity = 4;
+inline constexpr uint32_t kPortType = 5;
+inline constexpr uint32_t kFirmware = 6;
+inline constexpr uint32_t kAxisBlock = 7;
+inline constexpr uint32_t kSettingsBlock = 8;
+inline constexpr uint32_t kMeridianFlip = 9;
+inline constexpr uint32_t kSite = 10;
+inline constexpr uint32_t kGearRatiosWritten = 11;
+inline constexpr uint32_t kAxisBlockReread = 12;
+inline constexpr uint32_t kPositionPair = 13;
+inline constexpr uint32_t kVoltage = 14;
+inline constexpr uint32_t kReferencePosition = 15;
+inline constexpr uint32_t kParkPosition = 16;
+inline constexpr uint32_t kStoreSettings = 17;
+inline constexpr uint32_t kReloadDefaults = 18;
+inline constexpr uint32_t kSiteCoordinates = 19;
+inline constexpr uint32_t kMountTypeWritten = 20;
+inline constexpr uint32_t kHysteresisWritten = 21;
+inline constexpr uint32_t kLast = 21;
+}  // namespace link
+
+// What the link needs from its owner.
+class LinkPort {
+public:
+    // One whole request frame to the serial port.
+    virtual void writeBytes(const uint8_t* bytes, size_t count) = 0;
+    // The SiteSettings that applySiteSettings left, read under the owner's state lock.
+    virtual SiteSettings pendingSiteSettings() = 0;
+    virtual ~LinkPort() = default;
+};
+
+class ControllerLink {
+public:
+    ControllerLink(LinkPort& port, TelescopeListener& listener);
+
+    // Right after a successful connect. Clears the record, resets the reply reassembler, sends
+    // the identity request. Returns kResultNothing.
+    int handshakeStart();
+
+    // One heartbeat tick while the port is open. Returns kResultLinkFailed after a time-out.
+    int tickHandler();
+
+    // Bytes received from the controller (one serial-data message, in arrival order). Returns the
+    // result of the last reply handled, or kResultNothing when no frame was completed.
+    int takeReplyBytes(const uint8_t* bytes, size_t count);
+
+    // A whole operation message (header, code, arguments) once the handshake is done.
+    // `length` is the number of bytes in `message`.
+    void executeOperation(const uint8_t* message, size_t length, bool handshakeDone);
+
+    // State, for TelescopeControl and for tests.
+    [[nodiscard]] const MountSettings& settings() const { return settings_; }
+    [[nodiscard]] uint32_t linkState() const { return linkState_; }
+    [[nodiscard]] uint32_t nextState() const { return nextState_; }
+    [[nodiscard]] uint32_t delayCounter() const { return delayCounter_; }
+    [[nodiscard]] uint32_t timeoutCounter() const { return timeoutCounter_; }
+    [[nodiscard]] uint32_t reloadMarker() const { return reloadMarker_; }
+    [[nodiscard]] uint32_t pierSide() const { return pierSide_; }
+    [[nodiscard]] const SiteSettings& siteCopy() const { return siteCopy_; }
+
+    // The manual-motion speed law of startMove: the signed speed sent for a direction and speed
+    // index with the current record and pier side. Exposed for tests and the command line.
+    [[nodiscard]] int32_t manualSpeed(uint32_t direction, uint32_t speedIndex, uint8_t* maskOut) const;
+
+private:
+    enum class ReplyMode { Reply, Enter };
+
+    int replyHandler(ReplyMode mode, const uint8_t* frame, size_t length);
+    int handleReply(const uint8_t* frame, size_t length);
+    void pauseTo(uint32_t state);
+    void mountTypeWrite();
+    void hysteresisWrite();
+
+    // Frame builders: each assembles a whole request frame on the stack and writes it at once.
+    void sendFrame(const uint8_t* payload, size_t payloadSize);
+
+    LinkPort& port_;
+    TelescopeListener& listener_;
+    ReplyReassembler reassembler_;
+    MountSettings settings_;
+    uint32_t linkState_ = link::kNoLink;
+    uint32_t nextState_ = link::kIdle;
+    uint32_t delayCounter_ = 0;
+    uint32_t timeoutCounter_ = 0;
+    uint32_t reloadMarker_ = 1;
+    uint32_t pierSide_ = 7;
+    SiteSettings siteCopy_;
+};
+
+}  // namespace vornic

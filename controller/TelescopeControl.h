@@ -1,0 +1,143 @@
+#pragma once
+// TelescopeControl: the controller link.
+//
+// Threads and ownership
+//  - Any thread (in practice the UI thread, and the heartbeat thread for onHeartBeat) calls the
+//    iTelescopeControl operations. Each only builds one short WorkerMessage on its stack and writes
+//    it into the command pipe under the pipe-write lock, then returns.
+//  - The worker thread (started by the constructor) is the only one that drives the protocol: it
+//    reads the pipe, reassembles messages and dispatches them one after another; it opens and
+//    closes the port, starts the serial reader, writes every request frame and calls the
+//    TelescopeListener. The protocol state (ControllerLink) therefore needs no lock.
+//  - The serial reader thread exists while a port is open; it forwards every run of received
+//    bytes into the pipe as serial-data messages of at most 31 bytes.
+//  - Locks: pipe-write lock around each pipe write (taken after the HeartBeat lock on the
+//    heartbeat path, never the reverse); state lock only around the pending SiteSettings. The two
+//    are never held together, and the worker never writes into the pipe, so the pipe always drains.
+//
+// shutdown() (also run by the destructor) stops the worker first and only then closes the port,
+// so two threads never use the port at once.
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "controller/Contract.h"
+#include "controller/ControllerLink.h"
+#include "controller/WorkerMessage.h"
+#include "platform/CommandPipe.h"
+#include "platform/PortTable.h"
+#include "platform/SerialPort.h"
+
+namespace vornic {
+
+// The command pipe's name: "\\.\Pipe\kestrova_vornic24_" followed by appendHex8 of the process id,
+// built into a 256-byte buffer. Returns the length.
+uint32_t buildPipeName(char* buffer, uint32_t size, uint32_t processId);
+
+class TelescopeControl final : public iTelescopeControl, private LinkPort {
+public:
+    struct Options {
+        // Pause between "Connecting..." and the first handshake request, giving the controller
+        // time to settle after the port opened.
+        unsigned connectPauseMs = 500;
+        // How long closePort waits for the serial reader to end.
+        unsigned readerStopTimeoutMs = 10000;
+        // Write time-out of one request frame.
+        unsigned writeTimeoutMs = 1000;
+        // Replaces the platform's command pipe (tests).
+        std::unique_ptr<platform::CommandPipe> pipe;
+    };
+
+    TelescopeControl(TelescopeListener& listener, std::unique_ptr<platform::SerialPort> port,
+                     const platform::PortTable& ports);
+    TelescopeControl(TelescopeListener& listener, std::unique_ptr<platform::SerialPort> port,
+                     const platform::PortTable& ports, Options options);
+    ~TelescopeControl() override;
+
+    TelescopeControl(const TelescopeControl&) = delete;
+    TelescopeControl& operator=(const TelescopeControl&) = delete;
+
+    // iHeartBeatListener
+    void onHeartBeat() override;
+
+    // iTelescopeControl
+    void connect(uint32_t portNumber, uint32_t baudRate) override;
+    void disconnect() override;
+    void startMove(uint32_t direction, uint32_t speedIndex) override;
+    void stopMove(uint32_t direction) override;
+    void setTracking(uint32_t on) override;
+    void setExp(uint32_t on) override;
+    void sendCode20() override;
+    void storeSettings() override;
+    void sendCode22() override;
+    void reloadDefaults() override;
+    void setGearRatios(uint32_t ra, uint32_t de) override;
+    void setReverseFlags(uint32_t rotation, uint32_t autoguiding, uint32_t limitSwitches) override;
+    void setMotorCurrent(uint32_t selector, uint32_t milliAmps) override;
+    void setDecay(uint32_t selector, uint32_t decay) override;
+    void setMaxSpeeds(uint32_t ra, uint32_t de) override;
+    void setAccelerations(uint32_t ra, uint32_t de) override;
+    void setDecelerations(uint32_t ra, uint32_t de) override;
+    void setOvertone(uint32_t axisMask, int32_t value) override;
+    void setCurrentBoost(uint32_t axisMask, uint32_t first, uint32_t second) override;
+    void setGuidingRates(uint32_t ra, uint32_t de) override;
+    void setPositionPair(uint32_t first, uint32_t second) override;
+    void applySiteSettings(const SiteSettings& settings) override;
+    void measureVoltage() override;
+    void initScope(uint32_t positionCode) override;
+    void defineParkPosition() override;
+
+    // Stops the worker, then closes the port if one is open. Idempotent. After it, operations are
+    // dropped.
+    void shutdown();
+
+    // The feature level of the connected controller as last seen by the worker (any thread).
+    [[nodiscard]] uint8_t featureLevel() const { return featureLevel_.load(std::memory_order_relaxed); }
+
+    // The error of the last failed port open, for the command line (any thread, after status 6).
+    [[nodiscard]] platform::OpenResult lastOpenError() const;
+
+    // Tests: true once everything written into the pipe so far has been handled by the worker.
+    [[nodiscard]] bool waitWorkerIdle(unsigned timeoutMs);
+
+private:
+    // LinkPort
+    void writeBytes(const uint8_t* bytes, size_t count) override;
+    SiteSettings pendingSiteSettings() override;
+
+    void writeMessage(const WorkerMessageBuffer& message);
+    void workerLoop();
+    void dispatch(const uint8_t* message, size_t length);
+    void applyResult(int result);
+    bool openPort(uint32_t portNumber, uint32_t baudRate);
+    void startReader();
+    void readerLoop();
+    void forwardSerialData(const uint8_t* bytes, size_t count);
+    void closePort();
+    void publishFeatureLevel();
+
+    TelescopeListener& listener_;
+    const platform::PortTable& ports_;
+    Options options_;
+    std::mutex stateLock_;
+    std::mutex pipeWriteLock_;
+    std::unique_ptr<platform::CommandPipe> pipe_;
+    std::unique_ptr<platform::SerialPort> port_;
+    std::thread readerThread_;
+    std::thread workerThread_;
+    MessageReassembler messages_;
+    bool portOpen_ = false;       // worker only
+    bool handshakeDone_ = false;  // worker only
+    SiteSettings pendingSite_;    // under stateLock_
+    ControllerLink link_;
+    std::atomic<uint8_t> featureLevel_{0};
+    std::atomic<bool> shutDown_{false};
+    mutable std::mutex openErrorLock_;
+    platform::OpenResult lastOpenError_;
+};
+
+}  // namespace vornic
