@@ -1,0 +1,422 @@
+// The main dialog as a command source: buttons, edit fields left after typing, sliders released,
+// and the secondary dialogs it opens. All against the sample controller of the fixture.
+
+#include <gmock/gmock.h>
+
+#include "DlgConfigFixture.h"
+
+namespace vornic::ui::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class DlgConfigEditTest : public DlgConfigTest {
+  protected:
+    void SetUp() override {
+        DlgConfigTest::SetUp();
+        connectSample();
+    }
+};
+
+// --- Buttons ---
+
+TEST_F(DlgConfigEditTest, ConnectUsesSelectedPortAndBaudBox) {
+    EXPECT_TRUE(model.click(kIdConnect));
+    model.selectItem(kIdPortList, 4);
+    model.click(kIdBaud115200);  // ticks the box, sends nothing
+    EXPECT_TRUE(model.isChecked(kIdBaud115200));
+    model.click(kIdConnect);
+    model.selectItem(kIdPortList, 255);
+    model.click(kIdConnect);
+    EXPECT_THAT(sent(), ElementsAre(call("connect", {1, 9600}), call("connect", {5, 115200}),
+                                    call("connect", {256, 115200})));
+}
+
+TEST_F(DlgConfigEditTest, HandPadButtons) {
+    model.click(kIdMoveEast);
+    model.click(kIdSidereal);
+    EXPECT_EQ(model.sliderPos(kIdSpeed), 2);
+    model.click(kIdMoveNorth);
+    model.click(kIdSidereal2x);
+    EXPECT_EQ(model.sliderPos(kIdSpeed), 5);
+    model.click(kIdMoveSouth);
+    model.releaseSlider(kIdSpeed, 31);  // the speed slider itself sends nothing
+    model.click(kIdMoveWest);
+    model.click(kIdStop);
+    EXPECT_THAT(sent(), ElementsAre(call("startMove", {3, 10}), call("startMove", {0, 2}),
+                                    call("startMove", {1, 5}), call("startMove", {2, 31}),
+                                    call("stopMove", {4})));
+}
+
+TEST_F(DlgConfigEditTest, TrackButtonsCheckThemselves) {
+    model.click(kIdTrackOn);
+    EXPECT_TRUE(model.isChecked(kIdTrackOn));
+    EXPECT_FALSE(model.isChecked(kIdTrackOff));
+    model.click(kIdTrackOn);  // stays on: the program sets the state, not the click
+    EXPECT_TRUE(model.isChecked(kIdTrackOn));
+    model.click(kIdTrackOff);
+    EXPECT_FALSE(model.isChecked(kIdTrackOn));
+    EXPECT_TRUE(model.isChecked(kIdTrackOff));
+    EXPECT_THAT(sent(), ElementsAre(call("setTracking", {1}), call("setTracking", {1}),
+                                    call("setTracking", {0})));
+}
+
+TEST_F(DlgConfigEditTest, SimpleCommandButtons) {
+    for (ControlId id : {kIdDisconnect, kIdMeasureVoltage, kIdExpOn, kIdExpOff, kIdDefinePark,
+                         kIdReloadDefaults, kIdSaveSettings}) {
+        EXPECT_TRUE(model.click(id)) << id;
+    }
+    EXPECT_THAT(sent(), ElementsAre(call("disconnect"), call("measureVoltage"), call("setExp", {1}),
+                                    call("setExp", {0}), call("defineParkPosition"),
+                                    call("reloadDefaults"), call("storeSettings")));
+}
+
+TEST_F(DlgConfigEditTest, EnterEscapeAndUnknownIdsDoNothing) {
+    EXPECT_FALSE(model.command(1, notify::kClicked));
+    EXPECT_FALSE(model.command(2, notify::kClicked));
+    EXPECT_FALSE(model.ended()) << "Escape must not close the main dialog";
+    EXPECT_FALSE(model.click(kIdPortList));
+    EXPECT_FALSE(model.click(kIdBaud115200));
+    EXPECT_FALSE(model.command(kIdGearRa, notify::kKillFocus));
+    EXPECT_FALSE(model.command(kIdMaxCurrentRa, notify::kKillFocus));
+    EXPECT_THAT(sent(), IsEmpty());
+}
+
+TEST_F(DlgConfigEditTest, CloseBoxEndsWithOne) {
+    model.close();
+    EXPECT_TRUE(model.ended());
+    EXPECT_EQ(model.endResult(), 1);
+}
+
+TEST_F(DlgConfigEditTest, ReverseBoxesSendBitPairs) {
+    MountSettings s = sampleSettings();
+    s.reverseRotation = 1;
+    s.reverseAutoguiding = 0;
+    s.reverseLimitSwitches = 0;
+    dlg.showSettings(s, report::kConnected);
+    model.click(kIdReverseGuidingDe);
+    model.click(kIdReverseLimitsRa);
+    model.click(kIdReverseRotationRa);
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setReverseFlags", {1, 2, 0}), call("setReverseFlags", {1, 2, 1}),
+                            call("setReverseFlags", {0, 2, 1})));
+}
+
+// --- Edit fields ---
+
+TEST_F(DlgConfigEditTest, FieldsActOnlyWhenLeftAndChanged) {
+    model.leaveField(211);
+    model.enterText(211, "600");
+    model.enterText(211, " 600");
+    model.typeText(211, "750");
+    model.command(211, 0x300);  // typing notifications are ignored
+    EXPECT_THAT(sent(), IsEmpty());
+    model.leaveField(211);
+    EXPECT_EQ(model.sliderPos(210), 25);
+    model.enterText(311, "450");
+    EXPECT_EQ(model.sliderPos(310), 15);
+    model.enterText(311, "450");
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setMaxSpeeds", {750, 900}), call("setMaxSpeeds", {750, 450})));
+}
+
+TEST_F(DlgConfigEditTest, RampFieldsSendBothAxes) {
+    model.enterText(213, "64");
+    EXPECT_EQ(model.sliderPos(212), 4);
+    model.enterText(313, "7");
+    EXPECT_EQ(model.sliderPos(312), 0);
+    model.enterText(215, "31");
+    model.enterText(315, "200");
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setAccelerations", {64, 50}), call("setAccelerations", {64, 7}),
+                            call("setDecelerations", {31, 200})));
+}
+
+TEST_F(DlgConfigEditTest, CurrentFieldsMoveSliderEvenWhenUnchanged) {
+    model.enterText(231, "750");
+    EXPECT_EQ(model.sliderPos(234), 12);
+    model.enterText(332, "125");
+    EXPECT_EQ(model.sliderPos(335), 1);
+    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x81, 750}),
+                                    call("setMotorCurrent", {0x42, 125})));
+
+    // Slider moved by the program, field unchanged: leaving the field puts the slider back.
+    model.setSliderPos(235, 3);
+    model.leaveField(232);
+    EXPECT_EQ(model.sliderPos(235), 15);
+    EXPECT_THAT(sent(), IsEmpty());
+}
+
+TEST_F(DlgConfigEditTest, CurrentFieldWithZeroMaxCurrentStillSends) {
+    MountSettings s = sampleSettings();
+    s.maxCurrent[kRa] = 0;
+    dlg.showSettings(s, report::kConnected);
+    model.setSliderPos(233, 9);
+    model.enterText(230, "300");
+    EXPECT_EQ(model.sliderPos(233), 9);
+    model.enterText(230, "300");
+    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x80, 300})));
+}
+
+TEST_F(DlgConfigEditTest, OvertoneFieldsAreSigned) {
+    model.enterText(251, "-12");
+    EXPECT_EQ(model.sliderPos(250), -12);
+    model.enterText(251, "-12");
+    model.enterText(351, "+3");
+    model.enterText(351, "0");
+    EXPECT_EQ(model.sliderPos(350), 0);
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setOvertone", {0x80, -12}), call("setOvertone", {0x40, 0})))
+        << "\"+3\" is not a number and must not be sent";
+}
+
+TEST_F(DlgConfigEditTest, IncCurrentFields) {
+    model.enterText(253, "140");
+    EXPECT_EQ(model.sliderPos(252), 6);
+    model.enterText(353, "9");
+    EXPECT_EQ(model.sliderPos(352), 0);
+    model.enterText(353, "10");
+    EXPECT_EQ(model.sliderPos(352), 0);
+    EXPECT_THAT(sent(), ElementsAre(call("setCurrentBoost", {0x80, 140, 140}),
+                                    call("setCurrentBoost", {0x40, 9, 9}),
+                                    call("setCurrentBoost", {0x40, 10, 10})));
+}
+
+// Text that is not a number is never sent as 0: the field gets its last-sent value back.
+TEST_F(DlgConfigEditTest, NonNumericTextRestoresLastSentValue) {
+    struct Case {
+        ControlId field;
+        const char* typed;
+        const char* restored;
+    };
+    for (Case c :
+         {Case{211, "abc", "600"}, Case{213, "", "100"}, Case{315, "12x", "200"},
+          Case{230, "-5", "250"}, Case{331, " ", "1500"}, Case{251, "minus", "-5"},
+          Case{351, "--1", "7"}, Case{253, "1e3", "120"}, Case{211, "99999999999", "600"}}) {
+        model.enterText(c.field, c.typed);
+        EXPECT_EQ(model.text(c.field), c.restored) << c.field << " '" << c.typed << "'";
+    }
+    EXPECT_THAT(sent(), IsEmpty());
+    // A restored field then behaves like an untouched one; a real change after it is sent.
+    model.enterText(213, "0");
+    EXPECT_THAT(sent(), ElementsAre(call("setAccelerations", {0, 50})));
+}
+
+// Typed numbers beyond what a setting holds are clamped, never wrapped.
+TEST_F(DlgConfigEditTest, OutOfRangeNumbersAreClamped) {
+    model.enterText(213, "300");
+    EXPECT_EQ(model.text(213), "255");
+    EXPECT_EQ(model.sliderPos(212), 15);
+    model.enterText(213, "256");  // clamps to the value already sent
+    EXPECT_EQ(model.text(213), "255");
+    model.enterText(315, "4096");
+    EXPECT_EQ(model.text(315), "255");
+    model.enterText(211, "70000");
+    EXPECT_EQ(model.text(211), "65535");
+    EXPECT_EQ(model.sliderPos(210), 39);
+    model.enterText(253, "4294967295");
+    EXPECT_EQ(model.text(253), "65535");
+    model.enterText(251, "-30");
+    EXPECT_EQ(model.text(251), "-20");
+    EXPECT_EQ(model.sliderPos(250), -20);
+    model.enterText(351, "2147483647");
+    EXPECT_EQ(model.text(351), "20");
+    // Currents stop at the axis's maximum current.
+    model.enterText(230, "5000");
+    EXPECT_EQ(model.text(230), "1000");
+    EXPECT_EQ(model.sliderPos(233), 15);
+    model.enterText(330, "2001");
+    EXPECT_EQ(model.text(330), "2000");
+    EXPECT_THAT(
+        sent(),
+        ElementsAre(call("setAccelerations", {255, 50}), call("setDecelerations", {30, 255}),
+                    call("setMaxSpeeds", {65535, 900}),
+                    call("setCurrentBoost", {0x80, 65535, 65535}), call("setOvertone", {0x80, -20}),
+                    call("setOvertone", {0x40, 20}), call("setMotorCurrent", {0x80, 1000}),
+                    call("setMotorCurrent", {0x40, 2000})));
+}
+
+TEST_F(DlgConfigEditTest, CurrentsWithUnknownMaximumClampTo16Bits) {
+    MountSettings s = sampleSettings();
+    s.maxCurrent[kDe] = 0;
+    dlg.showSettings(s, report::kConnected);
+    model.enterText(331, "65536");
+    EXPECT_EQ(model.text(331), "65535");
+    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x41, 65535})));
+}
+
+// --- Sliders ---
+
+TEST_F(DlgConfigEditTest, MaxSpeedSliderWritesFieldAndSendsBothAxes) {
+    model.releaseSlider(210, 20);  // 630 differs from the reported 600
+    EXPECT_EQ(model.text(211), "630");
+    model.releaseSlider(210, 20);
+    model.releaseSlider(310, 0);
+    EXPECT_EQ(model.text(311), "30");
+    model.releaseSlider(310, 39);
+    EXPECT_EQ(model.text(311), "1200");
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setMaxSpeeds", {630, 900}), call("setMaxSpeeds", {630, 30}),
+                            call("setMaxSpeeds", {630, 1200})));
+}
+
+TEST_F(DlgConfigEditTest, OnlyEndOfTrackCounts) {
+    model.setSliderPos(210, 5);
+    for (int code : {0, 1, 4, kScrollThumbTrack, 9}) {
+        dlg.onHScroll(code, 210);
+    }
+    dlg.onHScroll(kScrollEndTrack, kIdSpeed);
+    dlg.onHScroll(kScrollEndTrack, 999);
+    dlg.onHScroll(kScrollEndTrack, kIdMaxSpeedRa);  // a field, not a slider
+    EXPECT_THAT(sent(), IsEmpty());
+    dlg.onHScroll(kScrollEndTrack, 210);
+    EXPECT_THAT(sent(), ElementsAre(call("setMaxSpeeds", {180, 900})));
+}
+
+TEST_F(DlgConfigEditTest, RampSlidersRequantiseBothAxes) {
+    // RA 100 -> slider 6 -> 96; DE 50 sits at slider 3, which stands for 48.
+    model.releaseSlider(212, 6);
+    EXPECT_EQ(model.text(213), "96");
+    EXPECT_EQ(model.text(313), "48");
+    model.releaseSlider(312, 3);  // both already at what the sliders stand for
+    model.releaseSlider(214, 2);  // 32 vs 30; DE 13 * 16 = 208 vs 200
+    EXPECT_EQ(model.text(215), "32");
+    EXPECT_EQ(model.text(315), "208");
+    model.releaseSlider(314, 15);
+    EXPECT_EQ(model.text(315), "240");
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setAccelerations", {96, 48}), call("setDecelerations", {32, 208}),
+                            call("setDecelerations", {32, 240})));
+}
+
+TEST_F(DlgConfigEditTest, CurrentSlidersUseAxisMaximum) {
+    model.releaseSlider(233, 7);  // 8 * 1000 / 16
+    EXPECT_EQ(model.text(230), "500");
+    model.releaseSlider(234, 7);   // 500 is the last-sent track current
+    model.releaseSlider(335, 15);  // 2000 is the last-sent run current
+    model.releaseSlider(333, 0);   // 2000 / 16
+    EXPECT_EQ(model.text(330), "125");
+    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x80, 500}),
+                                    call("setMotorCurrent", {0x40, 125})));
+}
+
+TEST_F(DlgConfigEditTest, DecayAndGuidingSendOnEveryRelease) {
+    model.releaseSlider(240, 0);
+    model.releaseSlider(240, 0);
+    model.releaseSlider(342, 3);
+    model.releaseSlider(260, 7);
+    model.releaseSlider(360, 15);
+    model.releaseSlider(360, 15);
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setDecay", {0x80, 0}), call("setDecay", {0x80, 0}),
+                            call("setDecay", {0x42, 3}), call("setGuidingRates", {8, 1}),
+                            call("setGuidingRates", {8, 16}), call("setGuidingRates", {8, 16})));
+}
+
+TEST_F(DlgConfigEditTest, OvertoneAndIncCurrentSliders) {
+    model.releaseSlider(350, 7);
+    model.releaseSlider(350, -3);
+    EXPECT_EQ(model.text(351), "-3");
+    model.releaseSlider(252, 5);  // 20 * 6 = 120, the reported value
+    model.releaseSlider(252, 6);
+    EXPECT_EQ(model.text(253), "140");
+    model.releaseSlider(352, 31);
+    EXPECT_EQ(model.text(353), "640");
+    EXPECT_THAT(sent(), ElementsAre(call("setOvertone", {0x40, -3}),
+                                    call("setCurrentBoost", {0x80, 140, 140}),
+                                    call("setCurrentBoost", {0x40, 640, 640})));
+}
+
+TEST_F(DlgConfigEditTest, SliderAndFieldShareLastSentValue) {
+    model.releaseSlider(210, 20);
+    model.enterText(211, "630");
+    model.enterText(251, "4");
+    model.releaseSlider(250, 4);
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setMaxSpeeds", {630, 900}), call("setOvertone", {0x80, 4})));
+}
+
+TEST_F(DlgConfigEditTest, DisabledControlsCannotBeUsed) {
+    dlg.showStatus(status::kConnectionClosed);
+    model.click(kIdMoveNorth);
+    model.enterText(211, "700");
+    model.releaseSlider(260, 3);
+    EXPECT_THAT(sent(), IsEmpty());
+    model.click(kIdConnect);
+    EXPECT_THAT(sent(), ElementsAre(call("connect", {1, 9600})));
+}
+
+// --- Secondary dialogs ---
+
+TEST_F(DlgConfigEditTest, GearRatioDialog) {
+    model.scriptNextModal([](InMemoryControlModel& child) { child.click(kIdCancel); });
+    model.click(kIdChangeGearRatio);
+    EXPECT_THAT(sent(), IsEmpty());
+
+    model.scriptNextModal([](InMemoryControlModel& child) {
+        EXPECT_EQ(child.dialogId(), kGearRatioDialogId);
+        EXPECT_EQ(child.text(gear_dlg::kRa), "172800");
+        child.click(kIdOk);
+    });
+    model.click(kIdChangeGearRatio);
+
+    model.scriptNextModal([](InMemoryControlModel& child) {
+        child.typeText(gear_dlg::kRa, "200000");
+        child.click(kIdOk);
+    });
+    model.click(kIdChangeGearRatio);
+    EXPECT_THAT(sent(), ElementsAre(call("setGearRatios", {172800, 164000}),
+                                    call("setGearRatios", {200000, 164000})));
+    EXPECT_EQ(model.text(kIdGearRa), "172800") << "fields wait for the read-back report";
+}
+
+TEST_F(DlgConfigEditTest, AdvancedSettingsDialog) {
+    model.scriptNextModal([](InMemoryControlModel& child) { child.click(kIdOk); });
+    model.click(kIdAdvancedSettings);
+    model.scriptNextModal([](InMemoryControlModel& child) {
+        child.click(site_dlg::kAltAzimuth);
+        child.click(kIdCancel);
+    });
+    model.click(kIdAdvancedSettings);
+    EXPECT_THAT(sent(), IsEmpty());
+
+    model.scriptNextModal([](InMemoryControlModel& child) {
+        child.click(site_dlg::kAltAzimuth);
+        child.click(kIdOk);
+    });
+    model.click(kIdAdvancedSettings);
+    const auto calls = sent();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].name, "applySiteSettings");
+    EXPECT_EQ(calls[0].site.changeMask, site::kMountTypeChanged);
+    EXPECT_EQ(calls[0].site.mountType, 2u);
+    EXPECT_EQ(calls[0].site.latitude, 4104360);
+    EXPECT_EQ(calls[0].site.longitude, -2400);
+    EXPECT_EQ(calls[0].site.hysteresis, 10u);
+}
+
+TEST_F(DlgConfigEditTest, InitScopeDialog) {
+    model.scriptNextModal([](InMemoryControlModel& child) { child.click(kIdOk); });
+    model.click(kIdInitScope);
+    model.scriptNextModal([](InMemoryControlModel& child) {
+        child.selectItem(init_dlg::kPositions, 9);
+        child.click(kIdOk);
+    });
+    model.click(kIdInitScope);
+    model.scriptNextModal([](InMemoryControlModel& child) { child.click(kIdCancel); });
+    model.click(kIdInitScope);
+    EXPECT_THAT(sent(), ElementsAre(call("initScope", {4}), call("initScope", {13})));
+    EXPECT_EQ(dlg.initPosition(), 13);
+}
+
+TEST_F(DlgConfigEditTest, AboutSendsNothing) {
+    model.scriptNextModal([](InMemoryControlModel& child) { child.click(kIdCancel); });
+    EXPECT_TRUE(model.click(kIdAbout));
+    ASSERT_NE(model.lastModal(), nullptr);
+    EXPECT_EQ(model.lastModal()->dialogId(), kAboutDialogId);
+    EXPECT_THAT(sent(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace vornic::ui::test

@@ -1,0 +1,688 @@
+#include "ui/DlgConfig.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "text/Text.h"
+#include "ui/MainDialogIds.h"
+
+namespace vornic::ui {
+
+namespace {
+
+// Ranges of what the controller holds per setting; typed values are clamped into them.
+constexpr uint32_t kMax8 = 255;
+constexpr uint32_t kMax16 = 65535;
+constexpr int32_t kOvertoneMin = -20;
+constexpr int32_t kOvertoneMax = 20;
+
+// Every Dec control is its RA control plus kDecOffset.
+constexpr ControlId onAxis(ControlId raId, int axis) {
+    return raId + (axis == kDe ? kDecOffset : 0);
+}
+
+constexpr uint32_t axisMask(int axis) {
+    return axis == kDe ? axis::kDe : axis::kRa;
+}
+
+constexpr uint32_t selector(int axis, int which) {
+    return axisMask(axis) + static_cast<uint32_t>(which);
+}
+
+// The RA current controls by MountSettings index (idle, track, run).
+constexpr ControlId kCurrentField[3] = {kIdIdleCurrentRa, kIdTrackCurrentRa, kIdRunCurrentRa};
+constexpr ControlId kCurrentSlider[3] = {kIdIdleCurrentSliderRa, kIdTrackCurrentSliderRa,
+                                         kIdRunCurrentSliderRa};
+
+// Slider positions for a value. Divisions drop the remainder; the slider clamps to its range.
+constexpr int maxSpeedToSlider(uint32_t v) {
+    return static_cast<int>(v / 30);
+}
+constexpr int rampToSlider(uint32_t v) {
+    return static_cast<int>((v + 8) / 16);
+}
+constexpr int incCurrentToSlider(uint32_t v) {
+    return v < 10 ? 0 : static_cast<int>((v - 10) / 20);
+}
+constexpr int guidingToSlider(uint32_t v) {
+    return v == 0 ? 0 : static_cast<int>(v - 1);
+}
+int currentToSlider(uint32_t v, uint32_t maxCurrent) {
+    // Done in 64 bits: the field may hold any 32-bit number before it is clamped.
+    return static_cast<int>(std::min<uint64_t>(16ULL * v / maxCurrent, 16));
+}
+
+// The position of a slider whose range starts at 0. The model keeps positions within the ranges
+// set in onInit (none above 39); bounding them here as well keeps every conversion below far from
+// overflow whatever a backend reports.
+uint32_t position(const ControlModel& m, ControlId slider) {
+    return static_cast<uint32_t>(std::clamp(m.sliderPos(slider), 0, 255));
+}
+
+// Reads an unsigned setting field. Text that is not a number is never taken as 0: the field gets
+// its last-sent value back and the caller sends nothing. A number above `maximum` is clamped and
+// the field shows the clamped value. Returns false when nothing is to be done.
+bool readSetting(ControlModel& m, ControlId field, uint32_t lastSent, uint32_t maximum,
+                 uint32_t& value) {
+    const IntRead read = m.readUnsigned(field);
+    if (!read.ok) {
+        m.setUnsigned(field, lastSent);
+        return false;
+    }
+    value = read.value;
+    if (value > maximum) {
+        value = maximum;
+        m.setUnsigned(field, value);
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t buildIdentityLine(const MountSettings& settings, char* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0) {
+        return 0;
+    }
+    buffer[0] = '\0';
+    auto appendVersion = [&](uint32_t pos, uint32_t version) {
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            pos =
+                appendDecimal(buffer, size, pos, static_cast<int32_t>((version >> shift) & 0xFFu));
+            if (shift > 0 && pos < size - 1) {
+                buffer[pos++] = '.';
+                buffer[pos] = '\0';
+            }
+        }
+        return pos;
+    };
+    uint32_t pos = appendText(buffer, size, 0, "HW:");
+    pos = appendVersion(pos, settings.hardwareVersion);
+    pos = appendText(buffer, size, pos, " | FW:");
+    pos = appendVersion(pos, settings.firmwareVersion);
+    pos = appendText(buffer, size, pos, " | Port type:");
+    pos = appendDecimal(buffer, size, pos, settings.portType);
+    return pos;
+}
+
+void formatVoltage(uint32_t hundredthsOfVolt, char* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0) {
+        return;
+    }
+    std::snprintf(buffer, size, "%2u.%02uV", hundredthsOfVolt / 100, hundredthsOfVolt % 100);
+}
+
+DlgConfig::DlgConfig(iTelescopeControl& control, AppModel& model, UiPoster& poster)
+    : control_(control), appModel_(model), poster_(poster) {}
+
+int DlgConfig::dialogId() const {
+    return kMainDialogId;
+}
+
+void DlgConfig::onInit(ControlModel& m) {
+    window_ = &m;
+
+    m.setImage(kIdMoveNorth, image::kArrowUp);
+    m.setImage(kIdMoveSouth, image::kArrowDown);
+    m.setImage(kIdMoveEast, image::kArrowLeft);
+    m.setImage(kIdMoveWest, image::kArrowRight);
+
+    m.setSliderRange(kIdSpeed, 0, 31);
+    m.setSliderPos(kIdSpeed, 10);
+
+    for (int axis : {kRa, kDe}) {
+        m.setSliderRange(onAxis(kIdMaxSpeedSliderRa, axis), 0, 39);
+        m.setSliderRange(onAxis(kIdAccelSliderRa, axis), 0, 15);
+        m.setSliderRange(onAxis(kIdDecelSliderRa, axis), 0, 15);
+        for (ControlId id :
+             {kIdIdleCurrentSliderRa, kIdTrackCurrentSliderRa, kIdRunCurrentSliderRa}) {
+            m.setSliderRange(onAxis(id, axis), 0, 15);
+        }
+        for (ControlId id : {kIdIdleDecayRa, kIdTrackDecayRa, kIdRunDecayRa}) {
+            m.setSliderRange(onAxis(id, axis), 0, 3);
+        }
+        // Moved off 0 and back so that the thumb is drawn at 0 in the middle of the range.
+        const ControlId overtone = onAxis(kIdOvertoneSliderRa, axis);
+        m.setSliderRange(overtone, kOvertoneMin, kOvertoneMax);
+        m.setSliderPos(overtone, 1);
+        m.setSliderPos(overtone, 0);
+        m.setSliderRange(onAxis(kIdIncCurrentSliderRa, axis), 0, 31);
+        m.setSliderRange(onAxis(kIdGuidingRa, axis), 0, 15);
+    }
+
+    char name[16];
+    for (int port = 1; port <= 256; ++port) {
+        std::snprintf(name, sizeof name, "COM%d", port);
+        m.addItem(kIdPortList, name);
+    }
+    m.setSelection(kIdPortList, 0);
+
+    m.setChecked(kIdTrackOn, false);
+    m.setChecked(kIdTrackOff, true);
+
+    setControlsEnabled(false, 0);
+    windowOpen_.store(true, std::memory_order_release);
+}
+
+void DlgConfig::onClose(ControlModel& m) {
+    windowOpen_.store(false, std::memory_order_release);
+    m.endDialog(1);
+}
+
+void DlgConfig::windowDestroyed() {
+    windowOpen_.store(false, std::memory_order_release);
+    window_ = nullptr;
+}
+
+bool DlgConfig::onUserMessage(uint32_t wParam, uint32_t lParam) {
+    if (wParam == kReportNotification || wParam == kReportNotificationAlt) {
+        appModel_.deliverReport(wParam, lParam);
+    }
+    return true;
+}
+
+void DlgConfig::postUserMessage(uint32_t wParam, uint32_t lParam) {
+    // Without a window there is nobody to post to; the report stays in AppModel's mailbox.
+    if (windowOpen_.load(std::memory_order_acquire)) {
+        poster_.post(wParam, lParam);
+    }
+}
+
+void DlgConfig::setControlsEnabled(bool on, uint32_t featureLevel) {
+    if (window_ == nullptr) {
+        return;
+    }
+    for (ControlId id : kEnableList) {
+        if (id == kIdUnusedEnable122 || id == kIdUnusedEnable150) {
+            continue;  // listed, but no such control
+        }
+        window_->setEnabled(id, on);
+    }
+    if (!on) {
+        window_->setEnabled(kIdAdvancedSettings, false);
+    } else if (featureLevel > 4) {
+        window_->setEnabled(kIdAdvancedSettings, true);
+    }
+}
+
+void DlgConfig::showStatus(StatusCode code) {
+    if (window_ == nullptr) {
+        return;
+    }
+    if (code == status::kConnectionEstablished) {
+        setControlsEnabled(true, 0);
+    } else if (code == status::kConnectionClosed) {
+        setControlsEnabled(false, 0);
+    }
+    if (const char* text = statusText(code)) {
+        window_->setText(kIdStatusLine, text);
+    }
+}
+
+void DlgConfig::showVoltage(uint32_t hundredthsOfVolt) {
+    if (window_ == nullptr) {
+        return;
+    }
+    char text[24];
+    formatVoltage(hundredthsOfVolt, text, sizeof text);
+    window_->setText(kIdVoltage, text);
+}
+
+void DlgConfig::showSettings(const MountSettings& settings, ReportKind kind) {
+    if (window_ == nullptr) {
+        return;
+    }
+    ControlModel& m = *window_;
+    switch (kind) {
+        case report::kConnected:
+            m.setText(kIdStatusLine, statusText(status::kConnectionEstablished));
+            fullUpdate(m, settings);
+            break;
+        case report::kDefaultsReloaded:
+            m.setText(kIdStatusLine, statusText(status::kDefaultsReloaded));
+            fullUpdate(m, settings);
+            break;
+        case report::kTooOld: {
+            m.setText(kIdStatusLine, statusText(status::kTooOld));
+            char line[kIdentityLineSize];
+            buildIdentityLine(settings, line, sizeof line);
+            m.setText(kIdIdentityLine, line);
+            break;
+        }
+        case report::kGearRatios:
+            showGearRatios(m, settings);
+            break;
+        default:
+            fullUpdate(m, settings);
+            break;
+    }
+}
+
+void DlgConfig::showGearRatios(ControlModel& m, const MountSettings& s) {
+    m.setUnsigned(kIdGearRa, s.gearRatio[kRa]);
+    m.setUnsigned(kIdGearDe, s.gearRatio[kDe]);
+    gearRatios_.ra = s.gearRatio[kRa];
+    gearRatios_.de = s.gearRatio[kDe];
+}
+
+void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
+    maxCurrent_[kRa] = s.maxCurrent[kRa];
+    maxCurrent_[kDe] = s.maxCurrent[kDe];
+
+    char line[kIdentityLineSize];
+    buildIdentityLine(s, line, sizeof line);
+    m.setText(kIdIdentityLine, line);
+
+    showGearRatios(m, s);
+    m.setEnabled(kIdChangeGearRatio, true);
+
+    for (int axis : {kRa, kDe}) {
+        const auto v = static_cast<uint16_t>(s.maxSpeed[axis] & 0xFFFFu);
+        lastMaxSpeed_[axis] = v;
+        m.setUnsigned(onAxis(kIdMaxSpeedRa, axis), v);
+        m.setSliderPos(onAxis(kIdMaxSpeedSliderRa, axis), maxSpeedToSlider(v));
+    }
+
+    for (int axis : {kRa, kDe}) {
+        lastAcceleration_[axis] = s.acceleration[axis];
+        m.setUnsigned(onAxis(kIdAccelRa, axis), s.acceleration[axis]);
+        m.setSliderPos(onAxis(kIdAccelSliderRa, axis), rampToSlider(s.acceleration[axis]));
+        lastDeceleration_[axis] = s.deceleration[axis];
+        m.setUnsigned(onAxis(kIdDecelRa, axis), s.deceleration[axis]);
+        m.setSliderPos(onAxis(kIdDecelSliderRa, axis), rampToSlider(s.deceleration[axis]));
+    }
+
+    m.setSliderPos(kIdGuidingRa, guidingToSlider(s.guidingRate[kRa]));
+    m.setSliderPos(kIdGuidingDe, guidingToSlider(s.guidingRate[kDe]));
+
+    const uint8_t reverse[3] = {s.reverseRotation, s.reverseAutoguiding, s.reverseLimitSwitches};
+    const ControlId reverseBox[3] = {kIdReverseRotationRa, kIdReverseGuidingRa, kIdReverseLimitsRa};
+    for (int i = 0; i < 3; ++i) {
+        m.setChecked(reverseBox[i], (reverse[i] & 1u) != 0);
+        m.setChecked(onAxis(reverseBox[i], kDe), (reverse[i] & 2u) != 0);
+    }
+
+    for (int axis : {kRa, kDe}) {
+        m.setUnsigned(onAxis(kIdMaxCurrentRa, axis), maxCurrent_[axis]);
+        // Without a known maximum the sliders cannot be placed; the controls keep what they had.
+        if (maxCurrent_[axis] == 0) {
+            continue;
+        }
+        for (int which = 0; which < 3; ++which) {
+            const uint16_t v = s.motorCurrent[axis][which];
+            lastCurrent_[axis][which] = v;
+            m.setUnsigned(onAxis(kCurrentField[which], axis), v);
+            m.setSliderPos(onAxis(kCurrentSlider[which], axis),
+                           currentToSlider(v, maxCurrent_[axis]));
+        }
+    }
+
+    const ControlId decaySlider[3] = {kIdIdleDecayRa, kIdTrackDecayRa, kIdRunDecayRa};
+    for (int axis : {kRa, kDe}) {
+        for (int which = 0; which < 3; ++which) {
+            m.setSliderPos(onAxis(decaySlider[which], axis), s.decay[axis][which]);
+        }
+    }
+
+    for (int axis : {kRa, kDe}) {
+        const int16_t v = s.thirdOvertone[axis];
+        lastOvertone_[axis] = v;
+        m.setSigned(onAxis(kIdOvertoneRa, axis), v);
+        m.setSliderPos(onAxis(kIdOvertoneSliderRa, axis), v);
+    }
+
+    for (int axis : {kRa, kDe}) {
+        const uint16_t v = s.incCurrentAt[axis];
+        lastIncCurrent_[axis] = v;
+        m.setUnsigned(onAxis(kIdIncCurrentRa, axis), v);
+        m.setSliderPos(onAxis(kIdIncCurrentSliderRa, axis), incCurrentToSlider(v));
+    }
+
+    site_.mountType = s.mountType;
+    site_.latitude = s.latitude;
+    site_.longitude = s.longitude;
+    site_.hysteresis = s.meridianFlipHysteresis;
+
+    setControlsEnabled(true, s.featureLevel);
+}
+
+bool DlgConfig::onCommand(ControlModel& m, ControlId id, int notification) {
+    if (notification == notify::kKillFocus && onFieldLeft(m, id)) {
+        return true;
+    }
+    return onButton(m, id);
+}
+
+bool DlgConfig::onButton(ControlModel& m, ControlId id) {
+    switch (id) {
+        case kIdConnect: {
+            const int index = m.selection(kIdPortList);
+            // With no selection at all there is no port to name; port numbers start at 1.
+            const uint32_t port = index < 0 ? 1 : static_cast<uint32_t>(index) + 1;
+            control_.connect(port, m.isChecked(kIdBaud115200) ? 115200 : 9600);
+            return true;
+        }
+        case kIdDisconnect:
+            control_.disconnect();
+            return true;
+        case kIdMeasureVoltage:
+            control_.measureVoltage();
+            return true;
+        case kIdStop:
+            control_.stopMove(direction::kBoth);
+            return true;
+        case kIdMoveNorth:
+            control_.startMove(direction::kNorth, position(m, kIdSpeed));
+            return true;
+        case kIdMoveSouth:
+            control_.startMove(direction::kSouth, position(m, kIdSpeed));
+            return true;
+        case kIdMoveWest:
+            control_.startMove(direction::kWest, position(m, kIdSpeed));
+            return true;
+        case kIdMoveEast:
+            control_.startMove(direction::kEast, position(m, kIdSpeed));
+            return true;
+        case kIdSidereal:
+            m.setSliderPos(kIdSpeed, 2);
+            return true;
+        case kIdSidereal2x:
+            m.setSliderPos(kIdSpeed, 5);
+            return true;
+        case kIdTrackOn:
+            m.setChecked(kIdTrackOn, true);
+            m.setChecked(kIdTrackOff, false);
+            control_.setTracking(1);
+            return true;
+        case kIdTrackOff:
+            m.setChecked(kIdTrackOn, false);
+            m.setChecked(kIdTrackOff, true);
+            control_.setTracking(0);
+            return true;
+        case kIdExpOn:
+            control_.setExp(1);
+            return true;
+        case kIdExpOff:
+            control_.setExp(0);
+            return true;
+        case kIdAdvancedSettings:
+            if (showAdvancedSettingsDialog(m, site_) != 0 && site_.changeMask != 0) {
+                control_.applySiteSettings(site_);
+            }
+            return true;
+        case kIdInitScope:
+            if (showInitScopeDialog(m, initPosition_) == 1) {
+                control_.initScope(static_cast<uint32_t>(initPosition_));
+            }
+            return true;
+        case kIdDefinePark:
+            control_.defineParkPosition();
+            return true;
+        case kIdReloadDefaults:
+            control_.reloadDefaults();
+            return true;
+        case kIdSaveSettings:
+            control_.storeSettings();
+            return true;
+        case kIdAbout:
+            static_cast<void>(showAboutDialog(m));
+            return true;
+        case kIdChangeGearRatio:
+            // Sent even when unchanged: confirming is how the user rewrites the ratios.
+            if (showGearRatioDialog(m, gearRatios_) == 1) {
+                control_.setGearRatios(gearRatios_.ra, gearRatios_.de);
+            }
+            return true;
+        case kIdReverseRotationRa:
+        case kIdReverseGuidingRa:
+        case kIdReverseLimitsRa:
+        case kIdReverseRotationDe:
+        case kIdReverseGuidingDe:
+        case kIdReverseLimitsDe:
+            sendReverseFlags(m);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void DlgConfig::sendReverseFlags(ControlModel& m) {
+    auto pair = [&](ControlId raBox) {
+        return (m.isChecked(raBox) ? 1u : 0u) + (m.isChecked(onAxis(raBox, kDe)) ? 2u : 0u);
+    };
+    control_.setReverseFlags(pair(kIdReverseRotationRa), pair(kIdReverseGuidingRa),
+                             pair(kIdReverseLimitsRa));
+}
+
+bool DlgConfig::onFieldLeft(ControlModel& m, ControlId id) {
+    for (int axis : {kRa, kDe}) {
+        const ControlId ra = axis == kDe ? id - kDecOffset : id;
+        switch (ra) {
+            case kIdMaxSpeedRa:
+                leaveMaxSpeed(m, axis);
+                return true;
+            case kIdAccelRa:
+                leaveRamp(m, axis, true);
+                return true;
+            case kIdDecelRa:
+                leaveRamp(m, axis, false);
+                return true;
+            case kIdIdleCurrentRa:
+                leaveCurrent(m, axis, kIdle);
+                return true;
+            case kIdTrackCurrentRa:
+                leaveCurrent(m, axis, kTrack);
+                return true;
+            case kIdRunCurrentRa:
+                leaveCurrent(m, axis, kRun);
+                return true;
+            case kIdOvertoneRa:
+                leaveOvertone(m, axis);
+                return true;
+            case kIdIncCurrentRa:
+                leaveIncCurrent(m, axis);
+                return true;
+            default:
+                break;
+        }
+    }
+    return false;
+}
+
+void DlgConfig::leaveMaxSpeed(ControlModel& m, int axis) {
+    uint32_t v = 0;
+    if (!readSetting(m, onAxis(kIdMaxSpeedRa, axis), lastMaxSpeed_[axis], kMax16, v) ||
+        v == lastMaxSpeed_[axis]) {
+        return;
+    }
+    lastMaxSpeed_[axis] = static_cast<uint16_t>(v);
+    m.setSliderPos(onAxis(kIdMaxSpeedSliderRa, axis), maxSpeedToSlider(v));
+    control_.setMaxSpeeds(lastMaxSpeed_[kRa], lastMaxSpeed_[kDe]);
+}
+
+void DlgConfig::leaveRamp(ControlModel& m, int axis, bool acceleration) {
+    uint8_t* last = acceleration ? lastAcceleration_ : lastDeceleration_;
+    const ControlId field = onAxis(acceleration ? kIdAccelRa : kIdDecelRa, axis);
+    uint32_t v = 0;
+    if (!readSetting(m, field, last[axis], kMax8, v) || v == last[axis]) {
+        return;
+    }
+    last[axis] = static_cast<uint8_t>(v);
+    m.setSliderPos(onAxis(acceleration ? kIdAccelSliderRa : kIdDecelSliderRa, axis),
+                   rampToSlider(v));
+    if (acceleration) {
+        control_.setAccelerations(last[kRa], last[kDe]);
+    } else {
+        control_.setDecelerations(last[kRa], last[kDe]);
+    }
+}
+
+void DlgConfig::leaveCurrent(ControlModel& m, int axis, int which) {
+    const ControlId field = onAxis(kCurrentField[which], axis);
+    const uint32_t maxCurrent = maxCurrent_[axis];
+    uint32_t v = 0;
+    if (!readSetting(m, field, lastCurrent_[axis][which],
+                     maxCurrent != 0 ? std::min(maxCurrent, kMax16) : kMax16, v)) {
+        return;
+    }
+    // The slider follows the field even when the value is unchanged.
+    if (maxCurrent != 0) {
+        m.setSliderPos(onAxis(kCurrentSlider[which], axis), currentToSlider(v, maxCurrent));
+    }
+    if (v == lastCurrent_[axis][which]) {
+        return;
+    }
+    lastCurrent_[axis][which] = static_cast<uint16_t>(v);
+    control_.setMotorCurrent(selector(axis, which), v);
+}
+
+void DlgConfig::leaveOvertone(ControlModel& m, int axis) {
+    const ControlId field = onAxis(kIdOvertoneRa, axis);
+    const IntRead read = m.readSigned(field);
+    if (!read.ok) {
+        m.setSigned(field, lastOvertone_[axis]);
+        return;
+    }
+    int32_t v = static_cast<int32_t>(read.value);
+    if (v < kOvertoneMin || v > kOvertoneMax) {
+        v = std::clamp(v, kOvertoneMin, kOvertoneMax);
+        m.setSigned(field, v);
+    }
+    if (v == lastOvertone_[axis]) {
+        return;
+    }
+    lastOvertone_[axis] = static_cast<int16_t>(v);
+    m.setSliderPos(onAxis(kIdOvertoneSliderRa, axis), v);
+    control_.setOvertone(axisMask(axis), v);
+}
+
+void DlgConfig::leaveIncCurrent(ControlModel& m, int axis) {
+    uint32_t v = 0;
+    if (!readSetting(m, onAxis(kIdIncCurrentRa, axis), lastIncCurrent_[axis], kMax16, v) ||
+        v == lastIncCurrent_[axis]) {
+        return;
+    }
+    lastIncCurrent_[axis] = static_cast<uint16_t>(v);
+    m.setSliderPos(onAxis(kIdIncCurrentSliderRa, axis), incCurrentToSlider(v));
+    control_.setCurrentBoost(axisMask(axis), v, v);
+}
+
+void DlgConfig::onHScroll(int scrollCode, ControlId slider) {
+    // Only the end of a drag or key press counts; positions set by the program never come here.
+    if (scrollCode != kScrollEndTrack || window_ == nullptr) {
+        return;
+    }
+    ControlModel& m = *window_;
+    for (int axis : {kRa, kDe}) {
+        const ControlId ra = axis == kDe ? slider - kDecOffset : slider;
+        switch (ra) {
+            case kIdMaxSpeedSliderRa:
+                releaseMaxSpeed(m, axis);
+                return;
+            case kIdAccelSliderRa:
+                releaseRamps(m, true);
+                return;
+            case kIdDecelSliderRa:
+                releaseRamps(m, false);
+                return;
+            case kIdIdleCurrentSliderRa:
+                releaseCurrent(m, axis, kIdle);
+                return;
+            case kIdTrackCurrentSliderRa:
+                releaseCurrent(m, axis, kTrack);
+                return;
+            case kIdRunCurrentSliderRa:
+                releaseCurrent(m, axis, kRun);
+                return;
+            case kIdIdleDecayRa:
+            case kIdTrackDecayRa:
+            case kIdRunDecayRa:
+                // Sent on every release: the dialog keeps no last-sent decay.
+                control_.setDecay(selector(axis, ra - kIdIdleDecayRa), position(m, slider));
+                return;
+            case kIdOvertoneSliderRa:
+                releaseOvertone(m, axis);
+                return;
+            case kIdIncCurrentSliderRa:
+                releaseIncCurrent(m, axis);
+                return;
+            case kIdGuidingRa:
+                control_.setGuidingRates(position(m, kIdGuidingRa) + 1,
+                                         position(m, kIdGuidingDe) + 1);
+                return;
+            default:
+                break;
+        }
+    }
+}
+
+void DlgConfig::releaseMaxSpeed(ControlModel& m, int axis) {
+    const ControlId field = onAxis(kIdMaxSpeedRa, axis);
+    m.setUnsigned(field, 30 * (position(m, onAxis(kIdMaxSpeedSliderRa, axis)) + 1));
+    const IntRead read = m.readUnsigned(field);
+    const uint32_t v = std::min(read.value, kMax16);
+    if (!read.ok || v == lastMaxSpeed_[axis]) {
+        return;
+    }
+    lastMaxSpeed_[axis] = static_cast<uint16_t>(v);
+    control_.setMaxSpeeds(lastMaxSpeed_[kRa], lastMaxSpeed_[kDe]);
+}
+
+void DlgConfig::releaseRamps(ControlModel& m, bool acceleration) {
+    uint8_t* last = acceleration ? lastAcceleration_ : lastDeceleration_;
+    const ControlId slider = acceleration ? kIdAccelSliderRa : kIdDecelSliderRa;
+    const ControlId field = acceleration ? kIdAccelRa : kIdDecelRa;
+    bool changed = false;
+    for (int axis : {kRa, kDe}) {
+        const uint32_t v = std::min(16 * position(m, onAxis(slider, axis)), kMax8);
+        if (v != last[axis]) {
+            last[axis] = static_cast<uint8_t>(v);
+            m.setUnsigned(onAxis(field, axis), v);
+            changed = true;
+        }
+    }
+    if (!changed) {
+        return;
+    }
+    if (acceleration) {
+        control_.setAccelerations(last[kRa], last[kDe]);
+    } else {
+        control_.setDecelerations(last[kRa], last[kDe]);
+    }
+}
+
+void DlgConfig::releaseCurrent(ControlModel& m, int axis, int which) {
+    const ControlId field = onAxis(kCurrentField[which], axis);
+    const uint64_t p = position(m, onAxis(kCurrentSlider[which], axis));
+    m.setUnsigned(
+        field, static_cast<uint32_t>(std::min<uint64_t>((p + 1) * maxCurrent_[axis] / 16, kMax16)));
+    const IntRead read = m.readUnsigned(field);
+    const uint32_t v = std::min(read.value, kMax16);
+    if (!read.ok || v == lastCurrent_[axis][which]) {
+        return;
+    }
+    lastCurrent_[axis][which] = static_cast<uint16_t>(v);
+    control_.setMotorCurrent(selector(axis, which), v);
+}
+
+void DlgConfig::releaseOvertone(ControlModel& m, int axis) {
+    const int p =
+        std::clamp(m.sliderPos(onAxis(kIdOvertoneSliderRa, axis)), kOvertoneMin, kOvertoneMax);
+    if (p == lastOvertone_[axis]) {
+        return;
+    }
+    lastOvertone_[axis] = static_cast<int16_t>(p);
+    m.setSigned(onAxis(kIdOvertoneRa, axis), p);
+    control_.setOvertone(axisMask(axis), p);
+}
+
+void DlgConfig::releaseIncCurrent(ControlModel& m, int axis) {
+    const uint32_t v = 20 * (position(m, onAxis(kIdIncCurrentSliderRa, axis)) + 1);
+    if (v == lastIncCurrent_[axis]) {
+        return;
+    }
+    lastIncCurrent_[axis] = static_cast<uint16_t>(v);
+    m.setUnsigned(onAxis(kIdIncCurrentRa, axis), v);
+    control_.setCurrentBoost(axisMask(axis), v, v);
+}
+
+}  // namespace vornic::ui

@@ -1,0 +1,139 @@
+#pragma once
+// DlgConfig: the logic of the main dialog.
+//
+// It shows what the controller link reports (status line, identity line, supply voltage and every
+// setting) and turns each user action into one iTelescopeControl call. There is no apply step: an
+// edit field is sent when it loses the keyboard focus, a slider when a drag or key press on it
+// ends, a button on its click. Fields and sliders send only when the value differs from the
+// last value shown or sent, which the dialog keeps per setting ("last-sent values"); the decay and
+// guiding sliders send on every release.
+//
+// Threads: everything runs on the UI thread except postUserMessage, which AppModel calls on the
+// worker thread. That one only reads an atomic flag and hands the message to the front end's
+// UiPoster; the front end later calls onUserMessage on the UI thread, which lets AppModel deliver
+// the stored report back into showStatus / showSettings / showVoltage.
+//
+// Typed values are never wrapped: text that is not a number puts the field back to its last-sent
+// value and sends nothing, and a number outside what its setting can hold is clamped to the
+// nearest value it can hold, which the field then shows.
+
+#include <atomic>
+#include <cstdint>
+
+#include "controller/Contract.h"
+#include "controller/MountSettings.h"
+#include "ui/AppModel.h"
+#include "ui/ControlModel.h"
+#include "ui/SecondaryDialogs.h"
+
+namespace vornic::ui {
+
+// The front end's asynchronous hand-off to the UI thread (a queued call, a posted window message).
+// post() is called on the worker thread and must not block on the UI thread; the front end later
+// calls DlgConfig::onUserMessage(wParam, lParam) on the UI thread.
+class UiPoster {
+  public:
+    virtual void post(uint32_t wParam, uint32_t lParam) = 0;
+    virtual ~UiPoster() = default;
+};
+
+// Size of the identity line buffer: at most 254 characters and the terminator.
+inline constexpr uint32_t kIdentityLineSize = 255;
+
+// Writes "HW:a.b.c.d | FW:a.b.c.d | Port type:n" into `buffer` (cut to `size`, always
+// zero-terminated when size > 0). Returns the length written.
+uint32_t buildIdentityLine(const MountSettings& settings, char* buffer, uint32_t size);
+
+// Writes the supply voltage as "%2u.%02uV" ("12.34V", " 9.05V") into `buffer`.
+void formatVoltage(uint32_t hundredthsOfVolt, char* buffer, uint32_t size);
+
+class DlgConfig final : public TelescopeControlDlgCallback,
+                        public DialogLogic,
+                        public UserMessagePoster {
+  public:
+    DlgConfig(iTelescopeControl& control, AppModel& model, UiPoster& poster);
+    ~DlgConfig() override = default;
+
+    DlgConfig(const DlgConfig&) = delete;
+    DlgConfig& operator=(const DlgConfig&) = delete;
+
+    // DialogLogic (UI thread)
+    [[nodiscard]] int dialogId() const override;
+    void onInit(ControlModel& model) override;
+    bool onCommand(ControlModel& model, ControlId id, int notification) override;
+    // The close box ends the dialog with 1. Escape and Enter are not routed here: they do nothing.
+    void onClose(ControlModel& model) override;
+
+    // A slider event. Only kScrollEndTrack on one of the 24 axis-group sliders does anything.
+    void onHScroll(int scrollCode, ControlId slider);
+
+    // A user message that reached the UI thread. Report notifications go to AppModel; every
+    // message counts as handled.
+    bool onUserMessage(uint32_t wParam, uint32_t lParam);
+
+    // The front end tells the dialog that its controls are gone (after the modal run ended);
+    // reports are no longer shown and nothing more is posted.
+    void windowDestroyed();
+
+    // TelescopeControlDlgCallback (UI thread)
+    void showStatus(StatusCode code) override;
+    void showSettings(const MountSettings& settings, ReportKind kind) override;
+    void showVoltage(uint32_t hundredthsOfVolt) override;
+
+    // UserMessagePoster (worker thread)
+    void postUserMessage(uint32_t wParam, uint32_t lParam) override;
+
+    // Enables or disables every connection-dependent control; "Advanced settings" follows the
+    // controller's feature level (see the definition).
+    void setControlsEnabled(bool on, uint32_t featureLevel);
+
+    // The records the secondary dialogs edit (for inspection).
+    [[nodiscard]] const GearRatios& gearRatios() const { return gearRatios_; }
+    [[nodiscard]] const SiteSettings& siteSettings() const { return site_; }
+    [[nodiscard]] int32_t initPosition() const { return initPosition_; }
+
+  private:
+    void fullUpdate(ControlModel& m, const MountSettings& s);
+    void showGearRatios(ControlModel& m, const MountSettings& s);
+
+    bool onButton(ControlModel& m, ControlId id);
+    bool onFieldLeft(ControlModel& m, ControlId id);
+    void sendReverseFlags(ControlModel& m);
+
+    // Field handlers; `axis` is kRa or kDe.
+    void leaveMaxSpeed(ControlModel& m, int axis);
+    void leaveRamp(ControlModel& m, int axis, bool acceleration);
+    void leaveCurrent(ControlModel& m, int axis, int which);
+    void leaveOvertone(ControlModel& m, int axis);
+    void leaveIncCurrent(ControlModel& m, int axis);
+
+    // Slider handlers
+    void releaseMaxSpeed(ControlModel& m, int axis);
+    void releaseRamps(ControlModel& m, bool acceleration);
+    void releaseCurrent(ControlModel& m, int axis, int which);
+    void releaseOvertone(ControlModel& m, int axis);
+    void releaseIncCurrent(ControlModel& m, int axis);
+
+    iTelescopeControl& control_;
+    AppModel& appModel_;
+    UiPoster& poster_;
+
+    ControlModel* window_ = nullptr;       // UI thread; null until onInit
+    std::atomic<bool> windowOpen_{false};  // read by postUserMessage on the worker thread
+
+    uint32_t maxCurrent_[2] = {};
+
+    // Last-sent values, at the width the controller holds them.
+    uint16_t lastMaxSpeed_[2] = {};
+    uint16_t lastCurrent_[2][3] = {};  // idle, track, run
+    uint8_t lastAcceleration_[2] = {};
+    uint8_t lastDeceleration_[2] = {};
+    int16_t lastOvertone_[2] = {};
+    uint16_t lastIncCurrent_[2] = {};
+
+    GearRatios gearRatios_;
+    int32_t initPosition_ = 0;
+    SiteSettings site_;
+};
+
+}  // namespace vornic::ui

@@ -1,0 +1,364 @@
+#include "ui/Layout.h"
+
+#include <array>
+#include <cstddef>
+
+#include "ui/MainDialogIds.h"
+#include "ui/SecondaryDialogs.h"
+
+namespace vornic::ui {
+
+namespace {
+
+using K = ControlKind;
+
+constexpr const char* kShellFont = "MS Shell Dlg";
+constexpr int kFontPoints = 8;
+
+// Control style sets used throughout.
+constexpr uint32_t kStatic = style::kGroup;
+constexpr uint32_t kEditStyle = style::kBorder | style::kTabStop | style::kAutoHScroll;
+constexpr uint32_t kReadOnlyStyle = style::kBorder | style::kAutoHScroll;
+constexpr uint32_t kButtonStyle = style::kTabStop;
+constexpr uint32_t kSliderStyle = style::kTabStop | style::kAutoTicks;
+constexpr uint32_t kAutoCheckStyle = style::kTabStop | style::kAuto;
+constexpr uint32_t kListStyle = style::kTabStop | style::kVScroll;
+
+constexpr uint32_t kSecondaryFrame = frame::kPopup | frame::kVisible | frame::kCaption |
+                                     frame::kSysMenu | frame::kModalFrame | frame::kClientEdge;
+constexpr uint32_t kMainFrame =
+    frame::kPopup | frame::kVisible | frame::kCaption | frame::kSysMenu | frame::kModalFrame;
+
+// ---------------------------------------------------------------------------------------------
+// Set gear ratio
+
+constexpr ControlLayout kGearRatioControls[] = {
+    {gear_dlg::kRaLabel, K::kLabelRight, kStatic, "Gear ratio for RA axis:", {8, 6, 80, 14}},
+    {gear_dlg::kRa, K::kEdit, kEditStyle, "", {92, 5, 60, 12}},
+    {gear_dlg::kDeLabel, K::kLabelRight, kStatic, "Gear ratio for DE axis:", {8, 22, 80, 14}},
+    {gear_dlg::kDe, K::kEdit, kEditStyle, "", {92, 21, 60, 12}},
+    {gear_dlg::kNote,
+     K::kLabel,
+     kStatic,
+     "The entered value should include the motor's resolution.",
+     {4, 40, 190, 22}},
+    {gear_dlg::kExamplesLabel, K::kLabel, kStatic, "Examples:", {4, 54, 190, 12}},
+    {gear_dlg::kFirstExample,
+     K::kLabel,
+     kStatic,
+     "Mid-size GEM: 200 * 4,5 * 192 = 172800",
+     {8, 64, 190, 12}},
+    {gear_dlg::kFirstExample + 1,
+     K::kLabel,
+     kStatic,
+     "Large GEM: 400 * 3 * 3.6 * 192 = 829440",
+     {8, 74, 190, 12}},
+    {gear_dlg::kFirstExample + 2,
+     K::kLabel,
+     kStatic,
+     "Fork mount: (250 * (81/25)) * 200 = 162000",
+     {8, 84, 190, 12}},
+    {gear_dlg::kFirstExample + 3,
+     K::kLabel,
+     kStatic,
+     "Dual-worm mount RA: 200 * 4 * 359 = 287200",
+     {8, 94, 190, 12}},
+    {gear_dlg::kFirstExample + 4,
+     K::kLabel,
+     kStatic,
+     "Dual-worm mount DE: 200 * 4 * 205 = 164000",
+     {8, 104, 190, 12}},
+    {kIdCancel, K::kButton, kButtonStyle, "Cancel", {15, 118, 80, 18}},
+    {kIdOk, K::kButton, kButtonStyle, "Ok", {105, 118, 80, 18}},
+};
+
+// ---------------------------------------------------------------------------------------------
+// Advanced settings
+
+constexpr ControlLayout kAdvancedControls[] = {
+    {site_dlg::kPositionGroup, K::kGroupBox, 0, "Geographic position", {4, 4, 232, 30}},
+    {site_dlg::kLatitudeLabel, K::kLabelRight, kStatic, "Latitude:", {6, 17, 50, 10}},
+    {site_dlg::kLatitude, K::kEdit, kEditStyle, "", {60, 16, 50, 12}},
+    {site_dlg::kLongitudeLabel, K::kLabelRight, kStatic, "Longitude:", {116, 17, 50, 10}},
+    {site_dlg::kLongitude, K::kEdit, kEditStyle, "", {170, 16, 50, 12}},
+    {site_dlg::kMountGroup, K::kGroupBox, 0, "Mount type", {4, 40, 232, 42}},
+    {site_dlg::kEquatorialGerman,
+     K::kRadioButton,
+     style::kTabStop,
+     "Equatorial german",
+     {8, 52, 80, 12}},
+    {site_dlg::kEquatorialFork,
+     K::kRadioButton,
+     style::kTabStop,
+     "Equatorial fork",
+     {8, 64, 80, 12}},
+    {site_dlg::kAltAzimuth, K::kRadioButton, style::kTabStop, "Alt - Azimut", {120, 52, 80, 12}},
+    {site_dlg::kFlipGroup, K::kGroupBox, 0, "Meridian flip", {4, 86, 232, 40}},
+    {site_dlg::kHysteresisLabel,
+     K::kLabelRight,
+     kStatic,
+     "Meridian flip hysteresis (degrees):",
+     {6, 98, 140, 10}},
+    {site_dlg::kHysteresis, K::kEdit, kEditStyle, "", {150, 97, 50, 12}},
+    {site_dlg::kHysteresisHint,
+     K::kLabelCentre,
+     kStatic,
+     "Recommended value in 5...15 degrees range.",
+     {6, 112, 190, 10}},
+    {kIdCancel, K::kButton, kButtonStyle, "Cancel", {15, 134, 80, 18}},
+    {kIdOk, K::kButton, kButtonStyle, "Ok", {105, 134, 80, 18}},
+};
+
+// ---------------------------------------------------------------------------------------------
+// Initialize telescope
+
+constexpr ControlLayout kInitScopeControls[] = {
+    {init_dlg::kPositionLabel, K::kLabelRight, kStatic, "Position:", {4, 7, 32, 12}},
+    {init_dlg::kPositions, K::kDropDownList, kListStyle, "", {38, 5, 190, 200}},
+    {init_dlg::kExplanationGroup, K::kGroupBox, 0, "Explanation", {4, 22, 232, 50}},
+    {init_dlg::kExplanation,
+     K::kLabel,
+     kStatic,
+     "Explanation of the selected position",
+     {8, 34, 200, 30}},
+    {kIdCancel, K::kButton, kButtonStyle, "Exit", {15, 80, 80, 18}},
+    {kIdOk, K::kButton, kButtonStyle, "Set this position", {105, 80, 120, 18}},
+};
+
+// ---------------------------------------------------------------------------------------------
+// About
+
+constexpr ControlLayout kAboutControls[] = {
+    {about_dlg::kTitle, K::kLabel, kStatic | style::kTitle, "Vornic 2.4", {8, 8, 180, 14}},
+    {about_dlg::kDescription,
+     K::kLabel,
+     kStatic,
+     "Configurator program for Kestrova KZ2 and LQ8 controllers.",
+     {8, 24, 208, 14}},
+    {about_dlg::kCredit, K::kLabel, kStatic, "Vornic, by the Vornic developers", {8, 38, 208, 10}},
+    {about_dlg::kLink,
+     K::kLabel,
+     kStatic | style::kNotify | style::kLink,
+     about_dlg::kUrl,
+     {10, 50, 160, 10}},
+    {kIdCancel, K::kButton, kButtonStyle, "Exit", {10, 70, 60, 16}},
+};
+
+// ---------------------------------------------------------------------------------------------
+// Main dialog
+
+constexpr size_t kMainCapacity = 160;
+
+struct ControlTable {
+    std::array<ControlLayout, kMainCapacity> items{};
+    size_t count = 0;
+
+    constexpr void add(ControlId id, ControlKind kind, uint32_t styleFlags, const char* text,
+                       Rect rect) {
+        items[count++] = ControlLayout{id, kind, styleFlags, text, rect};
+    }
+};
+
+// One axis group. `dec` picks the Dec ids (RA id + 100) and the right-hand column.
+constexpr void addAxisGroup(ControlTable& t, bool dec) {
+    const ControlId d = dec ? kDecOffset : 0;
+    const int ox = dec ? 294 : 134;  // left edge of the group box
+
+    t.add(kIdRaGroup + d, K::kGroupBox, 0, dec ? "Dec" : "RA", {ox, 68, 156, 226});
+
+    t.add(kIdReverseRotationRa + d, K::kCheckBox, kAutoCheckStyle, "Reverse rotation",
+          {ox + 6, 78, 140, 10});
+    t.add(kIdReverseGuidingRa + d, K::kCheckBox, kAutoCheckStyle, "Reverse autoguiding",
+          {ox + 6, 89, 140, 10});
+    t.add(kIdReverseLimitsRa + d, K::kCheckBox, kAutoCheckStyle, "Reverse limit switches",
+          {ox + 6, 100, 140, 10});
+    t.add(kIdSepRa1 + d, K::kEtchedLine, 0, "", {ox + 4, 113, 148, 1});
+
+    // Speed and ramps: label, slider, value field.
+    struct Row {
+        ControlId label;
+        const char* text;
+        ControlId slider;
+        ControlId field;
+        int y;
+    };
+    const Row rampRows[] = {
+        {kIdMaxSpeedLabelRa, "Max speed:", kIdMaxSpeedSliderRa, kIdMaxSpeedRa, 117},
+        {kIdAccelLabelRa, "Acceleration:", kIdAccelSliderRa, kIdAccelRa, 131},
+        {kIdDecelLabelRa, "Deceleration:", kIdDecelSliderRa, kIdDecelRa, 145},
+    };
+    for (const Row& r : rampRows) {
+        t.add(r.label + d, K::kLabel, kStatic, r.text, {ox + 6, r.y + 2, 50, 8});
+        t.add(r.slider + d, K::kSlider, kSliderStyle, "", {ox + 58, r.y, 64, 12});
+        t.add(r.field + d, K::kEdit, kEditStyle, "", {ox + 124, r.y, 26, 12});
+    }
+    t.add(kIdSepRa2 + d, K::kEtchedLine, 0, "", {ox + 4, 160, 148, 1});
+
+    // Motor currents: a header row (maximum current, unit, decay column title), then one row per
+    // idle / track / run with its field, current slider and decay slider.
+    t.add(kIdMaxCurrentLabelRa + d, K::kLabel, kStatic, "Max:", {ox + 6, 166, 22, 8});
+    t.add(kIdMaxCurrentRa + d, K::kReadOnlyEdit, kReadOnlyStyle, "", {ox + 30, 164, 28, 12});
+    t.add(kIdMaxCurrentUnitRa + d, K::kLabel, kStatic, "mA", {ox + 60, 166, 14, 8});
+    t.add(kIdDecayLabelRa + d, K::kLabelCentre, kStatic, "Decay", {ox + 108, 166, 42, 8});
+    struct CurrentRow {
+        ControlId label;
+        const char* text;
+        ControlId field;
+        ControlId slider;
+        ControlId decay;
+        int y;
+    };
+    const CurrentRow currentRows[] = {
+        {kIdIdleLabelRa, "Idle:", kIdIdleCurrentRa, kIdIdleCurrentSliderRa, kIdIdleDecayRa, 178},
+        {kIdTrackLabelRa, "Track:", kIdTrackCurrentRa, kIdTrackCurrentSliderRa, kIdTrackDecayRa,
+         191},
+        {kIdRunLabelRa, "Run:", kIdRunCurrentRa, kIdRunCurrentSliderRa, kIdRunDecayRa, 204},
+    };
+    for (const CurrentRow& r : currentRows) {
+        t.add(r.label + d, K::kLabel, kStatic, r.text, {ox + 6, r.y + 2, 22, 8});
+        t.add(r.field + d, K::kEdit, kEditStyle, "", {ox + 30, r.y, 28, 12});
+        t.add(r.slider + d, K::kSlider, kSliderStyle, "", {ox + 60, r.y, 46, 12});
+        t.add(r.decay + d, K::kSlider, kSliderStyle, "", {ox + 108, r.y, 42, 12});
+    }
+    t.add(dec ? kIdSepDe3 : kIdSepRa3, K::kEtchedLine, 0, "", {ox + 4, 219, 148, 1});
+
+    const Row extraRows[] = {
+        {kIdOvertoneLabelRa, "3rd. overtone:", kIdOvertoneSliderRa, kIdOvertoneRa, 223},
+        {kIdIncCurrentLabelRa, "Inc. current at:", kIdIncCurrentSliderRa, kIdIncCurrentRa, 237},
+    };
+    for (const Row& r : extraRows) {
+        t.add(r.label + d, K::kLabel, kStatic, r.text, {ox + 6, r.y + 2, 58, 8});
+        t.add(r.slider + d, K::kSlider, kSliderStyle, "", {ox + 66, r.y, 56, 12});
+        t.add(r.field + d, K::kEdit, kEditStyle, "", {ox + 124, r.y, 26, 12});
+    }
+    t.add(kIdSepRa4 + d, K::kEtchedLine, 0, "", {ox + 4, 252, 148, 1});
+
+    // Guiding: the label wraps onto two lines; the tick labels sit under the slider positions of
+    // 1/16 (0), 1/4 (3), 1/2 (7), 3/4 (11) and 1/1 (15).
+    t.add(kIdGuidingLabelRa + d, K::kLabel, kStatic,
+          "Guiding corrections: (1/16 of the sidereal speed)", {ox + 6, 255, 144, 16});
+    t.add(kIdGuidingRa + d, K::kSlider, kSliderStyle, "", {ox + 6, 271, 144, 12});
+    const char* const ticks[] = {"1/16", "1/4", "1/2", "3/4", "1/1"};
+    const int tickX[] = {4, 31, 66, 102, 138};
+    for (int i = 0; i < 5; ++i) {
+        t.add(kIdGuidingTick1Ra + d + i, K::kLabelCentre, kStatic, ticks[i],
+              {ox + tickX[i], 284, 14, 8});
+    }
+}
+
+constexpr ControlTable buildMainControls() {
+    ControlTable t;
+
+    // Connection row
+    t.add(kIdPortLabel, K::kLabelRight, kStatic, "Port:", {6, 9, 20, 8});
+    t.add(kIdPortList, K::kDropDownList, kListStyle, "", {28, 7, 50, 200});
+    t.add(kIdBaud115200, K::kCheckBox, kAutoCheckStyle, "115200 Baud", {84, 8, 56, 12});
+    t.add(kIdConnect, K::kButton, kButtonStyle, "Connect", {144, 7, 50, 14});
+    t.add(kIdDisconnect, K::kButton, kButtonStyle, "Disconnect", {198, 7, 50, 14});
+    t.add(kIdAbout, K::kButton, kButtonStyle, "About...", {252, 7, 44, 14});
+    t.add(kIdMeasureVoltage, K::kButton, kButtonStyle, "Measure supply voltage:", {306, 7, 98, 14});
+    t.add(kIdVoltage, K::kReadOnlyEdit, kReadOnlyStyle, "", {408, 8, 42, 12});
+
+    // Status row
+    t.add(kIdStatusLine, K::kReadOnlyEdit, kReadOnlyStyle, "", {6, 25, 250, 12});
+    t.add(kIdIdentityLine, K::kReadOnlyEdit, kReadOnlyStyle, "", {260, 25, 190, 12});
+
+    // Hand pad: the four arrows around Stop, with their direction letters outside.
+    t.add(kIdLabelN, K::kLabelCentre, kStatic, "N", {60, 40, 12, 8});
+    t.add(kIdMoveNorth, K::kPictureButton, kButtonStyle, "", {54, 49, 24, 18});
+    t.add(kIdLabelE, K::kLabelCentre, kStatic, "E", {14, 74, 10, 8});
+    t.add(kIdMoveEast, K::kPictureButton, kButtonStyle, "", {26, 69, 24, 18});
+    t.add(kIdStop, K::kButton, kButtonStyle, "Stop", {52, 69, 28, 18});
+    t.add(kIdMoveWest, K::kPictureButton, kButtonStyle, "", {82, 69, 24, 18});
+    t.add(kIdLabelW, K::kLabelCentre, kStatic, "W", {108, 74, 10, 8});
+    t.add(kIdMoveSouth, K::kPictureButton, kButtonStyle, "", {54, 89, 24, 18});
+    t.add(kIdLabelS, K::kLabelCentre, kStatic, "S", {60, 109, 12, 8});
+    t.add(kIdSpeed, K::kSlider, kSliderStyle, "", {6, 121, 120, 16});
+    t.add(kIdSidereal, K::kButton, kButtonStyle, "Sidereal", {6, 141, 58, 14});
+    t.add(kIdSidereal2x, K::kButton, kButtonStyle, "2X Sidereal", {68, 141, 58, 14});
+    t.add(kIdTrackOn, K::kPushLikeCheck, kButtonStyle, "Track on", {6, 159, 58, 14});
+    t.add(kIdTrackOff, K::kPushLikeCheck, kButtonStyle, "Track off", {68, 159, 58, 14});
+    t.add(kIdExpOn, K::kButton, kButtonStyle, "Exp on", {6, 177, 58, 14});
+    t.add(kIdExpOff, K::kButton, kButtonStyle, "Exp off", {68, 177, 58, 14});
+    t.add(kIdAdvancedSettings, K::kButton, kButtonStyle, "Advanced settings", {6, 199, 120, 14});
+    t.add(kIdInitScope, K::kButton, kButtonStyle, "Init scope", {6, 217, 58, 14});
+    t.add(kIdDefinePark, K::kButton, kButtonStyle, "Define park pos", {68, 217, 58, 14});
+    t.add(kIdReloadDefaults, K::kButton, kButtonStyle, "Reload defaults", {6, 239, 120, 14});
+    t.add(kIdSaveSettings, K::kButton, kButtonStyle, "Save settings into KZ2", {6, 257, 120, 14});
+
+    // Gear ratio band, right of the hand pad.
+    t.add(kIdGearGroup, K::kGroupBox, 0, "Gear ratio", {134, 38, 316, 26});
+    t.add(kIdGearRaLabel, K::kLabelRight, kStatic, "RA:", {140, 49, 16, 8});
+    t.add(kIdGearRa, K::kReadOnlyEdit, kReadOnlyStyle, "", {158, 47, 70, 12});
+    t.add(kIdGearDeLabel, K::kLabelRight, kStatic, "DE:", {236, 49, 16, 8});
+    t.add(kIdGearDe, K::kReadOnlyEdit, kReadOnlyStyle, "", {254, 47, 70, 12});
+    t.add(kIdChangeGearRatio, K::kButton, kButtonStyle, "Change gear ratio", {340, 46, 104, 14});
+
+    addAxisGroup(t, false);
+    addAxisGroup(t, true);
+    return t;
+}
+
+constexpr ControlTable kMainControls = buildMainControls();
+static_assert(kMainControls.count > 0 && kMainControls.count <= kMainCapacity);
+
+constexpr DialogLayout kDialogs[] = {
+    {kMainDialogId, "Vornic 2.4. beta 3.", 0, 0, 456, 296, kShellFont, kFontPoints, kMainFrame,
+     std::span<const ControlLayout>(kMainControls.items.data(), kMainControls.count)},
+    {kGearRatioDialogId, "Set gear ratio", 32, 32, 200, 140, kShellFont, kFontPoints,
+     kSecondaryFrame, kGearRatioControls},
+    {kAdvancedSettingsDialogId, "Advanced settings", 32, 32, 240, 160, kShellFont, kFontPoints,
+     kSecondaryFrame, kAdvancedControls},
+    {kInitScopeDialogId, "Initialize telescope", 32, 32, 240, 105, kShellFont, kFontPoints,
+     kSecondaryFrame, kInitScopeControls},
+    {kAboutDialogId, "Vornic 2.4", 32, 32, 220, 94, kShellFont, kFontPoints, kSecondaryFrame,
+     kAboutControls},
+};
+
+}  // namespace
+
+std::span<const DialogLayout> dialogLayouts() {
+    return kDialogs;
+}
+
+const DialogLayout* findDialogLayout(int dialogId) {
+    for (const DialogLayout& dialog : kDialogs) {
+        if (dialog.id == dialogId) {
+            return &dialog;
+        }
+    }
+    return nullptr;
+}
+
+const ControlLayout* findControl(const DialogLayout& dialog, ControlId id) {
+    for (const ControlLayout& control : dialog.controls) {
+        if (control.id == id) {
+            return &control;
+        }
+    }
+    return nullptr;
+}
+
+bool isInteractive(const ControlLayout& control) {
+    switch (control.kind) {
+        case K::kLabel:
+        case K::kLabelRight:
+        case K::kLabelCentre:
+            return (control.style & style::kNotify) != 0;
+        case K::kGroupBox:
+        case K::kEtchedLine:
+            return false;
+        default:
+            return true;
+    }
+}
+
+Rect visibleRect(const ControlLayout& control) {
+    Rect r = control.rect;
+    if (control.kind == K::kDropDownList && r.h > kClosedComboHeight) {
+        r.h = kClosedComboHeight;
+    }
+    return r;
+}
+
+}  // namespace vornic::ui

@@ -1,0 +1,102 @@
+#pragma once
+// The layout of every dialog (main dialog 100 and the secondary dialogs 101 to 104): one table
+// that every toolkit backend builds its windows from, and that the in-memory model and the tests
+// read.
+//
+// Coordinates are dialog units (horizontal: a quarter of the dialog font's average character
+// width; vertical: an eighth of its height), relative to the dialog's client area. A drop-down
+// list's height includes its opened list; closed it is kClosedComboHeight high.
+
+#include <cstdint>
+#include <span>
+
+#include "ui/ControlModel.h"
+
+namespace vornic::ui {
+
+enum class ControlKind {
+    kLabel,          // static text, left-aligned
+    kLabelRight,     // static text, right-aligned
+    kLabelCentre,    // static text, centred
+    kEdit,           // editable field
+    kReadOnlyEdit,   // field the program writes and the user can only read or copy
+    kButton,         // push button
+    kPushLikeCheck,  // check box drawn as a push button; the program sets its state
+    kCheckBox,       // check box
+    kRadioButton,    // radio button
+    kGroupBox,       // frame with a caption around related controls
+    kDropDownList,   // combo box with a fixed list
+    kSlider,         // horizontal trackbar
+    kEtchedLine,     // horizontal separator
+    kPictureButton,  // push button that shows a picture (image:: ids) instead of text
+};
+
+// Style flags of a control.
+namespace style {
+inline constexpr uint32_t kTabStop = 1u << 0;
+inline constexpr uint32_t kGroup = 1u << 1;  // starts a group (tab and arrow-key order)
+inline constexpr uint32_t kBorder = 1u << 2;
+inline constexpr uint32_t kAutoHScroll = 1u << 3;  // edit scrolls sideways as the user types
+inline constexpr uint32_t kVScroll = 1u << 4;      // drop-down list has a scroll bar
+inline constexpr uint32_t kAutoTicks = 1u << 5;    // slider draws a tick per position
+inline constexpr uint32_t kNotify = 1u << 6;       // static text reports clicks
+inline constexpr uint32_t kAuto = 1u << 7;         // check box toggles itself when clicked
+inline constexpr uint32_t kLink = 1u << 8;         // drawn as a web link: underlined, link colour,
+                                                   // hand cursor, transparent background
+inline constexpr uint32_t kTitle = 1u << 9;        // drawn in a bold 16-pixel font
+}  // namespace style
+
+// Frame flags of a dialog.
+namespace frame {
+inline constexpr uint32_t kPopup = 1u << 0;
+inline constexpr uint32_t kVisible = 1u << 1;
+inline constexpr uint32_t kCaption = 1u << 2;
+inline constexpr uint32_t kSysMenu = 1u << 3;
+inline constexpr uint32_t kModalFrame = 1u << 4;
+inline constexpr uint32_t kClientEdge = 1u << 5;
+}  // namespace frame
+
+inline constexpr int kClosedComboHeight = 14;
+
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int w = 0;
+    int h = 0;
+};
+
+struct ControlLayout {
+    ControlId id = 0;
+    ControlKind kind = ControlKind::kLabel;
+    uint32_t style = 0;
+    const char* text = "";  // UTF-8
+    Rect rect;
+};
+
+struct DialogLayout {
+    int id = 0;
+    const char* caption = "";
+    int x = 0;  // top-left corner relative to the owner, dialog units
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    const char* fontName = "";
+    int fontPoints = 0;
+    uint32_t frameStyle = 0;
+    std::span<const ControlLayout> controls;
+};
+
+// Every dialog, main dialog first.
+[[nodiscard]] std::span<const DialogLayout> dialogLayouts();
+// The layout of dialog `dialogId`, or nullptr.
+[[nodiscard]] const DialogLayout* findDialogLayout(int dialogId);
+// Control `id` of `dialog`, or nullptr.
+[[nodiscard]] const ControlLayout* findControl(const DialogLayout& dialog, ControlId id);
+
+// Whether the user can act on the control (everything but labels, group boxes and lines; a label
+// that reports clicks counts).
+[[nodiscard]] bool isInteractive(const ControlLayout& control);
+// The area the control covers when nothing is opened (a drop-down list closed).
+[[nodiscard]] Rect visibleRect(const ControlLayout& control);
+
+}  // namespace vornic::ui

@@ -1,0 +1,290 @@
+#include "ui/SecondaryDialogs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "text/Text.h"
+
+namespace vornic::ui {
+
+namespace {
+
+struct ReferencePosition {
+    const char* name;
+    const char* explanation;
+};
+
+constexpr ReferencePosition kPositions[init_dlg::kPositionCount] = {
+    {"Default east side - Equator",
+     "Counterweight points to west, scope at the eastern side, looks to the Equator."},
+    {"West side - Equator",
+     "Counterweight points to east, scope at the western side, looks to the Equator."},
+    {"East side - Zenith",
+     "Counterweight points to west, scope at the eastern side, looks to the Zenith."},
+    {"West side - Zenith",
+     "Counterweight points to east, scope at the western side, looks to the Zenith."},
+    {"East side - South Horizon",
+     "Counterweight points to west, scope at the eastern side, looks to the south Horizon."},
+    {"West side - South Horizon",
+     "Counterweight points to east, scope at the western side, looks to the south Horizon."},
+    {"East side - North Horizon",
+     "Counterweight points to west, scope at the eastern side, looks to the north Horizon."},
+    {"West side - North Horizon",
+     "Counterweight points to east, scope at the western side, looks to the north Horizon."},
+    {"Eastern Horizon", "Counterweight points to ground, telescope looks to the eastern Horizon."},
+    {"Western Horizon", "Counterweight points to ground, telescope looks to the western Horizon."},
+};
+
+bool validPositionIndex(int index) {
+    return index >= 0 && index < init_dlg::kPositionCount;
+}
+
+// "N 47:30:15": the hemisphere letter, a space, then the magnitude as D:MM:SS.
+std::string angleText(int32_t angle, const char* positive, const char* negative) {
+    char buffer[site_dlg::kAngleBufferSize] = {};
+    uint32_t end = appendText(buffer, sizeof buffer, 0, angle >= 0 ? positive : negative);
+    // The magnitude of the most negative angle does not fit; one unit less gives the same text,
+    // since parts below an arc-second are not shown.
+    const int32_t magnitude = angle >= 0 ? angle
+                              : angle == std::numeric_limits<int32_t>::min()
+                                  ? std::numeric_limits<int32_t>::max()
+                                  : -angle;
+    end = appendAngle(buffer, sizeof buffer, end, magnitude);
+    return std::string(buffer, end);
+}
+
+// Reads an angle field. Returns false when the text holds no digit at all: such a text is not an
+// angle, and the caller keeps the value it had.
+bool readAngleField(const ControlModel& model, ControlId id, int kind, int32_t& angle) {
+    const std::string text = model.text(id);
+    char buffer[site_dlg::kAngleBufferSize] = {};
+    const size_t length = std::min<size_t>(text.size(), site_dlg::kAngleTextMax);
+    std::memcpy(buffer, text.data(), length);
+    if (std::none_of(buffer, buffer + length, [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    readAngle(buffer, sizeof buffer, 0, &angle, kind);
+    return true;
+}
+
+// Reads the hysteresis field as degrees, capped at 255. Returns false when it holds no whole
+// number; a number too long for the field reader is still a number, and capped.
+bool readHysteresis(const ControlModel& model, uint32_t& degrees) {
+    const IntRead read = model.readUnsigned(site_dlg::kHysteresis);
+    if (read.ok) {
+        degrees = std::min<uint32_t>(read.value, 255);
+        return true;
+    }
+    const std::string text = model.text(site_dlg::kHysteresis);
+    const size_t first = text.find_first_not_of(" \t");
+    const size_t last = text.find_last_not_of(" \t");
+    if (first == std::string::npos) {
+        return false;
+    }
+    for (size_t i = first; i <= last; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+    }
+    degrees = 255;
+    return true;
+}
+
+}  // namespace
+
+const char* initPositionName(int index) {
+    return validPositionIndex(index) ? kPositions[index].name : "";
+}
+
+const char* initPositionExplanation(int index) {
+    return validPositionIndex(index) ? kPositions[index].explanation : "";
+}
+
+// --- Set gear ratio ---
+
+void GearRatioDialog::onInit(ControlModel& model) {
+    model.setUnsigned(gear_dlg::kRa, record_.ra);
+    model.setUnsigned(gear_dlg::kDe, record_.de);
+}
+
+bool GearRatioDialog::onCommand(ControlModel& model, ControlId id, int notification) {
+    if (notification != notify::kClicked) {
+        return false;
+    }
+    if (id == kIdOk) {
+        // A ratio of zero or a text that is no whole number would stop the axis from moving at
+        // all; such a field keeps the ratio the axis had.
+        const IntRead ra = model.readUnsigned(gear_dlg::kRa);
+        const IntRead de = model.readUnsigned(gear_dlg::kDe);
+        if (ra.ok && ra.value > 0) {
+            record_.ra = ra.value;
+        }
+        if (de.ok && de.value > 0) {
+            record_.de = de.value;
+        }
+        model.endDialog(1);
+        return true;
+    }
+    if (id == kIdCancel) {
+        model.endDialog(0);
+        return true;
+    }
+    return false;
+}
+
+// --- Advanced settings ---
+
+namespace {
+
+void checkMountType(ControlModel& model, ControlId chosen) {
+    for (ControlId id = site_dlg::kEquatorialGerman; id <= site_dlg::kAltAzimuth; ++id) {
+        model.setChecked(id, id == chosen);
+    }
+}
+
+}  // namespace
+
+void AdvancedSettingsDialog::onInit(ControlModel& model) {
+    model.setText(site_dlg::kLatitude, angleText(record_.latitude, "N ", "S "));
+    model.setText(site_dlg::kLongitude, angleText(record_.longitude, "E ", "W "));
+    const uint32_t mountType = record_.mountType & 0xFFu;
+    checkMountType(model, site_dlg::kEquatorialGerman +
+                              static_cast<ControlId>(std::min<uint32_t>(mountType, 2)));
+    model.setUnsigned(site_dlg::kHysteresis, record_.hysteresis & 0xFFu);
+}
+
+bool AdvancedSettingsDialog::onCommand(ControlModel& model, ControlId id, int notification) {
+    if (notification != notify::kClicked) {
+        return false;
+    }
+    if (id >= site_dlg::kEquatorialGerman && id <= site_dlg::kAltAzimuth) {
+        checkMountType(model, id);
+        return true;
+    }
+    if (id == kIdOk) {
+        confirm(model);
+        return true;
+    }
+    if (id == kIdCancel) {
+        model.endDialog(0);
+        return true;
+    }
+    return false;
+}
+
+void AdvancedSettingsDialog::confirm(ControlModel& model) {
+    uint32_t changes = 0;
+
+    int32_t latitude = 0;
+    if (readAngleField(model, site_dlg::kLatitude, kAngleLatitude, latitude) &&
+        latitude != record_.latitude) {
+        record_.latitude = latitude;
+        changes |= site::kLatitudeChanged;
+    }
+    int32_t longitude = 0;
+    if (readAngleField(model, site_dlg::kLongitude, kAngleLongitude, longitude) &&
+        longitude != record_.longitude) {
+        record_.longitude = longitude;
+        changes |= site::kLongitudeChanged;
+    }
+
+    const uint32_t mountType = model.isChecked(site_dlg::kAltAzimuth)       ? 2
+                               : model.isChecked(site_dlg::kEquatorialFork) ? 1
+                                                                            : 0;
+    if (mountType != (record_.mountType & 0xFFu)) {
+        record_.mountType = mountType;
+        changes |= site::kMountTypeChanged;
+    }
+
+    // The controller holds the hysteresis in one byte: larger numbers mean its largest value.
+    uint32_t degrees = 0;
+    if (readHysteresis(model, degrees) && degrees != (record_.hysteresis & 0xFFu)) {
+        record_.hysteresis = degrees;
+        changes |= site::kHysteresisChanged;
+    }
+
+    record_.changeMask = changes;
+    model.endDialog(1);
+}
+
+// --- Initialize telescope ---
+
+void InitScopeDialog::onInit(ControlModel& model) {
+    for (const ReferencePosition& position : kPositions) {
+        model.addItem(init_dlg::kPositions, position.name);
+    }
+    model.setSelection(init_dlg::kPositions, 0);
+}
+
+bool InitScopeDialog::onCommand(ControlModel& model, ControlId id, int notification) {
+    if (id == init_dlg::kPositions && notification == notify::kSelChange) {
+        const int index = model.selection(init_dlg::kPositions);
+        if (validPositionIndex(index)) {
+            model.setText(init_dlg::kExplanation, kPositions[index].explanation);
+        }
+        return true;
+    }
+    if (notification != notify::kClicked) {
+        return false;
+    }
+    if (id == kIdOk) {
+        const int index = model.selection(init_dlg::kPositions);
+        if (validPositionIndex(index)) {
+            code_ = init_dlg::kFirstPositionCode + index;
+        }
+        model.endDialog(1);
+        return true;
+    }
+    if (id == kIdCancel) {
+        model.endDialog(0);
+        return true;
+    }
+    return false;
+}
+
+// --- About ---
+
+void AboutDialog::onInit(ControlModel& /*model*/) {
+    // Everything the box shows comes with its layout; the link's look is the backend's.
+}
+
+bool AboutDialog::onCommand(ControlModel& model, ControlId id, int notification) {
+    if (notification != notify::kClicked) {
+        return false;
+    }
+    if (id == about_dlg::kLink) {
+        model.openUrl(about_dlg::kUrl);
+        return true;
+    }
+    if (id == kIdOk || id == kIdCancel) {
+        model.endDialog(1);
+        return true;
+    }
+    return false;
+}
+
+// --- Show functions ---
+
+int showGearRatioDialog(ControlModel& owner, GearRatios& record) {
+    GearRatioDialog dialog(record);
+    return owner.runModal(dialog);
+}
+
+int showAdvancedSettingsDialog(ControlModel& owner, SiteSettings& record) {
+    AdvancedSettingsDialog dialog(record);
+    return owner.runModal(dialog);
+}
+
+int showInitScopeDialog(ControlModel& owner, int32_t& code) {
+    InitScopeDialog dialog(code);
+    return owner.runModal(dialog);
+}
+
+int showAboutDialog(ControlModel& owner) {
+    AboutDialog dialog;
+    return owner.runModal(dialog);
+}
+
+}  // namespace vornic::ui
