@@ -6,6 +6,12 @@
 // message at a time, so the link state, the counters and MountSettings need no lock. Time is
 // counted in heartbeat ticks fed in through tickHandler(); nothing here reads a clock, sleeps or
 // makes an OS call, so the whole state machine is unit-testable without threads.
+//
+// Untrusted input: a reply is read through a bounds-checked view of the frame, so a reply shorter
+// than its layout reads as 0 past its end (never as bytes of an earlier frame still in the
+// reassembler's buffer). An operation message too short for its operation's arguments, which only
+// a corrupted command pipe could produce, is dropped whole: made-up zeros must never reach the
+// controller as settings.
 
 #include <cstddef>
 #include <cstdint>
@@ -93,14 +99,25 @@ public:
 private:
     enum class ReplyMode { Reply, Enter };
 
+    // Reply handling (the frame is the reassembler's buffer: 0x55, N, payload).
     int replyHandler(ReplyMode mode, const uint8_t* frame, size_t length);
+    int enterState();
     int handleReply(const uint8_t* frame, size_t length);
+    int handleIdentity(const uint8_t* frame, size_t length);
+    int finishSettingsRead();
     void pauseTo(uint32_t state);
     void mountTypeWrite();
     void hysteresisWrite();
+    void siteChainNext(uint32_t fromState);
 
-    // Frame builders: each assembles a whole request frame on the stack and writes it at once.
-    void sendFrame(const uint8_t* payload, size_t payloadSize);
+    // Command execution, one helper per operation that does more than send one frame.
+    [[nodiscard]] bool requireIdle();
+    void startMove(uint32_t direction, uint32_t speedIndex);
+    void stopMove(uint32_t direction);
+    void setMaxSpeeds(uint32_t ra, uint32_t de);
+    void applySiteSettings();
+    void initScope(uint32_t positionCode);
+    void defineParkPosition();
 
     LinkPort& port_;
     TelescopeListener& listener_;

@@ -19,6 +19,7 @@
 // so two threads never use the port at once.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -39,12 +40,14 @@ namespace vornic {
 uint32_t buildPipeName(char* buffer, uint32_t size, uint32_t processId);
 
 class TelescopeControl final : public iTelescopeControl, private LinkPort {
-public:
+  public:
     struct Options {
         // Pause between "Connecting..." and the first handshake request, giving the controller
         // time to settle after the port opened.
         unsigned connectPauseMs = 500;
-        // How long closePort waits for the serial reader to end.
+        // How long closePort waits for the serial reader to end while helping it along. A reader
+        // still running after that is waited for without limit: it still uses the port and this
+        // object, so the port cannot be closed under it nor the reader left behind.
         unsigned readerStopTimeoutMs = 10000;
         // Write time-out of one request frame.
         unsigned writeTimeoutMs = 1000;
@@ -96,7 +99,9 @@ public:
     void shutdown();
 
     // The feature level of the connected controller as last seen by the worker (any thread).
-    [[nodiscard]] uint8_t featureLevel() const { return featureLevel_.load(std::memory_order_relaxed); }
+    [[nodiscard]] uint8_t featureLevel() const {
+        return featureLevel_.load(std::memory_order_relaxed);
+    }
 
     // The error of the last failed port open, for the command line (any thread, after status 6).
     [[nodiscard]] platform::OpenResult lastOpenError() const;
@@ -104,27 +109,56 @@ public:
     // Tests: true once everything written into the pipe so far has been handled by the worker.
     [[nodiscard]] bool waitWorkerIdle(unsigned timeoutMs);
 
-private:
+  private:
+    // Worker-side inbox: bytes taken out of the pipe, not yet fed to the message reassembler. The
+    // worker normally reads 20 bytes at a time into it; closePort may add more (see the .cpp).
+    static constexpr size_t kPipeReadSize = 20;
+    static constexpr size_t kInboxSize = 4096;
+
     // LinkPort
     void writeBytes(const uint8_t* bytes, size_t count) override;
     SiteSettings pendingSiteSettings() override;
 
     void writeMessage(const WorkerMessageBuffer& message);
     void workerLoop();
+    [[nodiscard]] size_t readPipeIntoInbox();
     void dispatch(const uint8_t* message, size_t length);
+    void dispatchConnect(const uint8_t* message);
     void applyResult(int result);
     bool openPort(uint32_t portNumber, uint32_t baudRate);
     void startReader();
     void readerLoop();
-    void forwardSerialData(const uint8_t* bytes, size_t count);
-    void closePort();
+    [[nodiscard]] bool forwardSerialData(const uint8_t* bytes, size_t count);
+    [[nodiscard]] bool lockPipeForReader();
+    void setReaderWriting(bool writing);
+    void markReaderEnded();
+    void closePort(bool mayDrainPipe);
+    void waitForReaderEnd(bool mayDrainPipe);
     void publishFeatureLevel();
 
     TelescopeListener& listener_;
     const platform::PortTable& ports_;
     Options options_;
     std::mutex stateLock_;
-    std::mutex pipeWriteLock_;
+    // The pipe-write lock. Writers take it like a mutex; the serial reader can also give up
+    // waiting for it once it is told to stop, so that closePort never waits for a reader that
+    // waits for the lock.
+    class PipeWriteLock {
+      public:
+        void lock();
+        void unlock();
+        // Waits for the lock until either flag is set (wake() must follow setting one). Returns
+        // whether the lock is now held.
+        [[nodiscard]] bool lockUnless(const std::atomic<bool>& first,
+                                      const std::atomic<bool>& second);
+        void wake();
+
+      private:
+        std::mutex mutex_;
+        std::condition_variable changed_;
+        bool held_ = false;
+    };
+    PipeWriteLock pipeWriteLock_;
     std::unique_ptr<platform::CommandPipe> pipe_;
     std::unique_ptr<platform::SerialPort> port_;
     std::thread readerThread_;
@@ -136,8 +170,25 @@ private:
     ControllerLink link_;
     std::atomic<uint8_t> featureLevel_{0};
     std::atomic<bool> shutDown_{false};
+    std::mutex shutdownLock_;
     mutable std::mutex openErrorLock_;
     platform::OpenResult lastOpenError_;
+
+    // Bytes written into the pipe (counted under the pipe-write lock before each write) and bytes
+    // the worker has taken out of it. While committed > taken the pipe holds, or is about to hold,
+    // bytes, so a read by the worker cannot block.
+    std::atomic<uint64_t> pipeBytesCommitted_{0};
+    uint64_t pipeBytesTaken_ = 0;  // worker only
+    uint8_t inbox_[kInboxSize] = {};
+    size_t inboxBegin_ = 0;  // worker only
+    size_t inboxEnd_ = 0;    // worker only
+
+    // The serial reader's life, as closePort sees it.
+    std::atomic<bool> readerStop_{false};
+    std::mutex readerMutex_;
+    std::condition_variable readerChanged_;
+    bool readerEnded_ = true;     // under readerMutex_
+    bool readerWriting_ = false;  // under readerMutex_: inside a pipe write, holding the lock
 };
 
 }  // namespace vornic
