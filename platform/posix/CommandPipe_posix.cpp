@@ -1,0 +1,157 @@
+// The command pipe off Windows: an in-process bounded ring buffer.
+//
+// One mutex guards the ring; writers wait on `writable_`, the reader on `readable_`, and tests that
+// want to know the reader has caught up wait on `idle_`.
+//
+// Writers take a ticket and write strictly in ticket order. The writer whose turn it is keeps the
+// turn until its whole message is in, so a message never interleaves with another even when it
+// has to wait for room. A message that fits the ring goes in as one unit once there is room for all
+// of it. A message larger than the ring cannot ever fit at once, so it goes in piece by piece as
+// the reader drains; it still stays contiguous because the writer keeps its turn. If close() comes
+// in the middle, such a message is left half written; by then its reader is going away.
+//
+// The ring is allocated once in the constructor; write() and read() never allocate.
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "platform/CommandPipe.h"
+
+namespace vornic::platform {
+namespace {
+
+class RingCommandPipe final : public CommandPipe {
+  public:
+    explicit RingCommandPipe(size_t capacity)
+        : capacity_(std::max<size_t>(capacity, 1)), ring_(new uint8_t[capacity_]) {}
+
+    bool write(const uint8_t* bytes, size_t count) override {
+        if (bytes == nullptr && count > 0) {
+            return false;
+        }
+        std::unique_lock lock(mutex_);
+        if (closed_) {
+            return false;
+        }
+        const uint64_t ticket = nextTicket_++;
+        writable_.wait(lock, [&] { return closed_ || serving_ == ticket; });
+        if (closed_) {
+            // Later tickets see closed_ too, so nobody waits for this turn.
+            return false;
+        }
+        bool written = true;
+        size_t done = 0;
+        while (done < count) {
+            const size_t left = count - done;
+            // Fits: wait for room for all of it. Too large for the ring: take what room there is.
+            const size_t need = std::min(left, capacity_);
+            writable_.wait(lock, [&] { return closed_ || capacity_ - size_ >= need; });
+            if (closed_) {
+                written = false;
+                break;
+            }
+            const size_t chunk = std::min(left, capacity_ - size_);
+            push(bytes + done, chunk);
+            done += chunk;
+            readable_.notify_one();
+        }
+        ++serving_;
+        lock.unlock();
+        writable_.notify_all();
+        return written;
+    }
+
+    size_t read(uint8_t* buffer, size_t max) override {
+        if (buffer == nullptr || max == 0) {
+            return 0;
+        }
+        std::unique_lock lock(mutex_);
+        if (size_ == 0 && !stop_ && !closed_) {
+            ++readersWaiting_;
+            idle_.notify_all();
+            readable_.wait(lock, [&] { return size_ > 0 || stop_ || closed_; });
+            --readersWaiting_;
+        }
+        // Queued bytes always come out before the stop is seen. A closed, empty pipe can never
+        // get data again, so it ends the read like the stop does instead of blocking for good.
+        if (size_ == 0) {
+            return 0;
+        }
+        const size_t count = std::min(max, size_);
+        pop(buffer, count);
+        lock.unlock();
+        writable_.notify_all();
+        return count;
+    }
+
+    void signalStop() override {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        readable_.notify_all();
+    }
+
+    void close() override {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        writable_.notify_all();
+        readable_.notify_all();
+    }
+
+    bool waitReaderIdle(unsigned timeoutMs) override {
+        std::unique_lock lock(mutex_);
+        return idle_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return size_ == 0 && readersWaiting_ > 0; });
+    }
+
+  private:
+    // Both run under mutex_; the caller has checked the room or the fill.
+    void push(const uint8_t* bytes, size_t count) {
+        const size_t tail = (head_ + size_) % capacity_;
+        const size_t first = std::min(count, capacity_ - tail);
+        std::memcpy(ring_.get() + tail, bytes, first);
+        if (count > first) {
+            std::memcpy(ring_.get(), bytes + first, count - first);
+        }
+        size_ += count;
+    }
+
+    void pop(uint8_t* out, size_t count) {
+        const size_t first = std::min(count, capacity_ - head_);
+        std::memcpy(out, ring_.get() + head_, first);
+        if (count > first) {
+            std::memcpy(out + first, ring_.get(), count - first);
+        }
+        head_ = (head_ + count) % capacity_;
+        size_ -= count;
+    }
+
+    const size_t capacity_;
+    std::unique_ptr<uint8_t[]> ring_;
+    std::mutex mutex_;
+    std::condition_variable writable_;
+    std::condition_variable readable_;
+    std::condition_variable idle_;
+    size_t head_ = 0;
+    size_t size_ = 0;
+    uint64_t nextTicket_ = 0;
+    uint64_t serving_ = 0;
+    unsigned readersWaiting_ = 0;
+    bool stop_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<CommandPipe> makeCommandPipe(const char* /*name*/, size_t capacity) {
+    return std::make_unique<RingCommandPipe>(capacity);
+}
+
+}  // namespace vornic::platform
