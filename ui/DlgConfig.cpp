@@ -651,6 +651,11 @@ void DlgConfig::releaseRamps(ControlModel& m, bool acceleration) {
 }
 
 void DlgConfig::releaseCurrent(ControlModel& m, int axis, int which) {
+    // Without a known maximum a slider position stands for no current at all; taking it as 0 mA
+    // would switch the motor's current off. The field and the controller keep what they have.
+    if (maxCurrent_[axis] == 0) {
+        return;
+    }
     const ControlId field = onAxis(kCurrentField[which], axis);
     const uint64_t p = position(m, onAxis(kCurrentSlider[which], axis));
     m.setUnsigned(

@@ -301,6 +301,41 @@ TEST_F(DlgConfigEditTest, CurrentSlidersUseAxisMaximum) {
                                     call("setMotorCurrent", {0x40, 125})));
 }
 
+// A current slider of an axis whose maximum is unknown stands for no value: releasing it must not
+// command 0 mA, nor clear the field, while the other axis works as before.
+TEST_F(DlgConfigEditTest, CurrentSlidersDoNothingWhileMaximumIsUnknown) {
+    MountSettings s = sampleSettings();
+    s.maxCurrent[kRa] = 0;
+    dlg.showSettings(s, report::kDefaultsReloaded);  // RA keeps 250 / 500 / 1000 as last sent
+    model.typeText(231, "640");                      // typed, not yet sent
+    model.clearCalls();
+
+    model.releaseSlider(233, 0);
+    model.releaseSlider(234, 9);
+    model.releaseSlider(235, 15);
+    EXPECT_THAT(sent(), IsEmpty());
+    EXPECT_EQ(model.text(230), "250");
+    EXPECT_EQ(model.text(231), "640");
+    EXPECT_EQ(model.text(232), "1000");
+    EXPECT_EQ(model.countCalls(CallKind::kSetUnsigned), 0u);
+
+    // The DE sliders still convert with their own maximum.
+    model.releaseSlider(333, 0);
+    EXPECT_EQ(model.text(330), "125");
+    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x40, 125})));
+
+    // Leaving the RA field still sends what was typed, as for any field.
+    model.leaveField(231);
+    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x81, 640})));
+
+    // The same for DE once its maximum is unknown too.
+    s.maxCurrent[kDe] = 0;
+    dlg.showSettings(s, report::kConnected);
+    model.releaseSlider(335, 3);
+    EXPECT_THAT(sent(), IsEmpty());
+    EXPECT_EQ(model.text(332), "2000");
+}
+
 TEST_F(DlgConfigEditTest, DecayAndGuidingSendOnEveryRelease) {
     model.releaseSlider(240, 0);
     model.releaseSlider(240, 0);

@@ -1,0 +1,69 @@
+#include "app/Application.h"
+
+#include <utility>
+
+namespace vornic {
+
+Application::Application(FrontEnd& frontEnd, SerialPortFactory makePort,
+                         const platform::PortTable& ports, ApplicationOptions options)
+    : frontEnd_(frontEnd),
+      makePort_(std::move(makePort)),
+      ports_(ports),
+      options_(std::move(options)) {}
+
+Application::~Application() {
+    // run() always shuts down before it returns; this only matters if it was left by an exception
+    // from the front end.
+    shutdown();
+}
+
+int Application::run() {
+    if (!frontEnd_.initCommonControls()) {
+        frontEnd_.showMessageBox("Init Common Controls failed", "Error");
+        return 0;
+    }
+
+    heartBeat_ = std::make_unique<HeartBeat>(options_.heartbeatInterval);
+    appModel_ = std::make_unique<ui::AppModel>();
+    std::unique_ptr<platform::SerialPort> port = makePort_ ? makePort_() : nullptr;
+    if (!port) {
+        port = platform::makeSerialPort();
+    }
+    control_ = std::make_unique<TelescopeControl>(*appModel_, std::move(port), ports_,
+                                                  std::move(options_.controlOptions));
+    heartBeat_->attachListener(control_.get());
+    heartBeat_->start();
+
+    dialog_ = std::make_unique<ui::DlgConfig>(*control_, *appModel_, frontEnd_.poster());
+    appModel_->attachDialog(dialog_.get());
+    appModel_->setMainDialog(dialog_.get());
+
+    static_cast<void>(frontEnd_.runMainDialog(*dialog_));
+
+    shutdown();
+    return 0;
+}
+
+void Application::shutdown() {
+    // From here on reports are dropped: setMainDialog(nullptr) also waits for a post in flight.
+    if (appModel_) {
+        appModel_->detachDialog();
+        appModel_->setMainDialog(nullptr);
+    }
+    dialog_.reset();
+
+    if (heartBeat_) {
+        heartBeat_->detachListener();
+        heartBeatStopped_ = heartBeat_->stop();
+    }
+
+    // The worker stops before the port closes, so two threads never use the port at once.
+    if (control_) {
+        control_->shutdown();
+    }
+    control_.reset();
+    heartBeat_.reset();
+    appModel_.reset();
+}
+
+}  // namespace vornic

@@ -1,0 +1,110 @@
+#include "app/HeadlessFrontEnd.h"
+
+#include "ui/MainDialogIds.h"
+
+namespace vornic {
+
+void HeadlessFrontEnd::showMessageBox(const char* text, const char* caption) {
+    messageBoxes_.push_back({text != nullptr ? text : "", caption != nullptr ? caption : ""});
+}
+
+int HeadlessFrontEnd::runMainDialog(ui::DlgConfig& dialog) {
+    ++dialogRuns_;
+    ui::InMemoryControlModel model(ui::kMainDialogId);
+    model.setHScrollHandler(
+        [&dialog](int scrollCode, ui::ControlId slider) { dialog.onHScroll(scrollCode, slider); });
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        accepting_ = true;
+        head_ = 0;
+        count_ = 0;
+    }
+    running_ = &dialog;
+    model.attach(dialog);
+
+    if (script_) {
+        script_(*this, model, dialog);
+    }
+    if (!model.ended()) {
+        model.close();
+    }
+
+    // The window is gone: nothing more is posted to it or shown in it, and what is still queued
+    // for it is dropped.
+    dialog.windowDestroyed();
+    running_ = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        accepting_ = false;
+        count_ = 0;
+    }
+    return model.endResult();
+}
+
+void HeadlessFrontEnd::post(uint32_t wParam, uint32_t lParam) {
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (!accepting_) {
+            ++dropped_;
+            return;
+        }
+        if (count_ == kQueueCapacity) {
+            ++overflowed_;
+            return;
+        }
+        ring_[(head_ + count_) % kQueueCapacity] = {wParam, lParam};
+        ++count_;
+    }
+    posted_.notify_all();
+}
+
+bool HeadlessFrontEnd::popMessage(std::pair<uint32_t, uint32_t>& message) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (count_ == 0) {
+        return false;
+    }
+    message = ring_[head_];
+    head_ = (head_ + 1) % kQueueCapacity;
+    --count_;
+    return true;
+}
+
+size_t HeadlessFrontEnd::pump() {
+    size_t handled = 0;
+    std::pair<uint32_t, uint32_t> message;
+    while (running_ != nullptr && popMessage(message)) {
+        static_cast<void>(running_->onUserMessage(message.first, message.second));
+        ++handled;
+        ++delivered_;
+    }
+    return handled;
+}
+
+bool HeadlessFrontEnd::pumpUntil(const std::function<bool()>& done,
+                                 std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        pump();
+        if (done()) {
+            return true;
+        }
+        std::unique_lock<std::mutex> lock(lock_);
+        if (!posted_.wait_until(lock, deadline, [this] { return count_ > 0; })) {
+            lock.unlock();
+            pump();
+            return done();
+        }
+    }
+}
+
+size_t HeadlessFrontEnd::droppedPosts() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return dropped_;
+}
+
+size_t HeadlessFrontEnd::overflowedPosts() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return overflowed_;
+}
+
+}  // namespace vornic

@@ -1,0 +1,571 @@
+// The whole program with nothing faked but the user and the controller: the Application on the
+// headless front end, the platform's serial port on a pseudo-terminal, and a simulated KZ2 at the
+// far end. The user is scripted through the main dialog's controls; every request frame the
+// program writes is recorded on its way to the port, so the tests see exactly what goes on the
+// wire.
+
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/Application.h"
+#include "app/HeadlessFrontEnd.h"
+#include "platform/PortTable.h"
+#include "platform/SerialPort.h"
+#include "sim/Kz2Device.h"
+#include "sim/PtySimulator.h"
+#include "ui/InMemoryControlModel.h"
+#include "ui/MainDialogIds.h"
+#include "ui/SecondaryDialogs.h"
+
+namespace vornic {
+namespace {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+constexpr auto kWait = 10s;  // generous: sanitizer builds on a busy machine
+
+// Cuts a byte stream into frames that start with `startByte` followed by a length byte and that
+// many bytes. Bytes that do not form a frame are kept as one last piece, so a stray or broken
+// write shows up in a comparison.
+std::vector<Bytes> cutFrames(const Bytes& stream, uint8_t startByte) {
+    std::vector<Bytes> out;
+    size_t at = 0;
+    while (at < stream.size()) {
+        const bool framed = stream[at] == startByte && at + 1 < stream.size() &&
+                            at + 2 + stream[at + 1] <= stream.size();
+        const size_t end = framed ? at + 2 + stream[at + 1] : stream.size();
+        out.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
+                         stream.begin() + static_cast<std::ptrdiff_t>(end));
+        at = end;
+    }
+    return out;
+}
+
+// Both directions of the line as the program saw them, kept beyond the port's life (shutdown
+// destroys the port).
+class Wire {
+  public:
+    // How far both directions had got at one moment.
+    struct Mark {
+        size_t requests = 0;
+        size_t replies = 0;
+    };
+
+    void written(const uint8_t* bytes, size_t count) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sent_.insert(sent_.end(), bytes, bytes + count);
+        }
+        changed_.notify_all();
+    }
+    void received(const Bytes& bytes) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            received_.insert(received_.end(), bytes.begin(), bytes.end());
+        }
+        changed_.notify_all();
+    }
+    void opened() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++opens_;
+    }
+    void closed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++closes_;
+        closedOn_ = std::this_thread::get_id();
+    }
+
+    [[nodiscard]] std::vector<Bytes> requests() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return cutFrames(sent_, 0xAA);
+    }
+    [[nodiscard]] std::vector<Bytes> requestsFrom(size_t first) const {
+        std::vector<Bytes> all = requests();
+        return first < all.size()
+                   ? std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(first), all.end())
+                   : std::vector<Bytes>{};
+    }
+    [[nodiscard]] Mark mark() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return {cutFrames(sent_, 0xAA).size(), cutFrames(received_, 0x55).size()};
+    }
+
+    // Waits until at least `requests` request frames have been written and `replies` reply frames
+    // have been read and handed on by the serial reader.
+    bool waitFor(size_t requests, size_t replies) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_until(lock, std::chrono::steady_clock::now() + kWait, [&] {
+            return cutFrames(sent_, 0xAA).size() >= requests &&
+                   cutFrames(received_, 0x55).size() >= replies;
+        });
+    }
+
+    [[nodiscard]] int opens() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return opens_;
+    }
+    [[nodiscard]] int closes() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return closes_;
+    }
+    [[nodiscard]] std::thread::id closedOn() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return closedOn_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    Bytes sent_;
+    Bytes received_;
+    int opens_ = 0;
+    int closes_ = 0;
+    std::thread::id closedOn_;
+};
+
+// The platform's serial port, with every write, read, open and close noted on the Wire.
+class RecordingPort final : public platform::SerialPort {
+  public:
+    RecordingPort(std::unique_ptr<platform::SerialPort> inner, std::shared_ptr<Wire> wire)
+        : inner_(std::move(inner)), wire_(std::move(wire)) {}
+
+    platform::OpenResult open(const char* devicePath, uint32_t baudRate) override {
+        platform::OpenResult result = inner_->open(devicePath, baudRate);
+        if (result.ok()) {
+            wire_->opened();
+        }
+        return result;
+    }
+    bool isOpen() const override { return inner_->isOpen(); }
+    bool write(const uint8_t* bytes, size_t count, unsigned timeoutMs) override {
+        wire_->written(bytes, count);
+        return inner_->write(bytes, count, timeoutMs);
+    }
+    platform::ReadResult read(uint8_t* buffer, size_t max) override {
+        // The reader comes back for more only once it has put what it read last into the command
+        // pipe; only then does a waiting test learn of those bytes, so that the worker is sure to
+        // see them before the test goes on.
+        if (!lastRead_.empty()) {
+            wire_->received(lastRead_);
+            lastRead_.clear();
+        }
+        const platform::ReadResult result = inner_->read(buffer, max);
+        if (result.status == platform::ReadStatus::Data && result.count <= max) {
+            lastRead_.assign(buffer, buffer + result.count);
+        }
+        return result;
+    }
+    void waitForStop() override { inner_->waitForStop(); }
+    void signalStop() override { inner_->signalStop(); }
+    void resetStop() override { inner_->resetStop(); }
+    void close() override {
+        wire_->closed();
+        inner_->close();
+    }
+
+  private:
+    std::unique_ptr<platform::SerialPort> inner_;
+    std::shared_ptr<Wire> wire_;
+    Bytes lastRead_;  // reader thread only
+};
+
+// A request frame: AA, the payload length, the payload.
+class Frame {
+  public:
+    Frame& u8(uint32_t v) {
+        bytes_.push_back(static_cast<uint8_t>(v));
+        return *this;
+    }
+    Frame& u16(uint32_t v) { return u8(v).u8(v >> 8); }
+    Frame& u32(uint32_t v) { return u16(v).u16(v >> 16); }
+    operator Bytes() const {
+        Bytes out{0xAA, static_cast<uint8_t>(bytes_.size())};
+        out.insert(out.end(), bytes_.begin(), bytes_.end());
+        return out;
+    }
+
+  private:
+    Bytes bytes_;
+};
+
+Bytes ask(uint8_t code) {
+    return Frame().u8(code);
+}
+
+// A controller whose every setting differs between the axes and from the factory values, so that
+// a value shown in the wrong control cannot pass for the right one.
+sim::ConfigImage distinctImage() {
+    sim::ConfigImage c = sim::factoryImage();
+    sim::AxisImage& ra = c.axis[sim::kRa];
+    sim::AxisImage& de = c.axis[sim::kDe];
+    ra.gearRatio = 172800;
+    ra.countsPerRevolution = ra.gearRatio * sim::kCountsPerStep;
+    de.gearRatio = 829440;
+    de.countsPerRevolution = de.gearRatio * sim::kCountsPerStep;
+    ra.maxSpeed = 600;
+    de.maxSpeed = 1350;  // above what slider 310 can show
+    ra.acceleration = 100;
+    de.acceleration = 80;  // exactly on slider step 5
+    ra.deceleration = 30;
+    de.deceleration = 200;
+    ra.guidingRate = 8;
+    de.guidingRate = 12;
+    ra.maxCurrent = 1000;
+    de.maxCurrent = 2000;
+    ra.motorCurrent = {250, 500, 1000};
+    de.motorCurrent = {100, 1500, 2000};
+    ra.decay = {0, 1, 2};
+    de.decay = {3, 2, 1};
+    ra.thirdOvertone = -5;
+    de.thirdOvertone = 7;
+    ra.incCurrentAt = 120;
+    de.incCurrentAt = 5;
+    c.reverseRotation = 1;       // RA only
+    c.reverseAutoguiding = 2;    // DE only
+    c.reverseLimitSwitches = 3;  // both
+    c.mountType = 1;
+    return c;
+}
+
+std::string dotted(uint32_t version) {
+    return std::to_string(version >> 24) + "." + std::to_string((version >> 16) & 0xFF) + "." +
+           std::to_string((version >> 8) & 0xFF) + "." + std::to_string(version & 0xFF);
+}
+
+std::string identityLine(const sim::DeviceIdentity& id) {
+    return "HW:" + dotted(id.hardwareVersion) + " | FW:" + dotted(id.firmwareVersion) +
+           " | Port type:" + std::to_string(id.portType);
+}
+
+// Every setting control shows the controller's configuration `c`.
+void expectShowsConfiguration(const ui::InMemoryControlModel& m, const sim::ConfigImage& c) {
+    const sim::AxisImage& ra = c.axis[sim::kRa];
+    const sim::AxisImage& de = c.axis[sim::kDe];
+    auto text = [](auto v) { return std::to_string(v); };
+
+    EXPECT_EQ(m.text(ui::kIdGearRa), text(ra.gearRatio));
+    EXPECT_EQ(m.text(ui::kIdGearDe), text(de.gearRatio));
+
+    EXPECT_EQ(m.text(211), text(ra.maxSpeed));
+    EXPECT_EQ(m.text(311), text(de.maxSpeed));
+    EXPECT_EQ(m.sliderPos(210), 20);
+    EXPECT_EQ(m.sliderPos(310), 39);
+    EXPECT_EQ(m.text(213), text(ra.acceleration));
+    EXPECT_EQ(m.text(313), text(de.acceleration));
+    EXPECT_EQ(m.sliderPos(212), 6);
+    EXPECT_EQ(m.sliderPos(312), 5);
+    EXPECT_EQ(m.text(215), text(ra.deceleration));
+    EXPECT_EQ(m.text(315), text(de.deceleration));
+    EXPECT_EQ(m.sliderPos(214), 2);
+    EXPECT_EQ(m.sliderPos(314), 13);
+
+    EXPECT_EQ(m.sliderPos(260), ra.guidingRate - 1);
+    EXPECT_EQ(m.sliderPos(360), de.guidingRate - 1);
+
+    EXPECT_TRUE(m.isChecked(201));
+    EXPECT_FALSE(m.isChecked(301));
+    EXPECT_FALSE(m.isChecked(202));
+    EXPECT_TRUE(m.isChecked(302));
+    EXPECT_TRUE(m.isChecked(203));
+    EXPECT_TRUE(m.isChecked(303));
+
+    EXPECT_EQ(m.text(220), text(ra.maxCurrent));
+    EXPECT_EQ(m.text(320), text(de.maxCurrent));
+    const int raCurrentSlider[3] = {4, 8, 15};  // 16 * v / 1000, the last one clamped from 16
+    const int deCurrentSlider[3] = {0, 12, 15};
+    for (int which = 0; which < 3; ++which) {
+        EXPECT_EQ(m.text(230 + which), text(ra.motorCurrent[which])) << which;
+        EXPECT_EQ(m.text(330 + which), text(de.motorCurrent[which])) << which;
+        EXPECT_EQ(m.sliderPos(233 + which), raCurrentSlider[which]) << which;
+        EXPECT_EQ(m.sliderPos(333 + which), deCurrentSlider[which]) << which;
+        EXPECT_EQ(m.sliderPos(240 + which), ra.decay[which]) << which;
+        EXPECT_EQ(m.sliderPos(340 + which), de.decay[which]) << which;
+    }
+
+    EXPECT_EQ(m.text(251), text(ra.thirdOvertone));
+    EXPECT_EQ(m.text(351), text(de.thirdOvertone));
+    EXPECT_EQ(m.sliderPos(250), ra.thirdOvertone);
+    EXPECT_EQ(m.sliderPos(350), de.thirdOvertone);
+
+    EXPECT_EQ(m.text(253), text(ra.incCurrentAt));
+    EXPECT_EQ(m.text(353), text(de.incCurrentAt));
+    EXPECT_EQ(m.sliderPos(252), 5);
+    EXPECT_EQ(m.sliderPos(352), 0);
+}
+
+// Whether every control of the enable list that the dialog has is in state `on`.
+bool enableListIs(const ui::InMemoryControlModel& m, bool on) {
+    for (ui::ControlId id : ui::kEnableList) {
+        if (m.hasControl(id) && m.isEnabled(id) != on) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class WholeApplicationTest : public ::testing::Test {
+  protected:
+    // Starts a simulated controller of feature level `level` and puts its line under port 1.
+    void startSimulator(int level) {
+        sim::SimSetup setup;
+        ASSERT_TRUE(sim::identityForLevel(level, setup.identity));
+        setup.identity.hardwareVersion |= 0x0203;  // a board revision of its own
+        setup.identity.portType = 2;
+        setup.stored = image_;
+        setup.supplyVoltage = 1187;
+        identity_ = setup.identity;
+        sim_ = std::make_unique<sim::PtySimulator>(std::move(setup));
+        std::string error;
+        ASSERT_TRUE(sim_->start(error)) << error;
+        ports_.set(1, sim_->slavePath());
+    }
+
+    Application::SerialPortFactory recordingPorts() {
+        return [wire = wire_] {
+            return std::make_unique<RecordingPort>(platform::makeSerialPort(), wire);
+        };
+    }
+
+    static ApplicationOptions fastOptions() {
+        ApplicationOptions options;
+        // The handshake pauses two ticks between requests and gives each request 32 ticks: short
+        // ticks keep a connect fast while leaving well over a second for every answer.
+        options.heartbeatInterval = 50ms;
+        options.controlOptions.connectPauseMs = 0;
+        return options;
+    }
+
+    // Clicks "Connect" and waits for the handshake to finish.
+    static bool connect(HeadlessFrontEnd& fe, ui::InMemoryControlModel& model) {
+        model.click(ui::kIdConnect);
+        return fe.pumpUntil(
+            [&] { return model.text(ui::kIdStatusLine) == "Connection established."; }, kWait);
+    }
+
+    // Waits until `requests` more request frames and `replies` more reply frames than at `mark`
+    // have passed and the worker has handled everything queued so far, then returns the requests
+    // written after `mark`. Like a user, who never acts within a millisecond, the script goes on
+    // only once the controller has answered everything, so that a late acknowledgement is never
+    // taken as the answer to the next request.
+    std::vector<Bytes> exchange(Wire::Mark mark, size_t requests, size_t replies,
+                                Application& app) {
+        EXPECT_TRUE(wire_->waitFor(mark.requests + requests, mark.replies + replies));
+        if (TelescopeControl* control = app.telescopeControl()) {
+            EXPECT_TRUE(control->waitWorkerIdle(10000));
+        }
+        return wire_->requestsFrom(mark.requests);
+    }
+
+    void TearDown() override {
+        if (sim_) {
+            sim_->stop();
+        }
+    }
+
+    sim::ConfigImage image_ = distinctImage();
+    sim::DeviceIdentity identity_;
+    std::unique_ptr<sim::PtySimulator> sim_;
+    std::shared_ptr<Wire> wire_ = std::make_shared<Wire>();
+    platform::PortTable ports_;
+};
+
+const std::vector<Bytes> kHandshakeLevel6 = {ask(0x01), ask(0x03), ask(0x02), ask(0x14),
+                                             ask(0x15), ask(0x3D), ask(0x64)};
+const std::vector<Bytes> kHandshakeLevel4 = {ask(0x01), ask(0x03), ask(0x02), ask(0x14), ask(0x15)};
+
+TEST_F(WholeApplicationTest, LevelSixSessionFromConnectToDisconnect) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    HeadlessFrontEnd frontEnd;
+    Application app(frontEnd, recordingPorts(), ports_, fastOptions());
+    constexpr uint32_t kNewRaMaxSpeed = 1234;
+    constexpr uint32_t kNewRaGear = 287200;
+    constexpr uint32_t kNewDeGear = 164000;
+    std::string latitudeShown;
+    bool germanShown = true;
+    bool forkShown = false;
+
+    frontEnd.setScript(
+        [&](HeadlessFrontEnd& fe, ui::InMemoryControlModel& model, ui::DlgConfig& dialog) {
+            EXPECT_TRUE(enableListIs(model, false));
+            EXPECT_FALSE(model.isEnabled(ui::kIdAdvancedSettings));
+
+            ASSERT_TRUE(connect(fe, model)) << model.text(ui::kIdStatusLine);
+            EXPECT_EQ(exchange({}, kHandshakeLevel6.size(), kHandshakeLevel6.size(), app),
+                      kHandshakeLevel6);
+            EXPECT_EQ(model.text(ui::kIdIdentityLine), identityLine(identity_));
+            expectShowsConfiguration(model, image_);
+            EXPECT_TRUE(enableListIs(model, true));
+            EXPECT_TRUE(model.isEnabled(ui::kIdAdvancedSettings));
+
+            // A new RA max speed typed and left: both axes go out, DE from what the controller
+            // said.
+            Wire::Mark mark = wire_->mark();
+            model.enterText(ui::kIdMaxSpeedRa, std::to_string(kNewRaMaxSpeed));
+            const Bytes maxSpeeds = Frame()
+                                        .u8(0x35)
+                                        .u8(0x00)
+                                        .u8(0xC0)
+                                        .u16(kNewRaMaxSpeed)
+                                        .u16(image_.axis[sim::kDe].maxSpeed);
+            EXPECT_EQ(exchange(mark, 1, 1, app), std::vector<Bytes>{maxSpeeds});
+            EXPECT_EQ(model.sliderPos(ui::kIdMaxSpeedSliderRa), 39);
+
+            // The RA acceleration slider released at step 3; DE stays on its step.
+            mark = wire_->mark();
+            model.releaseSlider(ui::kIdAccelSliderRa, 3);
+            const Bytes accelerations =
+                Frame().u8(0x37).u8(0x00).u8(0xC0).u8(48).u8(image_.axis[sim::kDe].acceleration);
+            EXPECT_EQ(exchange(mark, 1, 1, app), std::vector<Bytes>{accelerations});
+            EXPECT_EQ(model.text(ui::kIdAccelRa), "48");
+
+            // Advanced settings opened on what the controller reported, then cancelled: nothing is
+            // sent. The gear ratios confirmed next are the first thing on the wire after it.
+            mark = wire_->mark();
+            model.scriptNextModal([&](ui::InMemoryControlModel& child) {
+                latitudeShown = child.text(ui::site_dlg::kLatitude);
+                germanShown = child.isChecked(ui::site_dlg::kEquatorialGerman);
+                forkShown = child.isChecked(ui::site_dlg::kEquatorialFork);
+                child.typeText(ui::site_dlg::kHysteresis, "12");
+                child.click(ui::kIdCancel);
+            });
+            model.click(ui::kIdAdvancedSettings);
+            EXPECT_EQ(latitudeShown, "N 48:08:14");
+            EXPECT_FALSE(germanShown);
+            EXPECT_TRUE(forkShown);
+
+            model.scriptNextModal([&](ui::InMemoryControlModel& child) {
+                EXPECT_EQ(child.text(ui::gear_dlg::kRa),
+                          std::to_string(image_.axis[sim::kRa].gearRatio));
+                child.typeText(ui::gear_dlg::kRa, std::to_string(kNewRaGear));
+                child.typeText(ui::gear_dlg::kDe, std::to_string(kNewDeGear));
+                child.click(ui::kIdOk);
+            });
+            model.click(ui::kIdChangeGearRatio);
+            // The fields follow the controller's answer, not the dialog.
+            EXPECT_EQ(model.text(ui::kIdGearRa), std::to_string(image_.axis[sim::kRa].gearRatio));
+            EXPECT_TRUE(fe.pumpUntil(
+                [&] {
+                    return model.text(ui::kIdGearRa) == std::to_string(kNewRaGear) &&
+                           model.text(ui::kIdGearDe) == std::to_string(kNewDeGear);
+                },
+                kWait))
+                << model.text(ui::kIdGearRa) << " / " << model.text(ui::kIdGearDe);
+            const std::vector<Bytes> gearExchange = {
+                Frame().u8(0x1A).u8(0x01).u8(0xC0).u32(kNewRaGear).u32(kNewDeGear), ask(0x14)};
+            EXPECT_EQ(exchange(mark, 2, 2, app), gearExchange);
+            EXPECT_EQ(dialog.gearRatios(), (ui::GearRatios{kNewRaGear, kNewDeGear}));
+            // Only the gear ratios changed: the rest still shows what was sent or reported.
+            EXPECT_EQ(model.text(ui::kIdMaxSpeedRa), std::to_string(kNewRaMaxSpeed));
+            EXPECT_EQ(model.text(ui::kIdMaxCurrentDe), "2000");
+
+            // A supply voltage reading comes back into its field.
+            mark = wire_->mark();
+            model.click(ui::kIdMeasureVoltage);
+            EXPECT_TRUE(fe.pumpUntil([&] { return model.text(ui::kIdVoltage) == "11.87V"; }, kWait))
+                << model.text(ui::kIdVoltage);
+            EXPECT_EQ(exchange(mark, 1, 1, app),
+                      std::vector<Bytes>{Frame().u8(0x2B).u8(0x00).u8(0x00)});
+
+            mark = wire_->mark();
+            model.click(ui::kIdDisconnect);
+            EXPECT_TRUE(fe.pumpUntil(
+                [&] { return model.text(ui::kIdStatusLine) == "Connection closed"; }, kWait))
+                << model.text(ui::kIdStatusLine);
+            EXPECT_TRUE(enableListIs(model, false));
+            EXPECT_FALSE(model.isEnabled(ui::kIdAdvancedSettings));
+            EXPECT_EQ(wire_->closes(), 1);
+            EXPECT_TRUE(wire_->requestsFrom(mark.requests).empty());
+        });
+
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_TRUE(app.heartBeatStopped());
+    EXPECT_EQ(wire_->opens(), 1);
+    EXPECT_EQ(wire_->closes(), 1) << "a port closed by Disconnect is not closed again";
+    EXPECT_EQ(wire_->requests().size(), kHandshakeLevel6.size() + 5) << "nothing stray on the wire";
+
+    // The controller took what the user set.
+    sim_->stop();
+    const sim::ConfigImage& live = sim_->controller().device().live();
+    EXPECT_EQ(live.axis[sim::kRa].maxSpeed, kNewRaMaxSpeed);
+    EXPECT_EQ(live.axis[sim::kDe].maxSpeed, image_.axis[sim::kDe].maxSpeed);
+    EXPECT_EQ(live.axis[sim::kRa].acceleration, 48);
+    EXPECT_EQ(live.axis[sim::kRa].gearRatio, kNewRaGear);
+    EXPECT_EQ(live.axis[sim::kDe].gearRatio, kNewDeGear);
+    EXPECT_EQ(live.meridianFlipHysteresis, image_.meridianFlipHysteresis);
+}
+
+// A level-4 controller is served with its motor settings, but without the site settings it does
+// not have; the dialog is closed while it is still connected.
+TEST_F(WholeApplicationTest, LevelFourControllerAndClosingWhileConnected) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(4));
+    HeadlessFrontEnd frontEnd;
+    Application app(frontEnd, recordingPorts(), ports_, fastOptions());
+
+    frontEnd.setScript([&](HeadlessFrontEnd& fe, ui::InMemoryControlModel& model, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(fe, model)) << model.text(ui::kIdStatusLine);
+        EXPECT_EQ(exchange({}, kHandshakeLevel4.size(), kHandshakeLevel4.size(), app),
+                  kHandshakeLevel4);
+        EXPECT_EQ(model.text(ui::kIdIdentityLine), identityLine(identity_));
+        expectShowsConfiguration(model, image_);
+        EXPECT_TRUE(enableListIs(model, true));
+        EXPECT_FALSE(model.isEnabled(ui::kIdAdvancedSettings));
+        EXPECT_FALSE(model.click(ui::kIdAdvancedSettings));
+        EXPECT_EQ(model.countCalls(ui::CallKind::kRunModal), 0u);
+
+        model.close();
+        EXPECT_TRUE(model.ended());
+    });
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, kWait);
+    EXPECT_TRUE(app.heartBeatStopped());
+    EXPECT_EQ(wire_->opens(), 1);
+    EXPECT_EQ(wire_->closes(), 1);
+    EXPECT_EQ(wire_->closedOn(), std::this_thread::get_id()) << "closed at shutdown";
+    EXPECT_EQ(wire_->requests(), kHandshakeLevel4);
+}
+
+// Closing while the handshake is still under way: the worker stops between two requests (or in
+// the middle of one exchange), the port is closed once, and the program ends.
+TEST_F(WholeApplicationTest, ClosingDuringTheHandshakeEndsCleanly) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    HeadlessFrontEnd frontEnd;
+    Application app(frontEnd, recordingPorts(), ports_, fastOptions());
+
+    frontEnd.setScript([&](HeadlessFrontEnd& fe, ui::InMemoryControlModel& model, ui::DlgConfig&) {
+        model.click(ui::kIdConnect);
+        ASSERT_TRUE(wire_->waitFor(1, 0));
+        fe.pump();
+        model.close();
+    });
+
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_TRUE(app.heartBeatStopped());
+    EXPECT_EQ(wire_->opens(), 1);
+    EXPECT_EQ(wire_->closes(), 1);
+    const std::vector<Bytes> sent = wire_->requests();
+    ASSERT_FALSE(sent.empty());
+    ASSERT_LE(sent.size(), kHandshakeLevel6.size());
+    EXPECT_EQ(sent, std::vector<Bytes>(
+                        kHandshakeLevel6.begin(),
+                        kHandshakeLevel6.begin() + static_cast<std::ptrdiff_t>(sent.size())));
+}
+
+}  // namespace
+}  // namespace vornic
+
+#endif  // _WIN32
