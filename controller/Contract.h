@@ -54,10 +54,10 @@ const char* statusText(StatusCode code);
 // Kinds of settings report (second argument of onSettings / showSettings).
 using ReportKind = uint32_t;
 namespace report {
-inline constexpr ReportKind kConnected = 1;      // handshake finished: identity and all settings
+inline constexpr ReportKind kConnected = 1;  // handshake finished: identity and all settings
 inline constexpr ReportKind kDefaultsReloaded = 2;
-inline constexpr ReportKind kTooOld = 3;         // identity only
-inline constexpr ReportKind kGearRatios = 4;     // gear ratios written and read back
+inline constexpr ReportKind kTooOld = 3;      // identity only
+inline constexpr ReportKind kGearRatios = 4;  // gear ratios written and read back
 }  // namespace report
 
 // Direction codes of startMove / stopMove.
@@ -96,7 +96,7 @@ inline constexpr uint32_t kHysteresisChanged = 8;
 }  // namespace site
 
 class iHeartBeatListener {
-public:
+  public:
     virtual void onHeartBeat() = 0;
     virtual ~iHeartBeatListener() = default;
 };
@@ -131,7 +131,7 @@ inline constexpr uint8_t kDefineParkPosition = 40;
 }  // namespace op
 
 class iTelescopeControl : public iHeartBeatListener {
-public:
+  public:
     // Port number 1..256 (COM1..COM256, or an entry of the port table); baud 115200 or 9600.
     virtual void connect(uint32_t portNumber, uint32_t baudRate) = 0;
     virtual void disconnect() = 0;
@@ -144,7 +144,8 @@ public:
     virtual void sendCode22() = 0;
     virtual void reloadDefaults() = 0;
     virtual void setGearRatios(uint32_t ra, uint32_t de) = 0;
-    virtual void setReverseFlags(uint32_t rotation, uint32_t autoguiding, uint32_t limitSwitches) = 0;
+    virtual void setReverseFlags(uint32_t rotation, uint32_t autoguiding,
+                                 uint32_t limitSwitches) = 0;
     virtual void setMotorCurrent(uint32_t selector, uint32_t milliAmps) = 0;
     virtual void setDecay(uint32_t selector, uint32_t decay) = 0;
     virtual void setMaxSpeeds(uint32_t ra, uint32_t de) = 0;
@@ -164,7 +165,7 @@ public:
 // Reports of the controller link. Called on the worker thread; an implementation must not block
 // and must not call back into iTelescopeControl before returning.
 class TelescopeListener {
-public:
+  public:
     virtual void onStatus(StatusCode code) = 0;
     // `settings` is valid only during the call: copy it whole.
     virtual void onSettings(const MountSettings& settings, ReportKind kind) = 0;
@@ -174,7 +175,7 @@ public:
 
 // What AppModel calls on the UI thread.
 class TelescopeControlDlgCallback {
-public:
+  public:
     virtual void showStatus(StatusCode code) = 0;
     virtual void showSettings(const MountSettings& settings, ReportKind kind) = 0;
     virtual void showVoltage(uint32_t hundredthsOfVolt) = 0;

@@ -55,7 +55,7 @@ inline constexpr uint32_t kLast = 21;
 
 // What the link needs from its owner.
 class LinkPort {
-public:
+  public:
     // One whole request frame to the serial port.
     virtual void writeBytes(const uint8_t* bytes, size_t count) = 0;
     // The SiteSettings that applySiteSettings left, read under the owner's state lock.
@@ -64,7 +64,7 @@ public:
 };
 
 class ControllerLink {
-public:
+  public:
     ControllerLink(LinkPort& port, TelescopeListener& listener);
 
     // Right after a successful connect. Clears the record, resets the reply reassembler, sends
@@ -94,9 +94,10 @@ public:
 
     // The manual-motion speed law of startMove: the signed speed sent for a direction and speed
     // index with the current record and pier side. Exposed for tests and the command line.
-    [[nodiscard]] int32_t manualSpeed(uint32_t direction, uint32_t speedIndex, uint8_t* maskOut) const;
+    [[nodiscard]] int32_t manualSpeed(uint32_t direction, uint32_t speedIndex,
+                                      uint8_t* maskOut) const;
 
-private:
+  private:
     enum class ReplyMode { Reply, Enter };
 
     // Reply handling (the frame is the reassembler's buffer: 0x55, N, payload).

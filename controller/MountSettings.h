@@ -46,8 +46,8 @@ struct MountSettings {
     uint8_t meridianFlipParamA = 0;
     uint8_t meridianFlipParamB = 0;
     uint8_t meridianFlipHysteresis = 0;
-    int32_t latitude = 0;   // angle units
-    int32_t longitude = 0;  // angle units
+    int32_t latitude = 0;     // angle units
+    int32_t longitude = 0;    // angle units
     int32_t maxRate[2] = {};  // maxSpeed * siderealRate, 32-bit wrapping product
 
     bool operator==(const MountSettings&) const = default;

@@ -17,7 +17,7 @@
 namespace vornic {
 
 class ReplyReassembler {
-public:
+  public:
     static constexpr size_t kBufferSize = 100;
 
     // Feeds one byte. Returns true when it completed a frame: frame() / frameLength() then describe
@@ -31,7 +31,7 @@ public:
     [[nodiscard]] size_t frameLength() const { return frameLength_; }
     [[nodiscard]] int state() const { return state_; }
 
-private:
+  private:
     int state_ = 0;  // 0 hunting, 1 length, 2 collecting
     uint32_t expected_ = 0;
     uint32_t received_ = 0;

@@ -37,7 +37,8 @@ WorkerMessageBuffer storeSettings();
 WorkerMessageBuffer sendCode22();
 WorkerMessageBuffer reloadDefaults();
 WorkerMessageBuffer setGearRatios(uint32_t ra, uint32_t de);
-WorkerMessageBuffer setReverseFlags(uint32_t rotation, uint32_t autoguiding, uint32_t limitSwitches);
+WorkerMessageBuffer setReverseFlags(uint32_t rotation, uint32_t autoguiding,
+                                    uint32_t limitSwitches);
 WorkerMessageBuffer setMotorCurrent(uint32_t selector, uint32_t milliAmps);
 WorkerMessageBuffer setDecay(uint32_t selector, uint32_t decay);
 WorkerMessageBuffer setMaxSpeeds(uint32_t ra, uint32_t de);
@@ -61,7 +62,7 @@ WorkerMessageBuffer serialData(const uint8_t* bytes, size_t count);
 // payload (or the single filler byte when n = 0) is collected whatever its bit 7: there is no
 // resynchronisation inside a message. The buffer is fixed (32 bytes) and cannot overflow.
 class MessageReassembler {
-public:
+  public:
     // Returns true when the byte completed a message; message()/messageLength() then describe it
     // (header included; for n = 0 the filler is not counted) until the next byte.
     bool feed(uint8_t byte);
@@ -69,7 +70,7 @@ public:
     [[nodiscard]] const uint8_t* message() const { return buffer_; }
     [[nodiscard]] size_t messageLength() const { return length_; }
 
-private:
+  private:
     int state_ = 0;  // 0 idle, 1 collecting
     int32_t position_ = 0;
     int32_t expected_ = 0;

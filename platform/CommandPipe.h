@@ -18,7 +18,7 @@
 namespace vornic::platform {
 
 class CommandPipe {
-public:
+  public:
     static constexpr size_t kDefaultCapacity = 512;
 
     virtual ~CommandPipe() = default;

@@ -15,7 +15,7 @@
 namespace vornic::platform {
 
 class PortTable {
-public:
+  public:
     static constexpr uint32_t kMaxPort = 256;
 
     void set(uint32_t number, const std::string& path);
@@ -25,7 +25,7 @@ public:
     // for a number outside 1..256.
     bool pathFor(uint32_t number, char* out, size_t size) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::pair<uint32_t, std::string>> entries_;
 };

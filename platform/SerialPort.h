@@ -25,7 +25,7 @@ enum class OpenError {
 
 struct OpenResult {
     OpenError error = OpenError::None;
-    int systemError = 0;   // errno / GetLastError value, for the command line and traces
+    int systemError = 0;    // errno / GetLastError value, for the command line and traces
     char detail[200] = {};  // human-readable detail (may name the program holding the port)
     [[nodiscard]] bool ok() const { return error == OpenError::None; }
 };
@@ -38,7 +38,7 @@ struct ReadResult {
 };
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // 8 data bits, no parity, one stop bit, raw, exclusive. Fails if already open.

@@ -26,13 +26,13 @@ inline constexpr uint32_t kReportNotificationAlt = 1001;
 // Something that can post a user message to the UI thread asynchronously (a Qt queued call, a
 // Win32 PostMessageW). Must never block on the UI thread.
 class UserMessagePoster {
-public:
+  public:
     virtual void postUserMessage(uint32_t wParam, uint32_t lParam) = 0;
     virtual ~UserMessagePoster() = default;
 };
 
 class AppModel final : public TelescopeListener {
-public:
+  public:
     AppModel() = default;
     ~AppModel() override = default;
 
@@ -52,7 +52,7 @@ public:
     // nullptr waits for a post in flight to finish.
     void setMainDialog(UserMessagePoster* poster);
 
-private:
+  private:
     void postToMainDialog(uint32_t wParam, uint32_t lParam);
 
     std::mutex lock_;
@@ -60,7 +60,7 @@ private:
     uint32_t pendingStatus_ = 0;
     uint32_t pendingValue_ = 0;
     MountSettings pendingSnapshot_;
-    MountSettings deliveredSnapshot_;  // UI thread only
+    MountSettings deliveredSnapshot_;                // UI thread only
     TelescopeControlDlgCallback* dialog_ = nullptr;  // UI thread only
 
     std::mutex postLock_;

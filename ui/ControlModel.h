@@ -19,13 +19,13 @@ using ControlId = int;
 
 // Notification codes of onCommand, numbered as Win32 does.
 namespace notify {
-inline constexpr int kClicked = 0;       // BN_CLICKED
-inline constexpr int kSelChange = 1;     // CBN_SELCHANGE
-inline constexpr int kKillFocus = 512;   // EN_KILLFOCUS
+inline constexpr int kClicked = 0;      // BN_CLICKED
+inline constexpr int kSelChange = 1;    // CBN_SELCHANGE
+inline constexpr int kKillFocus = 512;  // EN_KILLFOCUS
 }  // namespace notify
 
-inline constexpr int kScrollEndTrack = 8;   // TB_ENDTRACK
-inline constexpr int kScrollThumbTrack = 5; // TB_THUMBTRACK (ignored by the logic)
+inline constexpr int kScrollEndTrack = 8;    // TB_ENDTRACK
+inline constexpr int kScrollThumbTrack = 5;  // TB_THUMBTRACK (ignored by the logic)
 
 // Pictures for the four arrow buttons.
 namespace image {
@@ -45,7 +45,7 @@ struct IntRead {
 class DialogLogic;
 
 class ControlModel {
-public:
+  public:
     virtual ~ControlModel() = default;
 
     // Text of any control (edit text, static text, button caption), UTF-8.
@@ -90,7 +90,7 @@ public:
 
 // The logic of one dialog. The backend calls onInit once the controls exist, then routes events.
 class DialogLogic {
-public:
+  public:
     virtual ~DialogLogic() = default;
     [[nodiscard]] virtual int dialogId() const = 0;
     virtual void onInit(ControlModel& model) = 0;
