@@ -1,0 +1,607 @@
+#include "cli/Backup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+namespace vornic::cli {
+
+namespace {
+
+constexpr int kBackupFormat = 1;
+constexpr size_t kMaxFileBytes = 1u << 20;
+// A backup nests three deep (document, settings, [[...]]); anything much deeper is not ours.
+constexpr int kMaxNesting = 8;
+
+constexpr int64_t kMaxU8 = 0xFF;
+constexpr int64_t kMaxU16 = 0xFFFF;
+constexpr int64_t kMaxU32 = 0xFFFFFFFF;
+constexpr int64_t kNinetyDegrees = 90 * 86400;
+constexpr int64_t kHalfTurn = 180 * 86400;
+
+const uint8_t kAxisMask[2] = {axis::kRa, axis::kDe};
+
+const std::vector<SettingField> kFields = {
+    {"gearRatio", Shape::Pair, 1, kMaxU32, 0,
+     [](const MountSettings& s, int a, int) -> int64_t { return s.gearRatio[a]; },
+     [](MountSettings& s, int a, int, int64_t v) { s.gearRatio[a] = static_cast<uint32_t>(v); }},
+    {"maxSpeed", Shape::Pair, 0, kMaxU16, 3,
+     [](const MountSettings& s, int a, int) -> int64_t { return s.maxSpeed[a]; },
+     [](MountSettings& s, int a, int, int64_t v) { s.maxSpeed[a] = static_cast<uint32_t>(v); }},
+    {"acceleration", Shape::Pair, 0, kMaxU8, 3,
+     [](const MountSettings& s, int a, int) -> int64_t { return s.acceleration[a]; },
+     [](MountSettings& s, int a, int, int64_t v) { s.acceleration[a] = static_cast<uint8_t>(v); }},
+    {"deceleration", Shape::Pair, 0, kMaxU8, 3,
+     [](const MountSettings& s, int a, int) -> int64_t { return s.deceleration[a]; },
+     [](MountSettings& s, int a, int, int64_t v) { s.deceleration[a] = static_cast<uint8_t>(v); }},
+    {"motorCurrent", Shape::Triples, 0, kMaxU16, 3,
+     [](const MountSettings& s, int a, int i) -> int64_t { return s.motorCurrent[a][i]; },
+     [](MountSettings& s, int a, int i, int64_t v) {
+         s.motorCurrent[a][i] = static_cast<uint16_t>(v);
+     }},
+    {"decay", Shape::Triples, 0, 3, 3,
+     [](const MountSettings& s, int a, int i) -> int64_t { return s.decay[a][i]; },
+     [](MountSettings& s, int a, int i, int64_t v) { s.decay[a][i] = static_cast<uint8_t>(v); }},
+    {"thirdOvertone", Shape::Pair, -20, 20, 3,
+     [](const MountSettings& s, int a, int) -> int64_t { return s.thirdOvertone[a]; },
+     [](MountSettings& s, int a, int, int64_t v) { s.thirdOvertone[a] = static_cast<int8_t>(v); }},
+    {"incCurrentAt", Shape::Pair, 0, kMaxU16, 3,
+     [](const MountSettings& s, int a, int) -> int64_t { return s.incCurrentAt[a]; },
+     [](MountSettings& s, int a, int, int64_t v) { s.incCurrentAt[a] = static_cast<uint16_t>(v); }},
+    {"guidingRate", Shape::Pair, 1, 16, 3,
+     [](const MountSettings& s, int a, int) -> int64_t { return s.guidingRate[a]; },
+     [](MountSettings& s, int a, int, int64_t v) { s.guidingRate[a] = static_cast<uint16_t>(v); }},
+    {"reverseRotation", Shape::Scalar, 0, 3, 3,
+     [](const MountSettings& s, int, int) -> int64_t { return s.reverseRotation; },
+     [](MountSettings& s, int, int, int64_t v) { s.reverseRotation = static_cast<uint8_t>(v); }},
+    {"reverseAutoguiding", Shape::Scalar, 0, 3, 3,
+     [](const MountSettings& s, int, int) -> int64_t { return s.reverseAutoguiding; },
+     [](MountSettings& s, int, int, int64_t v) { s.reverseAutoguiding = static_cast<uint8_t>(v); }},
+    {"reverseLimitSwitches", Shape::Scalar, 0, 3, 3,
+     [](const MountSettings& s, int, int) -> int64_t { return s.reverseLimitSwitches; },
+     [](MountSettings& s, int, int, int64_t v) {
+         s.reverseLimitSwitches = static_cast<uint8_t>(v);
+     }},
+    {"mountType", Shape::Scalar, 0, 2, 5,
+     [](const MountSettings& s, int, int) -> int64_t { return s.mountType; },
+     [](MountSettings& s, int, int, int64_t v) { s.mountType = static_cast<uint8_t>(v); }},
+    {"latitude", Shape::Scalar, -kNinetyDegrees, kNinetyDegrees, 5,
+     [](const MountSettings& s, int, int) -> int64_t { return s.latitude; },
+     [](MountSettings& s, int, int, int64_t v) { s.latitude = static_cast<int32_t>(v); }},
+    {"longitude", Shape::Scalar, -kHalfTurn, kHalfTurn, 5,
+     [](const MountSettings& s, int, int) -> int64_t { return s.longitude; },
+     [](MountSettings& s, int, int, int64_t v) { s.longitude = static_cast<int32_t>(v); }},
+    {"meridianFlipHysteresis", Shape::Scalar, 0, kMaxU8, 5,
+     [](const MountSettings& s, int, int) -> int64_t { return s.meridianFlipHysteresis; },
+     [](MountSettings& s, int, int, int64_t v) {
+         s.meridianFlipHysteresis = static_cast<uint8_t>(v);
+     }},
+};
+
+size_t fieldIndex(const char* name) {
+    for (size_t i = 0; i < kFields.size(); ++i) {
+        if (std::strcmp(kFields[i].name, name) == 0) {
+            return i;
+        }
+    }
+    return kFields.size();
+}
+
+// Calls f(axis, index) for every element of a field of this shape.
+template <typename F>
+void forEachElement(Shape shape, F&& f) {
+    switch (shape) {
+        case Shape::Scalar:
+            f(0, 0);
+            break;
+        case Shape::Pair:
+            f(0, 0);
+            f(1, 0);
+            break;
+        case Shape::Triples:
+            for (int a = 0; a < 2; ++a) {
+                for (int i = 0; i < 3; ++i) {
+                    f(a, i);
+                }
+            }
+            break;
+    }
+}
+
+bool fieldDiffers(const SettingField& info, const MountSettings& a, const MountSettings& b) {
+    bool differs = false;
+    forEachElement(info.shape, [&](int axisIndex, int index) {
+        differs = differs || info.get(a, axisIndex, index) != info.get(b, axisIndex, index);
+    });
+    return differs;
+}
+
+// A whole number from JSON, or false for anything else (fractions, booleans, strings, ...).
+bool readInteger(const Json& value, int64_t& out) {
+    if (value.is_number_unsigned()) {
+        const uint64_t u = value.get<uint64_t>();
+        if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+            out = std::numeric_limits<int64_t>::max();
+        } else {
+            out = static_cast<int64_t>(u);
+        }
+        return true;
+    }
+    if (value.is_number_integer()) {
+        out = value.get<int64_t>();
+        return true;
+    }
+    return false;
+}
+
+bool checkInteger(const Json& value, const std::string& where, int64_t min, int64_t max,
+                  int64_t& out, std::string& error) {
+    if (!readInteger(value, out)) {
+        error = where + ": must be a whole number, not " + value.dump();
+        return false;
+    }
+    if (out < min || out > max) {
+        error = where + ": " + value.dump() + " is out of range " + std::to_string(min) + ".." +
+                std::to_string(max);
+        return false;
+    }
+    return true;
+}
+
+bool checkArray(const Json& value, size_t size, const std::string& where, std::string& error) {
+    if (!value.is_array() || value.size() != size) {
+        error = where + ": must be an array of " + std::to_string(size) + " values";
+        return false;
+    }
+    return true;
+}
+
+bool parseField(const SettingField& info, const Json& value, MountSettings& out,
+                std::string& error) {
+    const std::string where = std::string("settings.") + info.name;
+    int64_t v = 0;
+    switch (info.shape) {
+        case Shape::Scalar:
+            if (!checkInteger(value, where, info.min, info.max, v, error)) {
+                return false;
+            }
+            info.set(out, 0, 0, v);
+            return true;
+        case Shape::Pair:
+            if (!checkArray(value, 2, where + " ([ra, de])", error)) {
+                return false;
+            }
+            for (int a = 0; a < 2; ++a) {
+                const std::string element = where + "[" + std::to_string(a) + "]";
+                if (!checkInteger(value[static_cast<size_t>(a)], element, info.min, info.max, v,
+                                  error)) {
+                    return false;
+                }
+                info.set(out, a, 0, v);
+            }
+            return true;
+        case Shape::Triples:
+            if (!checkArray(value, 2, where + " ([[idle, track, run], [idle, track, run]])",
+                            error)) {
+                return false;
+            }
+            for (int a = 0; a < 2; ++a) {
+                const Json& axisValues = value[static_cast<size_t>(a)];
+                const std::string axisWhere = where + "[" + std::to_string(a) + "]";
+                if (!checkArray(axisValues, 3, axisWhere + " ([idle, track, run])", error)) {
+                    return false;
+                }
+                for (int i = 0; i < 3; ++i) {
+                    const std::string element = axisWhere + "[" + std::to_string(i) + "]";
+                    if (!checkInteger(axisValues[static_cast<size_t>(i)], element, info.min,
+                                      info.max, v, error)) {
+                        return false;
+                    }
+                    info.set(out, a, i, v);
+                }
+            }
+            return true;
+    }
+    return false;
+}
+
+// Deeply nested input would make the parser and the value tree work hard for nothing; a backup is
+// shallow, so refuse anything deeper than a few levels before parsing.
+bool nestingWithin(const std::string& text, int limit) {
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit) {
+                return false;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+OpCall makeCall(const char* name, std::initializer_list<uint32_t> args) {
+    OpCall call;
+    call.info = findOperation(name);
+    size_t i = 0;
+    for (const uint32_t arg : args) {
+        if (i < 5) {
+            call.args[i++] = arg;
+        }
+    }
+    return call;
+}
+
+}  // namespace
+
+const std::vector<SettingField>& writableFields() {
+    return kFields;
+}
+
+const SettingField* findField(const std::string& name) {
+    const size_t i = fieldIndex(name.c_str());
+    return i < kFields.size() ? &kFields[i] : nullptr;
+}
+
+Json fieldJson(const SettingField& info, const MountSettings& settings) {
+    switch (info.shape) {
+        case Shape::Scalar:
+            return info.get(settings, 0, 0);
+        case Shape::Pair:
+            return Json::array({info.get(settings, 0, 0), info.get(settings, 1, 0)});
+        case Shape::Triples: {
+            Json result = Json::array();
+            for (int a = 0; a < 2; ++a) {
+                result.push_back(Json::array({info.get(settings, a, 0), info.get(settings, a, 1),
+                                              info.get(settings, a, 2)}));
+            }
+            return result;
+        }
+    }
+    return nullptr;
+}
+
+std::string isoDateNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+Json makeBackup(const MountSettings& controller, const std::string& date) {
+    Json doc;
+    doc["vornicBackup"] = kBackupFormat;
+    doc["date"] = date;
+    doc["identity"] = identityLine(controller);
+    doc["hardwareVersion"] = controller.hardwareVersion;
+    doc["firmwareVersion"] = controller.firmwareVersion;
+    doc["portType"] = controller.portType;
+    doc["featureLevel"] = controller.featureLevel;
+    Json settings = Json::object();
+    for (const auto& info : kFields) {
+        if (controller.featureLevel >= info.minLevel) {
+            settings[info.name] = fieldJson(info, controller);
+        }
+    }
+    doc["settings"] = settings;
+    return doc;
+}
+
+bool parseBackupText(const std::string& text, SettingsImage& image, std::string& error) {
+    image = SettingsImage{};
+    if (text.size() > kMaxFileBytes) {
+        error = "the file is too large to be a backup";
+        return false;
+    }
+    if (!nestingWithin(text, kMaxNesting)) {
+        error = "the file is nested too deeply to be a backup";
+        return false;
+    }
+    Json doc;
+    try {
+        doc = Json::parse(text);
+    } catch (const Json::exception& e) {
+        error = std::string("not valid JSON: ") + e.what();
+        return false;
+    }
+    if (!doc.is_object()) {
+        error = "the file must hold a JSON object";
+        return false;
+    }
+    int64_t v = 0;
+    bool haveFormat = false;
+    const Json* settings = nullptr;
+    for (const auto& [key, value] : doc.items()) {
+        if (key == "vornicBackup") {
+            if (!checkInteger(value, key, kBackupFormat, kBackupFormat, v, error)) {
+                return false;
+            }
+            haveFormat = true;
+        } else if (key == "date" || key == "identity") {
+            if (!value.is_string()) {
+                error = key + ": must be a text";
+                return false;
+            }
+        } else if (key == "hardwareVersion" || key == "firmwareVersion") {
+            if (!checkInteger(value, key, 0, kMaxU32, v, error)) {
+                return false;
+            }
+        } else if (key == "portType") {
+            if (!checkInteger(value, key, 0, kMaxU8, v, error)) {
+                return false;
+            }
+        } else if (key == "featureLevel") {
+            if (!checkInteger(value, key, 0, 6, v, error)) {
+                return false;
+            }
+        } else if (key == "settings") {
+            if (!value.is_object()) {
+                error = "settings: must be an object";
+                return false;
+            }
+            settings = &value;
+        } else {
+            error = "unknown field " + key;
+            return false;
+        }
+    }
+    if (!haveFormat) {
+        error = "vornicBackup: missing; this is not a vornic backup file";
+        return false;
+    }
+    if (settings == nullptr) {
+        error = "settings: missing";
+        return false;
+    }
+    for (const auto& [key, value] : settings->items()) {
+        const size_t index = fieldIndex(key.c_str());
+        if (index == kFields.size()) {
+            error = "unknown field settings." + key;
+            return false;
+        }
+        if (!parseField(kFields[index], value, image.values, error)) {
+            return false;
+        }
+        image.present[index] = true;
+    }
+    return true;
+}
+
+bool readFileText(const std::string& path, std::string& text, std::string& error) {
+    // Non-blocking open, so that a FIFO handed to us cannot hang the program.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat fileStatus {};
+    if (::fstat(fd, &fileStatus) != 0 || !S_ISREG(fileStatus.st_mode)) {
+        ::close(fd);
+        error = path + " is not a regular file";
+        return false;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > kMaxFileBytes) {
+            ::close(fd);
+            error = path + " is too large to be a backup";
+            return false;
+        }
+    }
+    ::close(fd);
+    return true;
+}
+
+bool writeFileText(const std::string& path, const std::string& text, std::string& error) {
+    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot write " + temporary + ": " + std::strerror(errno);
+        return false;
+    }
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = "cannot write " + temporary + ": " + std::strerror(errno);
+            ::close(fd);
+            ::unlink(temporary.c_str());
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        error = "cannot write " + temporary + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool checkAgainstController(const SettingsImage& image, const MountSettings& controller,
+                            std::string& error) {
+    for (size_t i = 0; i < kFields.size(); ++i) {
+        if (!image.has(i)) {
+            continue;
+        }
+        const SettingField& info = kFields[i];
+        if (controller.featureLevel < info.minLevel) {
+            error = std::string("settings.") + info.name + ": this controller (feature level " +
+                    std::to_string(controller.featureLevel) +
+                    ") does not support this setting (needs feature level " +
+                    std::to_string(info.minLevel) + " or more)";
+            return false;
+        }
+    }
+    const size_t current = fieldIndex("motorCurrent");
+    if (image.has(current)) {
+        for (int a = 0; a < 2; ++a) {
+            for (int i = 0; i < 3; ++i) {
+                const uint32_t max = controller.maxCurrent[a];
+                const uint32_t value = image.values.motorCurrent[a][i];
+                if (max != 0 && value > max) {
+                    error = "settings.motorCurrent[" + std::to_string(a) + "][" +
+                            std::to_string(i) + "]: " + std::to_string(value) +
+                            " mA is above this axis's maximum current of " + std::to_string(max) +
+                            " mA";
+                    return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+std::vector<Difference> differences(const SettingsImage& image, const MountSettings& controller) {
+    std::vector<Difference> result;
+    for (size_t i = 0; i < kFields.size(); ++i) {
+        const SettingField& info = kFields[i];
+        if (image.has(i) && fieldDiffers(info, image.values, controller)) {
+            result.push_back(
+                {info.name, fieldJson(info, image.values), fieldJson(info, controller)});
+        }
+    }
+    return result;
+}
+
+std::vector<OpCall> restorePlan(const SettingsImage& image, const MountSettings& controller) {
+    std::vector<OpCall> plan;
+    const MountSettings& file = image.values;
+    auto wanted = [&](const char* name) {
+        const size_t i = fieldIndex(name);
+        return image.has(i) && fieldDiffers(kFields[i], file, controller);
+    };
+    // The value to send for a field: the file's when it has one, else what the controller holds.
+    auto pick = [&](const char* name) -> const MountSettings& {
+        return image.has(fieldIndex(name)) ? file : controller;
+    };
+
+    if (wanted("gearRatio")) {
+        plan.push_back(makeCall("setGearRatios", {file.gearRatio[kRa], file.gearRatio[kDe]}));
+    }
+
+    uint32_t mask = 0;
+    if (wanted("latitude")) {
+        mask |= site::kLatitudeChanged;
+    }
+    if (wanted("longitude")) {
+        mask |= site::kLongitudeChanged;
+    }
+    if (wanted("mountType")) {
+        mask |= site::kMountTypeChanged;
+    }
+    if (wanted("meridianFlipHysteresis")) {
+        mask |= site::kHysteresisChanged;
+    }
+    if (mask != 0) {
+        // Coordinates travel as a pair, so an unchanged partner goes with the controller's value.
+        plan.push_back(makeCall(
+            "applySiteSettings",
+            {mask, pick("mountType").mountType, static_cast<uint32_t>(pick("latitude").latitude),
+             static_cast<uint32_t>(pick("longitude").longitude),
+             pick("meridianFlipHysteresis").meridianFlipHysteresis}));
+    }
+
+    if (wanted("maxSpeed")) {
+        plan.push_back(makeCall("setMaxSpeeds", {file.maxSpeed[kRa], file.maxSpeed[kDe]}));
+    }
+    if (wanted("acceleration")) {
+        plan.push_back(
+            makeCall("setAccelerations", {file.acceleration[kRa], file.acceleration[kDe]}));
+    }
+    if (wanted("deceleration")) {
+        plan.push_back(
+            makeCall("setDecelerations", {file.deceleration[kRa], file.deceleration[kDe]}));
+    }
+    const bool currentsGiven = image.has(fieldIndex("motorCurrent"));
+    const bool decayGiven = image.has(fieldIndex("decay"));
+    for (int a = 0; a < 2; ++a) {
+        for (int i = 0; i < 3; ++i) {
+            const uint32_t selector = kAxisMask[a] + static_cast<uint32_t>(i);
+            if (currentsGiven && file.motorCurrent[a][i] != controller.motorCurrent[a][i]) {
+                plan.push_back(makeCall("setMotorCurrent", {selector, file.motorCurrent[a][i]}));
+            }
+        }
+    }
+    for (int a = 0; a < 2; ++a) {
+        for (int i = 0; i < 3; ++i) {
+            const uint32_t selector = kAxisMask[a] + static_cast<uint32_t>(i);
+            if (decayGiven && file.decay[a][i] != controller.decay[a][i]) {
+                plan.push_back(makeCall("setDecay", {selector, file.decay[a][i]}));
+            }
+        }
+    }
+    if (image.has(fieldIndex("thirdOvertone"))) {
+        for (int a = 0; a < 2; ++a) {
+            if (file.thirdOvertone[a] != controller.thirdOvertone[a]) {
+                plan.push_back(makeCall(
+                    "setOvertone", {kAxisMask[a], static_cast<uint32_t>(file.thirdOvertone[a])}));
+            }
+        }
+    }
+    if (image.has(fieldIndex("incCurrentAt"))) {
+        for (int a = 0; a < 2; ++a) {
+            if (file.incCurrentAt[a] != controller.incCurrentAt[a]) {
+                plan.push_back(makeCall(
+                    "setCurrentBoost", {kAxisMask[a], file.incCurrentAt[a], file.incCurrentAt[a]}));
+            }
+        }
+    }
+    if (wanted("guidingRate")) {
+        plan.push_back(makeCall("setGuidingRates", {file.guidingRate[kRa], file.guidingRate[kDe]}));
+    }
+    if (wanted("reverseRotation") || wanted("reverseAutoguiding") ||
+        wanted("reverseLimitSwitches")) {
+        plan.push_back(makeCall(
+            "setReverseFlags",
+            {pick("reverseRotation").reverseRotation, pick("reverseAutoguiding").reverseAutoguiding,
+             pick("reverseLimitSwitches").reverseLimitSwitches}));
+    }
+    return plan;
+}
+
+}  // namespace vornic::cli

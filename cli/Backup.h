@@ -1,0 +1,89 @@
+#pragma once
+// Backup files: the controller's writable settings as JSON, and the way back.
+//
+// A backup holds only what the tool can write back through the operations the dialog uses, and
+// only the fields the controller reports at its feature level, so that a backup is always
+// restorable onto the controller it came from. A file handed to `diff` or `restore` is untrusted:
+// it is read with a size and nesting limit, and every field is checked (type, shape, range, what
+// the connected controller supports) before anything is sent; the first bad field is named.
+//
+// A file may carry fewer settings than a full backup: restore then leaves the missing ones as they
+// are. Unknown fields are refused, so that a misspelt name cannot be skipped silently.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/Format.h"
+#include "cli/Operations.h"
+#include "controller/MountSettings.h"
+
+namespace vornic::cli {
+
+enum class Shape {
+    Scalar,   // one integer
+    Pair,     // [ra, de]
+    Triples,  // [[idle, track, run], [idle, track, run]]
+};
+
+struct SettingField {
+    const char* name;
+    Shape shape;
+    int64_t min;
+    int64_t max;
+    uint8_t minLevel;  // lowest feature level at which the controller reports the field
+    int64_t (*get)(const MountSettings&, int axis, int index);
+    void (*set)(MountSettings&, int axis, int index, int64_t value);
+};
+
+// Every setting a backup can carry, in the order they are written.
+const std::vector<SettingField>& writableFields();
+const SettingField* findField(const std::string& name);
+
+// The settings read from a file: values in a MountSettings record, and which fields were given.
+struct SettingsImage {
+    MountSettings values;
+    std::vector<bool> present = std::vector<bool>(writableFields().size(), false);
+    [[nodiscard]] bool has(size_t field) const { return present[field]; }
+};
+
+// The backup document of a controller's settings, dated `date` (ISO 8601).
+Json makeBackup(const MountSettings& controller, const std::string& date);
+
+// The current UTC time as ISO 8601 ("2024-05-01T12:34:56Z").
+std::string isoDateNow();
+
+// Reads a backup file's text: size and nesting limited, syntax, types, shapes and ranges. Returns
+// false with the reason (naming the field) in `error`.
+[[nodiscard]] bool parseBackupText(const std::string& text, SettingsImage& image,
+                                   std::string& error);
+
+// Reads a whole file (at most 1 MiB) into `text`. Returns false with the reason in `error`.
+[[nodiscard]] bool readFileText(const std::string& path, std::string& text, std::string& error);
+
+// Writes a file through a temporary file and a rename, so a failed write leaves no half file.
+[[nodiscard]] bool writeFileText(const std::string& path, const std::string& text,
+                                 std::string& error);
+
+// Checks the image against what the connected controller supports: its feature level, and motor
+// currents within each axis's maximum current when the controller reports one.
+[[nodiscard]] bool checkAgainstController(const SettingsImage& image,
+                                          const MountSettings& controller, std::string& error);
+
+// The value of one field of a record as JSON (an integer or nested arrays).
+Json fieldJson(const SettingField& info, const MountSettings& settings);
+
+struct Difference {
+    std::string field;
+    Json file;
+    Json controller;
+};
+
+// The given fields whose values differ from the controller's.
+std::vector<Difference> differences(const SettingsImage& image, const MountSettings& controller);
+
+// The operations that make the controller hold the image's values, sending only what differs, in
+// the order: gear ratios, site, then the fire-and-forget motor settings.
+std::vector<OpCall> restorePlan(const SettingsImage& image, const MountSettings& controller);
+
+}  // namespace vornic::cli

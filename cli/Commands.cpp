@@ -1,0 +1,489 @@
+#include "cli/Commands.h"
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+
+#include "cli/Backup.h"
+#include "cli/Format.h"
+#include "cli/Session.h"
+#include "platform/PortTable.h"
+#include "sim/PtySimulator.h"
+
+namespace vornic::cli {
+
+namespace {
+
+using std::chrono::milliseconds;
+
+void errorLine(const std::string& message) {
+    std::fprintf(stderr, "vornic-cli: %s\n", message.c_str());
+    std::fflush(stderr);
+}
+
+// Arguments that the operation takes as signed values are shown signed.
+Json argumentJson(const OpCall& call, int index) {
+    const std::string name = call.info->name;
+    const bool isSigned = (name == "setOvertone" && index == 1) ||
+                          (name == "applySiteSettings" && (index == 2 || index == 3));
+    if (isSigned) {
+        return static_cast<int32_t>(call.args[index]);
+    }
+    return call.args[index];
+}
+
+void echoOperation(Output& out, const OpCall& call) {
+    std::string line = std::string("> ") + call.info->name;
+    Json args = Json::array();
+    for (int i = 0; i < call.info->argCount; ++i) {
+        const Json value = argumentJson(call, i);
+        line += " " + value.dump();
+        args.push_back(value);
+    }
+    out.text(line);
+    Json j;
+    j["type"] = "operation";
+    j["name"] = call.info->name;
+    j["args"] = args;
+    out.json(j);
+}
+
+std::string statusReason(StatusCode code, const Session& session) {
+    switch (code) {
+        case status::kCannotOpenPort:
+            return session.openErrorDescription();
+        case status::kTimeout:
+            return "the controller did not answer in time; check that it is switched on, that it "
+                   "is on " +
+                   session.config().devicePath + " and that the baud rate (" +
+                   std::to_string(session.config().baud) + ") matches";
+        case status::kUnknownDevice:
+        case status::kIncompatibleDevice:
+            return "the device on " + session.config().devicePath +
+                   " is not a controller this program supports";
+        case status::kCommunicationError:
+            return "the controller link was still waiting for the answer to an earlier request, "
+                   "so the operation was refused";
+        case status::kAlreadyConnected:
+            return "a connection is already open";
+        case status::kNotConnectedYet:
+            return "the controller is not connected (the connection handshake has not finished)";
+        case status::kTooOld:
+            return "the controller's firmware is too old for this program (" +
+                   identityLine(session.settings()) + ")";
+        case status::kNoParking:
+            return "this controller does not support parking";
+        default:
+            return statusTextOf(code);
+    }
+}
+
+int failure(const Outcome& outcome, const Session& session) {
+    using R = Outcome::Result;
+    switch (outcome.result) {
+        case R::Ok:
+            return kExitOk;
+        case R::ErrorStatus:
+            errorLine(statusReason(outcome.code, session));
+            break;
+        case R::Timeout: {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%g",
+                          static_cast<double>(session.config().timeout.count()) / 1000.0);
+            errorLine(std::string("timed out after ") + seconds + " s waiting for " +
+                      (outcome.what.empty() ? "the controller" : outcome.what));
+            break;
+        }
+        case R::LineLost:
+            errorLine(
+                "the serial line to the controller was lost (hang-up); check the cable, the "
+                "USB adapter and the controller's power");
+            break;
+        case R::Interrupted:
+            errorLine("interrupted");
+            break;
+        case R::ReportsLost:
+            errorLine("reports from the controller link were lost");
+            break;
+    }
+    return kExitFailed;
+}
+
+// Calls one operation and waits for what it provokes.
+Outcome perform(Session& session, Output& out, const OpCall& call) {
+    echoOperation(out, call);
+    invoke(session.control(), call);
+    return session.waitFor(expectationFor(call, session.settings().featureLevel));
+}
+
+int performAll(Session& session, Output& out, const std::vector<OpCall>& calls) {
+    for (const OpCall& call : calls) {
+        const Outcome outcome = perform(session, out, call);
+        if (!outcome.ok()) {
+            return failure(outcome, session);
+        }
+    }
+    return kExitOk;
+}
+
+OpCall makeCall(const char* name, std::initializer_list<uint32_t> args) {
+    OpCall call;
+    call.info = findOperation(name);
+    size_t i = 0;
+    for (const uint32_t arg : args) {
+        call.args[i++] = arg;
+    }
+    return call;
+}
+
+int runPorts(Output& out) {
+    const auto ports = platform::listSerialPorts();
+    if (ports.empty()) {
+        out.text("No serial ports found.");
+    }
+    for (const auto& port : ports) {
+        out.text(port.target.empty() ? port.path : port.path + " -> " + port.target);
+        Json j;
+        j["type"] = "port";
+        j["path"] = port.path;
+        j["target"] = port.target;
+        out.json(j);
+    }
+    return kExitOk;
+}
+
+int runMove(Session& session, Output& out, const Invocation& inv) {
+    const OpCall start = makeCall("startMove", {inv.direction, inv.speed});
+    Outcome outcome = perform(session, out, start);
+    // From here on the mount may be moving: whatever happens, the stop is sent.
+    if (outcome.ok()) {
+        const milliseconds duration =
+            inv.seconds < 0
+                ? milliseconds{-1}
+                : milliseconds{static_cast<int64_t>(std::llround(inv.seconds * 1000.0))};
+        outcome = session.waitWhile(duration);
+        if (outcome.result == Outcome::Result::Interrupted) {
+            outcome = Outcome{};  // Ctrl-C is the ordinary way to end a move
+        }
+    }
+    const OpCall stop = makeCall("stopMove", {direction::kBoth});
+    echoOperation(out, stop);
+    session.control().stopMove(direction::kBoth);
+    const Outcome stopped = session.waitFor(expectationFor(stop, session.settings().featureLevel),
+                                            milliseconds{0}, false);
+    if (!outcome.ok()) {
+        return failure(outcome, session);
+    }
+    return stopped.ok() ? kExitOk : failure(stopped, session);
+}
+
+int runSync(Session& session, Output& out, const Invocation& inv) {
+    const unsigned level = session.settings().featureLevel;
+    const uint32_t code = inv.positionCode;
+    const bool setPosition = code == 4 || code == 5 || code == 12 || code == 13;
+    if (level < 6 && !setPosition) {
+        errorLine(std::string("this controller (feature level ") + std::to_string(level) +
+                  ") can only be synchronised to Default east side - Equator, West side - "
+                  "Equator, Eastern Horizon or Western Horizon, not " +
+                  positionName(code));
+        return kExitFailed;
+    }
+    const int result = performAll(session, out, {makeCall("initScope", {code})});
+    if (result == kExitOk && level < 6) {
+        out.text(std::string("Position set to ") + positionName(code) +
+                 " (this controller gives no confirmation).");
+    }
+    return result;
+}
+
+int runSet(Session& session, Output& out, const Invocation& inv) {
+    std::vector<OpCall> calls;
+    std::string error;
+    if (!buildSetOperations(inv.set, session.settings(), calls, error)) {
+        errorLine(error);
+        return kExitFailed;
+    }
+    if (calls.empty()) {
+        out.text("Nothing to change: the controller already holds these values.");
+        return kExitOk;
+    }
+    return performAll(session, out, calls);
+}
+
+void printDifferences(Output& out, const std::vector<Difference>& list, const char* type,
+                      const char* prefix) {
+    for (const auto& d : list) {
+        out.text(std::string(prefix) + d.field + ": file " + d.file.dump() + ", controller " +
+                 d.controller.dump());
+        Json j;
+        j["type"] = type;
+        j["field"] = d.field;
+        j["file"] = d.file;
+        j["controller"] = d.controller;
+        out.json(j);
+    }
+}
+
+int runBackup(Session& session, Output& out, const Invocation& inv) {
+    const Json doc = makeBackup(session.settings(), isoDateNow());
+    std::string error;
+    if (!writeFileText(inv.file, doc.dump(2) + "\n", error)) {
+        errorLine(error);
+        return kExitFailed;
+    }
+    out.text("Backup written to " + inv.file + ".");
+    Json j;
+    j["type"] = "backup";
+    j["file"] = inv.file;
+    j["featureLevel"] = session.settings().featureLevel;
+    out.json(j);
+    return kExitOk;
+}
+
+int runDiff(Session& session, Output& out, const SettingsImage& image) {
+    std::string error;
+    if (!checkAgainstController(image, session.settings(), error)) {
+        errorLine(error);
+        return kExitFailed;
+    }
+    const auto list = differences(image, session.settings());
+    printDifferences(out, list, "difference", "");
+    if (list.empty()) {
+        out.text("No differences.");
+    }
+    Json j;
+    j["type"] = "diff";
+    j["differences"] = list.size();
+    out.json(j);
+    return kExitOk;
+}
+
+int runRestore(Session& session, Output& out, const Invocation& inv, const SettingsImage& image) {
+    std::string error;
+    if (!checkAgainstController(image, session.settings(), error)) {
+        errorLine(error + "; nothing was changed");
+        return kExitFailed;
+    }
+    const std::vector<OpCall> plan = restorePlan(image, session.settings());
+    if (plan.empty()) {
+        out.text("Nothing to restore: the controller already holds the file's settings.");
+    } else {
+        const int result = performAll(session, out, plan);
+        if (result != kExitOk) {
+            return result;
+        }
+        // Read everything back from the controller itself, not from what was sent.
+        const Outcome again = session.reconnect();
+        if (!again.ok()) {
+            return failure(again, session);
+        }
+        const auto notTaken = differences(image, session.settings());
+        printDifferences(out, notTaken, "notTaken", "Did not take: ");
+        Json j;
+        j["type"] = "verify";
+        j["sent"] = plan.size();
+        j["notTaken"] = notTaken.size();
+        out.json(j);
+        if (!notTaken.empty()) {
+            errorLine(std::to_string(notTaken.size()) + " setting(s) did not take" +
+                      (inv.save ? "; the settings were not stored in the controller" : ""));
+            return kExitFailed;
+        }
+        out.text("Verified: the controller holds the file's settings.");
+    }
+    if (inv.save) {
+        return performAll(session, out, {makeCall("storeSettings", {})});
+    }
+    return kExitOk;
+}
+
+int runCommand(Session& session, Output& out, const Invocation& inv, const SettingsImage& image) {
+    const std::string& c = inv.command;
+    if (c == "info") {
+        return kExitOk;  // the settings report of the connection is the answer
+    }
+    if (c == "do") {
+        return performAll(session, out, inv.operations);
+    }
+    if (c == "move") {
+        return runMove(session, out, inv);
+    }
+    if (c == "stop") {
+        return performAll(session, out, {makeCall("stopMove", {direction::kBoth})});
+    }
+    if (c == "track") {
+        return performAll(session, out, {makeCall("setTracking", {inv.trackOn ? 1u : 0u})});
+    }
+    if (c == "voltage") {
+        return performAll(session, out, {makeCall("measureVoltage", {})});
+    }
+    if (c == "save") {
+        return performAll(session, out, {makeCall("storeSettings", {})});
+    }
+    if (c == "reload-defaults") {
+        return performAll(session, out, {makeCall("reloadDefaults", {})});
+    }
+    if (c == "park") {
+        return performAll(session, out, {makeCall("defineParkPosition", {})});
+    }
+    if (c == "sync") {
+        return runSync(session, out, inv);
+    }
+    if (c == "set") {
+        return runSet(session, out, inv);
+    }
+    if (c == "backup") {
+        return runBackup(session, out, inv);
+    }
+    if (c == "diff") {
+        return runDiff(session, out, image);
+    }
+    if (c == "restore") {
+        return runRestore(session, out, inv, image);
+    }
+    errorLine("unknown command " + c);
+    return kExitUsage;
+}
+
+// Removes the Ctrl-C handler before the session's wake pipe goes away.
+struct InterruptGuard {
+    explicit InterruptGuard(const WakePipe& wake) { installInterruptHandler(wake); }
+    ~InterruptGuard() { removeInterruptHandler(); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
+
+}  // namespace
+
+void Output::emit(const std::string& line) {
+    std::fputs(line.c_str(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+void Output::text(const std::string& line) {
+    if (!json_) {
+        emit(line);
+    }
+}
+
+void Output::json(const Json& object) {
+    if (json_) {
+        emit(object.dump());
+    }
+}
+
+void Output::report(const Report& r) {
+    switch (r.type) {
+        case Report::Type::Status:
+            if (json_) {
+                emit(statusReportJson(r.code).dump());
+            } else {
+                emit(statusTextOf(r.code));
+            }
+            return;
+        case Report::Type::Settings:
+            if (json_) {
+                emit(settingsReportJson(r.settings, r.kind).dump());
+                return;
+            }
+            switch (r.kind) {
+                case report::kTooOld:
+                    emit(statusTextOf(status::kTooOld));
+                    emit(identityLine(r.settings));
+                    return;
+                case report::kGearRatios:
+                    emit("Gear ratios: RA " + std::to_string(r.settings.gearRatio[kRa]) + ", DE " +
+                         std::to_string(r.settings.gearRatio[kDe]));
+                    return;
+                case report::kDefaultsReloaded:
+                    emit(statusTextOf(status::kDefaultsReloaded));
+                    break;
+                default:
+                    emit(statusTextOf(status::kConnectionEstablished));
+                    break;
+            }
+            if (fullListing_) {
+                std::string listing = settingsListing(r.settings);
+                if (!listing.empty() && listing.back() == '\n') {
+                    listing.pop_back();
+                }
+                emit(listing);
+            } else {
+                emit(identityLine(r.settings));
+            }
+            return;
+        case Report::Type::Voltage:
+            if (json_) {
+                emit(voltageReportJson(r.hundredths).dump());
+            } else {
+                emit("Supply voltage: " + voltageText(r.hundredths));
+            }
+            return;
+        case Report::Type::LineLost:
+            return;  // explained on stderr when the wait ends
+    }
+}
+
+int runInvocation(const Invocation& inv) {
+    Output out(inv.json);
+    if (inv.command == "ports") {
+        return runPorts(out);
+    }
+    out.setFullListing(inv.command == "info" || inv.command == "reload-defaults");
+
+    // A file handed to diff or restore is checked before anything is opened.
+    SettingsImage image;
+    if (inv.command == "diff" || inv.command == "restore") {
+        std::string text;
+        std::string error;
+        if (!readFileText(inv.file, text, error) || !parseBackupText(text, image, error)) {
+            errorLine(inv.file + ": " + error +
+                      (inv.command == "restore" ? "; nothing was changed" : ""));
+            return kExitUsage;
+        }
+    }
+
+    std::unique_ptr<sim::PtySimulator> simulator;
+    std::string devicePath = inv.port;
+    if (inv.simulate) {
+        sim::SimSetup setup;
+        if (!sim::identityForLevel(static_cast<int>(inv.simulateLevel), setup.identity)) {
+            errorLine("the simulator has no feature level " + std::to_string(inv.simulateLevel));
+            return kExitUsage;
+        }
+        simulator = std::make_unique<sim::PtySimulator>(std::move(setup));
+        std::string error;
+        if (!simulator->start(error)) {
+            errorLine("cannot start the simulator: " + error);
+            return kExitFailed;
+        }
+        devicePath = simulator->slavePath();
+    }
+
+    SessionConfig config;
+    config.devicePath = devicePath;
+    config.baud = inv.baud;
+    config.trace = inv.trace;
+    config.timeout = milliseconds{static_cast<int64_t>(std::llround(inv.timeoutSeconds * 1000.0))};
+
+    int result = kExitOk;
+    {
+        Session session(config, [&out](const Report& r) { out.report(r); });
+        InterruptGuard interrupts(session.wakePipe());
+        const Outcome connected = session.connect();
+        if (!connected.ok()) {
+            result = failure(connected, session);
+        } else {
+            result = runCommand(session, out, inv, image);
+        }
+        session.shutdown();
+        session.drain();
+    }
+    if (simulator) {
+        simulator->stop();
+    }
+    return result;
+}
+
+}  // namespace vornic::cli
