@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     googletest libgtest-dev libgmock-dev
     libcli11-dev nlohmann-json3-dev
-    clang libclang-rt-14-dev
+    clang clang-format libclang-rt-14-dev
     procps
 )
 
