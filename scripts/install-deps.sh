@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git
-    googletest libgtest-dev libgmock-dev
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
     libcli11-dev nlohmann-json3-dev
     clang clang-format libclang-rt-14-dev
     procps
