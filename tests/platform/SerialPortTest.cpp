@@ -2,8 +2,12 @@
 // controller; the port under test opens the slave side like any serial device.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,9 +15,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -21,6 +27,7 @@
 
 #include "platform/SerialPort.h"
 #include "platform/Watchdog.h"
+#include "platform/posix/BusyOwner.h"
 
 namespace vornic::platform {
 namespace {
@@ -317,6 +324,257 @@ TEST(SerialPortClosed, ReadWriteAndStopOnAClosedPortNeitherBlockNorCrash) {
     EXPECT_EQ(port->read(buffer, sizeof buffer).status, ReadStatus::Stopped);
     port->waitForStop();  // set, so returns at once
     port->close();
+}
+
+// Processes forked to hold the device in some way while the test looks on. Each reports whether
+// it got its hold and keeps it until the group is released, or until the test process goes away
+// (the release pipe then reads as ended). Children only ever leave through _exit, so nothing of
+// the test framework runs twice.
+class Children {
+  public:
+    Children() {
+        if (::pipe2(release_, O_CLOEXEC) != 0) {
+            release_[0] = release_[1] = -1;
+        }
+    }
+    ~Children() {
+        if (release_[1] >= 0) {
+            ::close(release_[1]);
+        }
+        for (const pid_t pid : pids_) {
+            reap(pid);
+        }
+        if (release_[0] >= 0) {
+            ::close(release_[0]);
+        }
+    }
+    Children(const Children&) = delete;
+    Children& operator=(const Children&) = delete;
+
+    // Runs take() in a new process that then holds on; its pid once it reports success, else -1.
+    pid_t spawn(const std::function<bool()>& take) {
+        const std::string answer = run([&take] { return std::string(take() ? "1" : "0"); }, true);
+        return answer == "1" ? pids_.back() : -1;
+    }
+
+    // Runs ask() in a new process and returns what it answers; the process then ends.
+    std::string ask(const std::function<std::string()>& question) { return run(question, false); }
+
+  private:
+    std::string run(const std::function<std::string()>& work, bool hold) {
+        int answer[2];
+        if (release_[0] < 0 || ::pipe2(answer, O_CLOEXEC) != 0) {
+            return {};
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(release_[1]);
+            ::close(answer[0]);
+            const std::string text = work();
+            [[maybe_unused]] const ssize_t n = ::write(answer[1], text.data(), text.size());
+            ::close(answer[1]);
+            if (hold) {
+                char byte = 0;
+                while (::read(release_[0], &byte, 1) != 0 && errno == EINTR) {
+                }
+            }
+            ::_exit(0);
+        }
+        ::close(answer[1]);
+        std::string text;
+        if (pid > 0) {
+            pids_.push_back(pid);
+            const auto deadline = Clock::now() + kGenerous;
+            while (Clock::now() < deadline) {
+                pollfd in{answer[0], POLLIN, 0};
+                if (::poll(&in, 1, 100) <= 0) {
+                    continue;
+                }
+                char buffer[256];
+                const ssize_t n = ::read(answer[0], buffer, sizeof buffer);
+                if (n <= 0) {
+                    break;  // the child has answered in full
+                }
+                text.append(buffer, static_cast<size_t>(n));
+            }
+        }
+        ::close(answer[0]);
+        return text;
+    }
+
+    static void reap(pid_t pid) {
+        const auto deadline = Clock::now() + kGenerous;
+        while (::waitpid(pid, nullptr, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                ADD_FAILURE() << "child " << pid << " did not let go; killed";
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+                return;
+            }
+            ::poll(nullptr, 0, 5);
+        }
+    }
+
+    int release_[2] = {-1, -1};
+    std::vector<pid_t> pids_;
+};
+
+bool renameThisProcess(const char* name) {
+    return ::prctl(PR_SET_NAME, name, 0, 0, 0) == 0;
+}
+
+// Root may open a tty that another program made exclusive, so to see that refusal a child has to
+// give up root first. It stays inspectable through /proc by others of the same user.
+bool becomeOrdinaryUser() {
+    if (::geteuid() != 0) {
+        return true;
+    }
+    constexpr uid_t kNobody = 65534;
+    [[maybe_unused]] const int ignored = ::setgroups(0, nullptr);
+    return ::setresgid(kNobody, kNobody, kNobody) == 0 &&
+           ::setresuid(kNobody, kNobody, kNobody) == 0 && ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0) == 0;
+}
+
+std::string pidText(pid_t pid) {
+    return "(pid " + std::to_string(pid) + ")";
+}
+
+TEST(SerialPortBusy, NamesTheProgramHoldingTheLockNotOneMerelyHavingItOpen) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    const std::string path = pty.slavePath();
+    Children children;
+    // Spawned first so that a look-up going by open descriptors in process order meets it first,
+    // as it would a simulator keeping the other end of the line open.
+    const pid_t bystander = children.spawn([&path] {
+        return renameThisProcess("bystander") && ::open(path.c_str(), O_RDWR | O_NOCTTY) >= 0;
+    });
+    ASSERT_GT(bystander, 0);
+    std::unique_ptr<SerialPort> heldInChild;
+    const pid_t holder = children.spawn([&] {
+        heldInChild = makeSerialPort();
+        return renameThisProcess("vornic-holder") && heldInChild->open(path.c_str(), 115200).ok();
+    });
+    ASSERT_GT(holder, 0);
+
+    auto port = makeSerialPort();
+    const OpenResult busy = port->open(path.c_str(), 115200);
+    EXPECT_EQ(busy.error, OpenError::Busy);
+    EXPECT_FALSE(port->isOpen());
+    const std::string detail = busy.detail;
+    EXPECT_NE(detail.find("vornic-holder " + pidText(holder)), std::string::npos) << detail;
+    EXPECT_EQ(detail.find(pidText(bystander)), std::string::npos) << detail;
+    EXPECT_NE(detail.find(path), std::string::npos) << detail;
+}
+
+TEST(SerialPortBusy, WithoutALockNamesTheOthersHavingTheDeviceOpenButNotItself) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    const std::string path = pty.slavePath();
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    // Inherited by every child from here on, so the one that tries the port has the device open
+    // itself and must leave itself out.
+    const int inherited = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(inherited, 0);
+    Children children;
+    // Exclusive through the tty alone, with no flock: what a terminal program does.
+    const pid_t exclusive = children.spawn([&path] {
+        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+        return fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 && renameThisProcess("vornic-excl") &&
+               becomeOrdinaryUser();
+    });
+    if (exclusive < 0) {
+        ::close(inherited);
+        GTEST_SKIP() << "could not set up a process holding the tty as an ordinary user";
+    }
+    const std::string answer = children.ask([&path] {
+        if (!becomeOrdinaryUser()) {
+            return std::string("skip");
+        }
+        const OpenResult busy = makeSerialPort()->open(path.c_str(), 115200);
+        return std::to_string(::getpid()) + "|" + std::to_string(static_cast<int>(busy.error)) +
+               "|" + busy.detail;
+    });
+    ::close(inherited);
+    if (answer == "skip") {
+        GTEST_SKIP() << "could not give up root in a child";
+    }
+    const size_t first = answer.find('|');
+    const size_t second = answer.find('|', first + 1);
+    ASSERT_NE(second, std::string::npos) << answer;
+    const auto opener = static_cast<pid_t>(std::stol(answer.substr(0, first)));
+    EXPECT_EQ(answer.substr(first + 1, second - first - 1),
+              std::to_string(static_cast<int>(OpenError::Busy)))
+        << answer;
+    const std::string detail = answer.substr(second + 1);
+    EXPECT_NE(detail.find("vornic-excl " + pidText(exclusive)), std::string::npos) << detail;
+    EXPECT_EQ(detail.find(pidText(opener)), std::string::npos) << detail;
+}
+
+// The lock table as the kernel writes it; the device sought is 00:1a, inode 3.
+class LockTable : public ::testing::Test {
+  protected:
+    long holderIn(const std::string& table) {
+        std::string path = ::testing::TempDir() + "vornic-locks-XXXXXX";
+        const int fd = ::mkstemp(path.data());
+        if (fd < 0) {
+            ADD_FAILURE() << "no temporary file";
+            return -1;
+        }
+        const bool written =
+            ::write(fd, table.data(), table.size()) == static_cast<ssize_t>(table.size());
+        ::close(fd);
+        EXPECT_TRUE(written);
+        const long holder = flockHolderIn(path.c_str(), 0x00, 0x1a, 3);
+        ::unlink(path.c_str());
+        return holder;
+    }
+};
+
+TEST_F(LockTable, OnlyAnExclusiveFlockOnThatVeryInodeCounts) {
+    const std::string table =
+        "1: POSIX  ADVISORY  WRITE 101 00:1a:3 0 EOF\n"
+        "2: FLOCK  ADVISORY  READ  102 00:1a:3 0 EOF\n"
+        "3: FLOCK  ADVISORY  WRITE 103 00:1a:4 0 EOF\n"
+        "4: FLOCK  ADVISORY  WRITE 104 00:26:3 0 EOF\n"  // the numbers are hex: 0x26 is not 26
+        "5: FLOCK  ADVISORY  WRITE 105 01:1a:3 0 EOF\n"
+        "6: OFDLCK ADVISORY  WRITE -1 00:1a:3 0 EOF\n"
+        "7: FLOCK  ADVISORY  WRITE 107 00:1a:31 0 EOF\n"
+        "8: -> FLOCK  ADVISORY  WRITE 108 00:1a:3 0 EOF\n"  // waiting for the lock, not holding it
+        "9: FLOCK  ADVISORY  WRITE 109 00:1a:3 0 EOF\n";
+    EXPECT_EQ(holderIn(table), 109);
+    EXPECT_EQ(holderIn(table.substr(0, table.rfind("9:"))), 0);
+}
+
+TEST_F(LockTable, MalformedLinesAreSkippedAndTheTableIsReadAcrossItsWholeLength) {
+    std::string table =
+        "FLOCK  ADVISORY  WRITE 201 00:1a:3 0 EOF\n"
+        "x: FLOCK  ADVISORY  WRITE 202 00:1a:3 0 EOF\n"
+        "3: FLOCK  ADVISORY  WRITE -203 00:1a:3 0 EOF\n"
+        "4: FLOCK  ADVISORY  WRITE 0 00:1a:3 0 EOF\n"
+        "5: FLOCK  ADVISORY  WRITE 99999999999999999999999 00:1a:3 0 EOF\n"
+        "6: FLOCK  ADVISORY  WRITE 206 00:1a:3x 0 EOF\n"
+        "7: FLOCK  ADVISORY  WRITE 207 00:1a\n"
+        "8: FLOCK  ADVISORY  WRITE 208 00::3 0 EOF\n"
+        "9: FLOCK  ADVISORY  WRITE 209 g0:1a:3 0 EOF\n"
+        "10: FLOCK  ADVISORY  WRITE 210 00:1a:99999999999999999999999 0 EOF\n"
+        "11: FLOCK  ADVISORY  WRITE\n"
+        "\n\t \n"
+        "12: FLOCK\tADVISORY\tWRITE\t\t212\t00:1a:2 0 EOF\n";
+    // An overlong line is dropped whole: neither its start nor anything after the point where a
+    // line buffer would fill up passes for a line of its own.
+    table += "13: FLOCK  ADVISORY  WRITE 213 00:1a:3 0 EOF" + std::string(400, ' ') +
+             "14: FLOCK  ADVISORY  WRITE 214 00:1a:3 0 EOF\n";
+    // Enough other locks that the holder's line lies well past the first read.
+    for (int i = 0; i < 400; ++i) {
+        table += std::to_string(i + 20) + ": FLOCK  ADVISORY  WRITE " + std::to_string(i + 1000) +
+                 " 00:1a:" + std::to_string(i + 100) + " 0 EOF\n";
+    }
+    EXPECT_EQ(holderIn(table), 0);
+    // The last line may lack its newline.
+    EXPECT_EQ(holderIn(table + "99: FLOCK\tADVISORY WRITE 4321 0:1a:3 0 EOF"), 4321);
+    EXPECT_EQ(holderIn(""), 0);
+    EXPECT_EQ(flockHolderIn("/nonexistent/vornic-locks", 0x00, 0x1a, 3), 0);
 }
 
 }  // namespace
