@@ -60,8 +60,10 @@ uint32_t position(const ControlModel& m, ControlId slider) {
 }
 
 // Reads an unsigned setting field. Text that is not a number is never taken as 0: the field gets
-// its last-sent value back and the caller sends nothing. A number above `maximum` is clamped and
-// the field shows the clamped value. Returns false when nothing is to be done.
+// its last-sent value back and the caller sends nothing. A typed number above `maximum` is clamped
+// and the field shows the clamped value. The last-sent value itself is never clamped: it may be one
+// the controller reported outside what can be typed, and a field the user only passed through must
+// not change the controller. Returns false when nothing is to be done.
 bool readSetting(ControlModel& m, ControlId field, uint32_t lastSent, uint32_t maximum,
                  uint32_t& value) {
     const IntRead read = m.readUnsigned(field);
@@ -70,7 +72,7 @@ bool readSetting(ControlModel& m, ControlId field, uint32_t lastSent, uint32_t m
         return false;
     }
     value = read.value;
-    if (value > maximum) {
+    if (value != lastSent && value > maximum) {
         value = maximum;
         m.setUnsigned(field, value);
     }
@@ -543,7 +545,8 @@ void DlgConfig::leaveOvertone(ControlModel& m, int axis) {
         return;
     }
     int32_t v = static_cast<int32_t>(read.value);
-    if (v < kOvertoneMin || v > kOvertoneMax) {
+    // As in readSetting: only a typed value is clamped, never the reported one left unchanged.
+    if (v != lastOvertone_[axis] && (v < kOvertoneMin || v > kOvertoneMax)) {
         v = std::clamp(v, kOvertoneMin, kOvertoneMax);
         m.setSigned(field, v);
     }

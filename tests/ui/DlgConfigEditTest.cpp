@@ -453,5 +453,32 @@ TEST_F(DlgConfigEditTest, AboutSendsNothing) {
     EXPECT_THAT(sent(), IsEmpty());
 }
 
+// The controller may report an overtone or a current outside what can be typed; a field the user
+// only passes through must send nothing and keep the reported value.
+TEST_F(DlgConfigEditTest, ReportedValuesOutsideTheTypedRangeAreNotClampedWhenUnchanged) {
+    MountSettings s = sampleSettings();
+    s.thirdOvertone[kRa] = -100;
+    s.maxCurrent[kRa] = 1000;
+    s.motorCurrent[kRa][kIdle] = 1200;
+    dlg.showSettings(s, report::kConnected);
+    ASSERT_EQ(model.text(kIdOvertoneRa), "-100");
+    ASSERT_EQ(model.text(kIdIdleCurrentRa), "1200");
+    model.leaveField(kIdOvertoneRa);
+    model.leaveField(kIdIdleCurrentRa);
+    EXPECT_THAT(sent(), IsEmpty());
+    EXPECT_EQ(model.text(kIdOvertoneRa), "-100");
+    EXPECT_EQ(model.text(kIdIdleCurrentRa), "1200");
+
+    // Typed, the same out-of-range numbers are clamped as any other typed value.
+    model.typeText(kIdOvertoneRa, "-99");
+    model.leaveField(kIdOvertoneRa);
+    model.typeText(kIdIdleCurrentRa, "1300");
+    model.leaveField(kIdIdleCurrentRa);
+    EXPECT_THAT(sent(), ElementsAre(call("setOvertone", {0x80, -20}),
+                                    call("setMotorCurrent", {0x80, 1000})));
+    EXPECT_EQ(model.text(kIdOvertoneRa), "-20");
+    EXPECT_EQ(model.text(kIdIdleCurrentRa), "1000");
+}
+
 }  // namespace
 }  // namespace vornic::ui::test
