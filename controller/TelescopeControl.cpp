@@ -497,7 +497,9 @@ bool TelescopeControl::forwardSerialData(const uint8_t* bytes, size_t count) {
         }
         pipeBytesCommitted_.fetch_add(message.size);
         setReaderWriting(true);
-        const bool written = pipe_->write(message.bytes, message.size);
+        // Once the port is closing these bytes are worthless: give up waiting for room rather
+        // than keep the worker, the pipe's only reader, waiting in closePort for this thread.
+        const bool written = pipe_->write(message.bytes, message.size, readerStop_);
         if (!written) {
             pipeBytesCommitted_.fetch_sub(message.size);
         }
@@ -533,6 +535,7 @@ void TelescopeControl::markReaderEnded() {
 void TelescopeControl::closePort(bool mayDrainPipe) {
     readerStop_.store(true);
     pipeWriteLock_.wake();
+    pipe_->wakeWriters();
     port_->signalStop();
     if (readerThread_.joinable()) {
         waitForReaderEnd(mayDrainPipe);

@@ -11,6 +11,7 @@
 // current and later write return false at once, so no writer can stay blocked on a pipe whose
 // reader has gone.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -26,6 +27,13 @@ class CommandPipe {
     // Writes all `count` bytes as one unit (count <= capacity). Blocks while there is no room.
     // Returns false when the pipe is closed (nothing written).
     [[nodiscard]] virtual bool write(const uint8_t* bytes, size_t count) = 0;
+
+    // As write(), but gives up, writing nothing, once `abandon` is true while the call waits for
+    // room. Whoever sets the flag calls wakeWriters() afterwards so that a waiting writer looks at
+    // it again. Used by the serial reader, whose bytes are worthless once its port is closing.
+    [[nodiscard]] virtual bool write(const uint8_t* bytes, size_t count,
+                                     const std::atomic<bool>& abandon) = 0;
+    virtual void wakeWriters() = 0;
 
     // Waits until bytes are queued or the stop signal is set. Returns the number of bytes copied
     // into `buffer` (1..max), or 0 when the queue is empty and the stop signal is set.

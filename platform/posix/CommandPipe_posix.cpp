@@ -13,6 +13,7 @@
 // The ring is allocated once in the constructor; write() and read() never allocate.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -30,6 +31,21 @@ class RingCommandPipe final : public CommandPipe {
         : capacity_(std::max<size_t>(capacity, 1)), ring_(new uint8_t[capacity_]) {}
 
     bool write(const uint8_t* bytes, size_t count) override {
+        return writeUnless(bytes, count, nullptr);
+    }
+
+    bool write(const uint8_t* bytes, size_t count, const std::atomic<bool>& abandon) override {
+        return writeUnless(bytes, count, &abandon);
+    }
+
+    void wakeWriters() override {
+        { std::lock_guard lock(mutex_); }
+        writable_.notify_all();
+    }
+
+    // `abandon` is looked at only before the first byte goes in, so an abandoned message leaves
+    // nothing behind; the writer still takes and passes its turn.
+    bool writeUnless(const uint8_t* bytes, size_t count, const std::atomic<bool>* abandon) {
         if (bytes == nullptr && count > 0) {
             return false;
         }
@@ -49,8 +65,12 @@ class RingCommandPipe final : public CommandPipe {
             const size_t left = count - done;
             // Fits: wait for room for all of it. Too large for the ring: take what room there is.
             const size_t need = std::min(left, capacity_);
-            writable_.wait(lock, [&] { return closed_ || capacity_ - size_ >= need; });
-            if (closed_) {
+            const auto abandoned = [&] {
+                return done == 0 && abandon != nullptr && abandon->load();
+            };
+            writable_.wait(lock,
+                           [&] { return closed_ || capacity_ - size_ >= need || abandoned(); });
+            if (closed_ || capacity_ - size_ < need) {
                 written = false;
                 break;
             }

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -46,6 +48,15 @@ class RecordingPipe final : public platform::CommandPipe {
         }
         return written;
     }
+    bool write(const uint8_t* bytes, size_t count, const std::atomic<bool>& abandon) override {
+        const bool written = inner_->write(bytes, count, abandon);
+        if (written) {
+            std::lock_guard lock(mutex_);
+            writes_.emplace_back(bytes, bytes + count);
+        }
+        return written;
+    }
+    void wakeWriters() override { inner_->wakeWriters(); }
     size_t read(uint8_t* buffer, size_t max) override { return inner_->read(buffer, max); }
     void signalStop() override { inner_->signalStop(); }
     void close() override { inner_->close(); }
@@ -529,6 +540,29 @@ TEST_F(TelescopeControlTest, DisconnectWhileTheReaderIsBlockedOnAFullPipe) {
     ASSERT_TRUE(listener.waitForStatusCount(4, kWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 4, 12}));
     settle();
+}
+
+// Many connect/disconnect pairs queued while the line streams without pause: each close must end a
+// reader that is blocked writing into the full pipe, however much the worker has queued up. A
+// stuck worker cannot be shut down, so on failure the test ends the process instead of hanging.
+TEST_F(TelescopeControlTest, RapidConnectDisconnectWhileTheLineStreamsNeverDeadlocks) {
+    create(platform::CommandPipe::kDefaultCapacity, 20);
+    port->setStreaming(true, 0x01);
+    constexpr int kPairs = 200;
+    std::thread ui([&] {
+        for (int i = 0; i < kPairs; ++i) {
+            control->connect(1, 115200);
+            control->disconnect();
+        }
+    });
+    if (!listener.waitForStatusCount(3 * kPairs, 30000)) {  // 1, 2 and 4 per pair
+        ADD_FAILURE() << "worker stopped after " << listener.statuses().size() << " of "
+                      << 3 * kPairs << " statuses";
+        std::fflush(stdout);
+        std::_Exit(1);
+    }
+    ui.join();
+    EXPECT_FALSE(port->isOpen());
 }
 
 TEST_F(TelescopeControlTest, ShutdownWhileStreamingEnds) {

@@ -210,6 +210,27 @@ TEST(CommandPipe, CloseReleasesABlockedWriterAndRefusesLaterWrites) {
     EXPECT_EQ(pipe->read(buffer, 4), 0u);
 }
 
+TEST(CommandPipe, AbandonedWriterGivesUpWithoutWritingAndPassesItsTurn) {
+    auto pipe = makeCommandPipe("test", 4);
+    const uint8_t four[] = {1, 2, 3, 4};
+    ASSERT_TRUE(pipe->write(four, 4));
+    std::atomic<bool> abandon{false};
+    const uint8_t two[] = {9, 9};
+    auto blocked = std::async(std::launch::async, [&] { return pipe->write(two, 2, abandon); });
+    EXPECT_EQ(blocked.wait_for(30ms), std::future_status::timeout);
+    abandon = true;
+    pipe->wakeWriters();
+    ASSERT_EQ(blocked.wait_for(kGenerous), std::future_status::ready);
+    EXPECT_FALSE(blocked.get());
+    // Nothing of the abandoned message went in, and the next writer is served.
+    EXPECT_EQ(readAll(*pipe, 4, 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+    const uint8_t next[] = {7};
+    ASSERT_TRUE(pipe->write(next, 1));
+    EXPECT_EQ(readAll(*pipe, 1, 4), (std::vector<uint8_t>{7}));
+    // With room, the flag does not stop a write.
+    EXPECT_TRUE(pipe->write(two, 2, abandon));
+}
+
 TEST(CommandPipe, ReaderIdleOnlyWhenEverythingWrittenHasBeenHandled) {
     auto pipe = makeCommandPipe("test");
     // Nobody reading: never idle, and the wait gives up.
