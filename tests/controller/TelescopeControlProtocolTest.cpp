@@ -17,6 +17,7 @@
 #include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
 #include "support/FakeSerialPort.h"
+#include "support/LinkTestSupport.h"
 #include "support/RecordingListener.h"
 #include "support/ScriptedController.h"
 
@@ -155,26 +156,8 @@ Config configFor(uint32_t hardwareType, uint32_t firmware, const MountSettings& 
     return config;
 }
 
-// Firmware of a hardware-type-1 controller at each feature level 1..6.
-uint32_t firmwareForLevel(int level) {
-    switch (level) {
-        case 2:
-            return 0x01000001;
-        case 3:
-            return 0x01000002;
-        case 4:
-            return 0x01000004;
-        case 5:
-            return 0x01000009;
-        case 6:
-            return 0x0100000A;
-        default:
-            return 0x01000000;
-    }
-}
-
 Config configForLevel(int level, const MountSettings& values = richValues()) {
-    return configFor(1, firmwareForLevel(level), values);
+    return configFor(1, test::firmwareForLevel(level), values);
 }
 
 int32_t maxRateOf(uint32_t maxSpeed, int32_t siderealRate) {
