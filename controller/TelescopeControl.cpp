@@ -15,21 +15,14 @@
 // Closing without deadlock. closePort runs on the worker and must wait for the reader to end before
 // the port may be closed. But the worker is also the pipe's only reader: a reader thread blocked in
 // a pipe write because the pipe is full (a controller that streams bytes, the worker busy for a
-// while) would wait for the worker while the worker waits for it. So:
-//  - once told to stop, the reader forwards nothing more, and it stops waiting for the pipe-write
-//    lock (which is built so that a stop can end the wait);
-//  - while the reader is inside a pipe write (holding the lock, so its message is the only one that
-//    can enter), closePort takes bytes out of the pipe into the worker's inbox until the write is
-//    through. Those bytes are handled in order right after the dispatch that closed the port, as
-//    if the worker loop had read them. The reader needs room for one message of at most 32 bytes,
-//    so this takes at most the pipe's content plus 32 bytes.
-// The worker takes bytes out only while more have been committed to the pipe than it has taken,
-// so that read can never block on an empty pipe.
+// while) would wait for the worker while the worker waits for it. So once told to stop, the reader
+// forwards nothing more: it gives up waiting for the pipe-write lock (built so that a stop can end
+// the wait) and gives up a pipe write that waits for room. Its bytes would be dropped anyway, since
+// serial data is not handled once the port is closed.
 
 #include "controller/TelescopeControl.h"
 
 #include <chrono>
-#include <cstring>
 
 #include "platform/Process.h"
 #include "text/Text.h"
@@ -92,11 +85,8 @@ void TelescopeControl::writeMessage(const WorkerMessageBuffer& message) {
         return;
     }
     std::lock_guard lock(pipeWriteLock_);
-    pipeBytesCommitted_.fetch_add(message.size);
-    if (!pipe_->write(message.bytes, message.size)) {
-        // Lost, as a failed pipe write is: only a closed pipe refuses.
-        pipeBytesCommitted_.fetch_sub(message.size);
-    }
+    // A failed write (only a closed pipe refuses) is lost, as the operation's effect would be.
+    (void)pipe_->write(message.bytes, message.size);
 }
 
 void TelescopeControl::onHeartBeat() {
@@ -238,7 +228,7 @@ void TelescopeControl::shutdown() {
     pipe_->close();
     // Only now, with the worker gone, may this thread use the port.
     if (portOpen_ || readerThread_.joinable()) {
-        closePort(false);
+        closePort();
     }
 }
 
@@ -282,22 +272,12 @@ void TelescopeControl::workerLoop() {
     }
 }
 
-// Appends up to 20 bytes from the pipe to the inbox, moving the unhandled bytes to its front when
-// the tail is short of room. Returns the count (0: stopped with the pipe empty, or no room).
+// Reads up to 20 bytes from the pipe into the (empty) inbox. Returns the count; 0 once the pipe
+// is stopped and empty.
 size_t TelescopeControl::readPipeIntoInbox() {
-    if (kInboxSize - inboxEnd_ < kPipeReadSize && inboxBegin_ > 0) {
-        std::memmove(inbox_, inbox_ + inboxBegin_, inboxEnd_ - inboxBegin_);
-        inboxEnd_ -= inboxBegin_;
-        inboxBegin_ = 0;
-    }
-    if (kInboxSize - inboxEnd_ < kPipeReadSize) {
-        return 0;
-    }
-    const size_t count = pipe_->read(inbox_ + inboxEnd_, kPipeReadSize);
-    const size_t taken = count <= kPipeReadSize ? count : kPipeReadSize;
-    inboxEnd_ += taken;
-    pipeBytesTaken_ += taken;
-    return taken;
+    const size_t count = pipe_->read(inbox_, kPipeReadSize);
+    inboxEnd_ = count <= kPipeReadSize ? count : kPipeReadSize;
+    return inboxEnd_;
 }
 
 void TelescopeControl::dispatch(const uint8_t* message, size_t length) {
@@ -339,7 +319,7 @@ void TelescopeControl::dispatch(const uint8_t* message, size_t length) {
             listener_.onStatus(status::kNotConnectedYet);
             return;
         }
-        closePort(true);
+        closePort();
         listener_.onStatus(status::kConnectionClosed);
         return;
     }
@@ -379,7 +359,7 @@ void TelescopeControl::applyResult(int result) {
     } else if (result == kResultLinkFailed) {
         // Whoever returned the failure has reported why; closing says nothing more.
         if (portOpen_) {
-            closePort(true);
+            closePort();
         }
     }
 }
@@ -418,7 +398,6 @@ void TelescopeControl::startReader() {
     {
         std::lock_guard lock(readerMutex_);
         readerEnded_ = false;
-        readerWriting_ = false;
     }
     try {
         readerThread_ = std::thread([this] { readerLoop(); });
@@ -495,15 +474,9 @@ bool TelescopeControl::forwardSerialData(const uint8_t* bytes, size_t count) {
         if (!lockPipeForReader()) {
             return false;
         }
-        pipeBytesCommitted_.fetch_add(message.size);
-        setReaderWriting(true);
         // Once the port is closing these bytes are worthless: give up waiting for room rather
         // than keep the worker, the pipe's only reader, waiting in closePort for this thread.
         const bool written = pipe_->write(message.bytes, message.size, readerStop_);
-        if (!written) {
-            pipeBytesCommitted_.fetch_sub(message.size);
-        }
-        setReaderWriting(false);
         pipeWriteLock_.unlock();
         if (!written) {
             return false;
@@ -513,32 +486,21 @@ bool TelescopeControl::forwardSerialData(const uint8_t* bytes, size_t count) {
     return true;
 }
 
-void TelescopeControl::setReaderWriting(bool writing) {
-    {
-        std::lock_guard lock(readerMutex_);
-        readerWriting_ = writing;
-    }
-    readerChanged_.notify_all();
-}
-
 void TelescopeControl::markReaderEnded() {
     {
         std::lock_guard lock(readerMutex_);
         readerEnded_ = true;
-        readerWriting_ = false;
     }
     readerChanged_.notify_all();
 }
 
-// mayDrainPipe: true on the worker thread, which may take bytes out of the pipe to let a blocked
-// reader finish; false at shutdown, when the pipe is closed and no reader write can block.
-void TelescopeControl::closePort(bool mayDrainPipe) {
+void TelescopeControl::closePort() {
     readerStop_.store(true);
     pipeWriteLock_.wake();
     pipe_->wakeWriters();
     port_->signalStop();
     if (readerThread_.joinable()) {
-        waitForReaderEnd(mayDrainPipe);
+        waitForReaderEnd();
         // Normally the reader has ended by now. If it has not within the time-out, the port layer
         // has failed to end a read on the stop signal; the reader still uses the port and this
         // object, so it can be neither abandoned nor its port closed under it: wait for it.
@@ -551,25 +513,11 @@ void TelescopeControl::closePort(bool mayDrainPipe) {
     handshakeDone_ = false;
 }
 
-void TelescopeControl::waitForReaderEnd(bool mayDrainPipe) {
+void TelescopeControl::waitForReaderEnd() {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.readerStopTimeoutMs);
     std::unique_lock lock(readerMutex_);
-    while (!readerEnded_) {
-        if (mayDrainPipe && readerWriting_ && pipeBytesCommitted_.load() > pipeBytesTaken_) {
-            // The reader may be blocked on a full pipe that only this thread reads.
-            lock.unlock();
-            const size_t taken = readPipeIntoInbox();
-            lock.lock();
-            if (taken == 0) {
-                mayDrainPipe = false;  // stopped or no room: nothing more to gain here
-            }
-            continue;
-        }
-        if (readerChanged_.wait_until(lock, deadline) == std::cv_status::timeout) {
-            return;
-        }
-    }
+    readerChanged_.wait_until(lock, deadline, [&] { return readerEnded_; });
 }
 
 }  // namespace vornic

@@ -110,10 +110,8 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     [[nodiscard]] bool waitWorkerIdle(unsigned timeoutMs);
 
   private:
-    // Worker-side inbox: bytes taken out of the pipe, not yet fed to the message reassembler. The
-    // worker normally reads 20 bytes at a time into it; closePort may add more (see the .cpp).
+    // The worker reads the pipe 20 bytes at a time into its inbox.
     static constexpr size_t kPipeReadSize = 20;
-    static constexpr size_t kInboxSize = 4096;
 
     // LinkPort
     void writeBytes(const uint8_t* bytes, size_t count) override;
@@ -130,10 +128,9 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     void readerLoop();
     [[nodiscard]] bool forwardSerialData(const uint8_t* bytes, size_t count);
     [[nodiscard]] bool lockPipeForReader();
-    void setReaderWriting(bool writing);
     void markReaderEnded();
-    void closePort(bool mayDrainPipe);
-    void waitForReaderEnd(bool mayDrainPipe);
+    void closePort();
+    void waitForReaderEnd();
     void publishFeatureLevel();
 
     TelescopeListener& listener_;
@@ -174,12 +171,7 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     mutable std::mutex openErrorLock_;
     platform::OpenResult lastOpenError_;
 
-    // Bytes written into the pipe (counted under the pipe-write lock before each write) and bytes
-    // the worker has taken out of it. While committed > taken the pipe holds, or is about to hold,
-    // bytes, so a read by the worker cannot block.
-    std::atomic<uint64_t> pipeBytesCommitted_{0};
-    uint64_t pipeBytesTaken_ = 0;  // worker only
-    uint8_t inbox_[kInboxSize] = {};
+    uint8_t inbox_[kPipeReadSize] = {};
     size_t inboxBegin_ = 0;  // worker only
     size_t inboxEnd_ = 0;    // worker only
 
@@ -187,8 +179,7 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     std::atomic<bool> readerStop_{false};
     std::mutex readerMutex_;
     std::condition_variable readerChanged_;
-    bool readerEnded_ = true;     // under readerMutex_
-    bool readerWriting_ = false;  // under readerMutex_: inside a pipe write, holding the lock
+    bool readerEnded_ = true;  // under readerMutex_
 };
 
 }  // namespace vornic
