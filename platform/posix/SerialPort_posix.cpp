@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "platform/SerialPort.h"
 #include "platform/posix/BusyOwner.h"
@@ -38,6 +39,10 @@ namespace {
 
 // How long the line must be quiet after a byte before a read hands over what it has.
 constexpr int kQuietGapMs = 1;
+// Closing waits for pending output at most this long (a stop frame needs about 5 ms at 9600 baud).
+constexpr int64_t kMaxDrainMs = 250;
+constexpr int64_t kDrainSlackMs = 20;
+constexpr uint32_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 bool baudConstant(uint32_t rate, speed_t& out) {
     struct Entry {
@@ -434,6 +439,7 @@ class PosixSerialPort final : public SerialPort {
         }
         // Whatever was waiting in the driver belongs to an earlier session.
         ::tcflush(fd, TCIOFLUSH);
+        baud_.store(baudRate, std::memory_order_relaxed);
         fd_.store(fd);
         return {};
     }
@@ -542,11 +548,44 @@ class PosixSerialPort final : public SerialPort {
         if (fd < 0) {
             return;
         }
-        ::tcflush(fd, TCIOFLUSH);
+        // The last request is often a stop: it must leave before the port goes, or the mount keeps
+        // moving. Input is stale either way. Output that a stalled line still holds after the
+        // bounded wait is dropped too, since the driver's own close would otherwise wait for it
+        // for up to half a minute.
+        const bool drained = drainOutput(fd);
+        ::tcflush(fd, drained ? TCIFLUSH : TCIOFLUSH);
         release(fd);
     }
 
   private:
+    // Waits until the driver's output queue is empty, at most as long as its bytes need on the
+    // line at the port's rate plus a little slack for USB adapters, and never beyond
+    // kMaxDrainMs. Returns whether the queue emptied.
+    bool drainOutput(int fd) const {
+        int queued = 0;
+        if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
+            return false;
+        }
+        if (queued <= 0) {
+            return true;
+        }
+        const uint32_t baud = std::max<uint32_t>(baud_.load(std::memory_order_relaxed), 1);
+        const int64_t lineMs = static_cast<int64_t>(queued) * kBitsPerByte * 1000 / baud;
+        const auto budget =
+            std::chrono::milliseconds(std::min<int64_t>(lineMs + kDrainSlackMs, kMaxDrainMs));
+        const auto deadline = std::chrono::steady_clock::now() + budget;
+        // One byte's time on the line, at least a millisecond, between looks at the queue.
+        const auto step = std::chrono::microseconds(
+            std::max<int64_t>(1000, int64_t{kBitsPerByte} * 1000000 / baud));
+        while (queued > 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(step);
+            if (::ioctl(fd, TIOCOUTQ, &queued) != 0) {
+                return false;
+            }
+        }
+        return queued <= 0;
+    }
+
     // After the first byte: keep taking bytes until the line has been quiet for the gap or the
     // buffer is full. Bytes already taken are handed over even when the line fails now; the
     // failure shows again at the next read.
@@ -618,6 +657,7 @@ class PosixSerialPort final : public SerialPort {
 
     const int stopFd_;
     std::atomic<int> fd_{-1};
+    std::atomic<uint32_t> baud_{9600};
 };
 
 }  // namespace

@@ -209,6 +209,40 @@ TEST_F(TelescopeControlPtyTest, HandshakeAndControlBytesCrossTheLineIntact) {
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 11, 4}));
 }
 
+// A stop written just before the port closes must still reach the mount: closing lets the
+// output drain first and discards only input. The far end reads nothing until the port has
+// closed, so the last requests still wait in the line's buffer when the close comes.
+TEST_F(TelescopeControlPtyTest, StopWrittenRightBeforeClosingReachesASlowFarEnd) {
+    control->connect(1, 115200);
+    expectRequest({0xAA, 0x01, 0x01});
+    answerThenExpect({0x55, 0x05, 0x01, 0x00, 0x00, 0x01, 0x00}, {0xAA, 0x01, 0x03});
+    answerThenExpect({0x55, 0x02, 0x03, 0x00}, {0xAA, 0x01, 0x02});
+    answerThenExpect({0x55, 0x05, 0x02, 0x00, 0x00, 0x00, 0x01}, {0xAA, 0x01, 0x14});
+    Bytes axisBlock(2 + 29, 0x00);
+    axisBlock[0] = 0x55;
+    axisBlock[1] = 0x1D;
+    answerThenExpect(axisBlock, {0xAA, 0x01, 0x15});
+    Bytes settingsBlock(2 + 58, 0x00);
+    settingsBlock[0] = 0x55;
+    settingsBlock[1] = 0x3A;
+    master.send(settingsBlock);
+    ASSERT_TRUE(listener.waitForReports(1, kWait));
+
+    // More than the far end's line buffer holds, so the tail waits in the pty's queue.
+    constexpr size_t kMoves = 1000;
+    for (size_t i = 0; i < kMoves; ++i) {
+        control->startMove(direction::kWest, 0);
+    }
+    control->stopMove(direction::kBoth);
+    control->disconnect();
+    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kWait));
+    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+
+    const Bytes received = master.receive(kMoves * 9 + 5, kWait);
+    ASSERT_EQ(received.size(), kMoves * 9 + 5);
+    EXPECT_EQ(Bytes(received.end() - 5, received.end()), (Bytes{0xAA, 0x03, 0x21, 0x00, 0xC0}));
+}
+
 TEST_F(TelescopeControlPtyTest, MissingDeviceReportsSix) {
     control->connect(2, 115200);
     ASSERT_TRUE(listener.waitForStatusCount(2, kWait));
