@@ -118,6 +118,18 @@ inline constexpr uint32_t kPauseTicks = 2;
 inline constexpr uint32_t kPierEast = 7;
 inline constexpr uint32_t kPierWest = 6;
 
+// Payload bytes that each block reply's layout reads (its N must be at least this).
+inline constexpr uint32_t kIdentityBytes = 5;
+inline constexpr uint32_t kOldIdentityBytes = 3;
+inline constexpr uint32_t kFirmwareBytes = 5;
+inline constexpr uint32_t kAxisBlockBytes = 29;
+inline constexpr uint32_t kSettingsBlockBytes = 58;
+inline constexpr uint32_t kMeridianFlipBytes = 5;
+inline constexpr uint32_t kSiteBytes = 9;
+inline constexpr uint32_t kVoltageBytes = 5;
+// An acknowledgement carries only the code of the request it answers.
+inline constexpr uint32_t kAcknowledgementBytes = 1;
+
 // ---------------------------------------------------------------------------------------------
 // A reply frame as the handler reads it: payload offsets from the byte after N. Only the bytes
 // this frame really carried are visible; everything past min(frame length, N + 2) reads as 0,
@@ -449,8 +461,58 @@ int ControllerLink::finishSettingsRead() {
     return kResultHandshakeDone;
 }
 
+uint32_t ControllerLink::awaitedBlockBytes() const {
+    switch (linkState_) {
+        case link::kIdentity:
+            return kIdentityBytes;
+        case link::kFirmware:
+            return kFirmwareBytes;
+        case link::kAxisBlock:
+        case link::kAxisBlockReread:
+            return kAxisBlockBytes;
+        case link::kSettingsBlock:
+            // Below level 3 nothing of the block is read, so no length can be wrong.
+            return settings_.featureLevel >= 3 ? kSettingsBlockBytes : 0;
+        case link::kMeridianFlip:
+            return kMeridianFlipBytes;
+        case link::kSite:
+            return kSiteBytes;
+        case link::kVoltage:
+            return kVoltageBytes;
+        default:
+            return 0;
+    }
+}
+
+int ControllerLink::refuseShortBlock() {
+    // During the connection the controller is not the device it claims to be; afterwards a cut
+    // reply must not become settings that a later edit writes back, so the record keeps what it
+    // had and the link is free again.
+    const bool readBack =
+        linkState_ == link::kAxisBlockReread || linkState_ == link::kVoltage || reloadMarker_ == 2;
+    if (!readBack) {
+        listener_.onStatus(status::kUnknownDevice);
+        return kResultLinkFailed;
+    }
+    linkState_ = link::kIdle;
+    listener_.onStatus(status::kCommunicationError);
+    return kResultNothing;
+}
+
 int ControllerLink::handleReply(const uint8_t* frame, size_t length) {
     const ReplyView r(frame, length);
+    if (const uint32_t needed = awaitedBlockBytes(); needed != 0) {
+        if (r.announced() == kAcknowledgementBytes) {
+            // The late acknowledgement of an earlier write, not the block: keep waiting.
+            return kResultNothing;
+        }
+        // The identity has a three-byte form of its own; longer identities stay ignored.
+        const bool oldIdentity =
+            linkState_ == link::kIdentity && r.announced() == kOldIdentityBytes;
+        if (r.announced() < needed && !oldIdentity) {
+            return refuseShortBlock();
+        }
+    }
     switch (linkState_) {
         case link::kIdentity:
             return handleIdentity(frame, length);

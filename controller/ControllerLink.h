@@ -7,11 +7,14 @@
 // counted in heartbeat ticks fed in through tickHandler(); nothing here reads a clock, sleeps or
 // makes an OS call, so the whole state machine is unit-testable without threads.
 //
-// Untrusted input: a reply is read through a bounds-checked view of the frame, so a reply shorter
-// than its layout reads as 0 past its end (never as bytes of an earlier frame still in the
-// reassembler's buffer). An operation message too short for its operation's arguments, which only
-// a corrupted command pipe could produce, is dropped whole: made-up zeros must never reach the
-// controller as settings.
+// Untrusted input: a reply is read through a bounds-checked view of the frame, never past its end
+// into bytes of an earlier frame still in the reassembler's buffer. A block reply (identity,
+// firmware, axis block, settings block, meridian flip, site, voltage) shorter than its layout
+// never fills the record: while connecting it ends the connection with status 8, in a read-back
+// or a voltage reading it reports status 10, keeps the record and frees the link. A one-byte
+// reply while a block is awaited is the late acknowledgement of an earlier write and is dropped.
+// An operation message too short for its operation's arguments, which only a corrupted command
+// pipe could produce, is dropped whole: made-up zeros must never reach the controller as settings.
 
 #include <cstddef>
 #include <cstdint>
@@ -106,6 +109,9 @@ class ControllerLink {
     int handleReply(const uint8_t* frame, size_t length);
     int handleIdentity(const uint8_t* frame, size_t length);
     int finishSettingsRead();
+    // Payload bytes the reply awaited in the current state must carry; 0 when it is no block.
+    [[nodiscard]] uint32_t awaitedBlockBytes() const;
+    int refuseShortBlock();
     void pauseTo(uint32_t state);
     void mountTypeWrite();
     void hysteresisWrite();

@@ -538,26 +538,22 @@ TEST(CliFaults, GarbageBeforeRepliesAndSplitRepliesStillConnect) {
     }
 }
 
-TEST(CliFaults, TruncatedRepliesNeverShowStaleData) {
-    // The voltage sits at payload bytes 3-4; a cut voltage reply must read as 0, not as whatever
-    // the previous, longer reply (the site) left at those places.
+TEST(CliFaults, TruncatedRepliesAreErrorsNeverValues) {
+    // A cut voltage reply is a communication error, not a reading; a settings block cut while
+    // connecting means an unknown device, never settings with zeros where bytes were missing.
     SimProcess voltage({"--fault", "truncate=0x2B"});
     SimProcess settings({"--fault", "truncate=0x15"});
     const std::vector<Args> runs = {{"--port", voltage.path(), "voltage"},
-                                    {"--port", settings.path(), "--json", "info"}};
+                                    {"--port", settings.path(), "set", "maxSpeed", "ra", "630"}};
     const auto results = runAll(runs);
-    ASSERT_EQ(results[0].exitCode, 0) << describe(runs[0], results[0]);
-    EXPECT_NE(results[0].out.find("Supply voltage:  0.00V"), std::string::npos)
-        << describe(runs[0], results[0]);
-
-    ASSERT_EQ(results[1].exitCode, 0) << describe(runs[1], results[1]);
-    const json s = jsonLines(results[1].out).back()["settings"];
-    // The settings block was cut after the RA part: RA is there, DE reads 0 throughout.
-    EXPECT_EQ(s["maxSpeed"][0], 800);
-    EXPECT_EQ(s["maxSpeed"][1], 0);
-    EXPECT_EQ(s["motorCurrent"][1], json::parse("[0, 0, 0]"));
-    EXPECT_EQ(s["decay"][1], json::parse("[0, 0, 0]"));
-    EXPECT_EQ(s["guidingRate"][1], 0);
+    const char* expected[] = {"Error: Communication error",
+                              "Error: Cannot connect: Unknown device"};
+    for (size_t i = 0; i < runs.size(); ++i) {
+        SCOPED_TRACE(describe(runs[i], results[i]));
+        EXPECT_EQ(results[i].exitCode, 1);
+        EXPECT_NE(results[i].out.find(expected[i]), std::string::npos);
+        EXPECT_EQ(results[i].out.find("Supply voltage"), std::string::npos);
+    }
 }
 
 TEST(CliFaults, HangUpMidSessionEndsPromptlyWithAClearErrorAndNoSpinning) {

@@ -222,10 +222,12 @@ TEST(ControllerLinkOperations, AcknowledgementsReportAndFreeTheLink) {
     EXPECT_EQ(h.link.linkState(), link::kIdle);
     EXPECT_TRUE(h.listener.events.empty());
 
-    // A short voltage reply reads its missing bytes as 0, not as the earlier frame's.
+    // A voltage reply too short to hold the reading is a communication error, not 0 V.
     h.execute(op::kMeasureVoltage);
     (void)h.reply({0x2B, 0x00, 0x00, 0x07});
-    EXPECT_EQ(h.listener.voltages(), std::vector<uint32_t>{7});
+    EXPECT_TRUE(h.listener.voltages().empty());
+    EXPECT_EQ(h.listener.statuses(), std::vector<StatusCode>{status::kCommunicationError});
+    EXPECT_EQ(h.link.linkState(), link::kIdle);
 
     // Fire-and-forget acknowledgements arrive while idle and are dropped.
     h.listener.clear();

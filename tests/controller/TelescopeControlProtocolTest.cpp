@@ -1125,5 +1125,109 @@ TEST_F(TelescopeControlProtocolTest, OvertoneAndBoostAreQueuedFromLevelThree) {
     EXPECT_TRUE(listener.statuses().empty());
 }
 
+// ---- Replies too short for their layout ----
+
+// The peer's reply to `code` with only half of its payload, the length byte saying so.
+Bytes cutReply(const ScriptedController& peer, uint8_t code) {
+    Bytes reply = peer.replyFor(code);
+    const size_t kept = std::max<size_t>((reply.size() - 2) / 2, 1);
+    reply.resize(kept + 2);
+    reply[1] = static_cast<uint8_t>(kept);
+    return reply;
+}
+
+// While connecting, a cut block means the controller is not what it claims to be: status 8 and
+// the port closes without status 4; nothing cut ever reaches a report.
+class CutHandshakeBlock : public TelescopeControlProtocolTest,
+                          public ::testing::WithParamInterface<uint8_t> {};
+
+TEST_P(CutHandshakeBlock, EndsTheConnectionWithStatusEight) {
+    const uint8_t code = GetParam();
+    peer->setConfig(configForLevel(6));
+    peer->silence(code);
+    control->connect(1, 115200);
+    settle();
+    bool asked = false;
+    for (int t = 0; t < 20 && !asked; ++t) {
+        tick();
+        for (const Bytes& request : newWrites()) {
+            asked = asked || request == Bytes{0xAA, 0x01, code};
+        }
+    }
+    ASSERT_TRUE(asked);
+    inject(cutReply(*peer, code));
+    EXPECT_EQ(listener.statuses(), (Statuses{1, 2, status::kUnknownDevice}));
+    EXPECT_TRUE(listener.reports().empty());
+    EXPECT_EQ(port->closeCount(), 1);
+    control->storeSettings();
+    settle();
+    EXPECT_EQ(listener.statuses().back(), status::kNotConnectedYet);
+}
+
+INSTANTIATE_TEST_SUITE_P(TelescopeControlProtocol, CutHandshakeBlock,
+                         ::testing::Values(0x01, 0x02, 0x14, 0x15, 0x3D, 0x64));
+
+// After the connection, a cut read-back or voltage reply is a communication error: the record
+// stays as it was, nothing is reported as read, and the link is free for the next request.
+TEST_F(TelescopeControlProtocolTest, CutReadBackKeepsTheRecordAndFreesTheLink) {
+    struct Case {
+        const char* name;
+        uint8_t code;
+        void (TelescopeControl::*start)();
+    };
+    const Case cases[] = {
+        {"reload, settings block", 0x15, &TelescopeControl::reloadDefaults},
+        {"reload, site", 0x64, &TelescopeControl::reloadDefaults},
+        {"gear ratios", 0x14, nullptr},
+        {"voltage", 0x2B, &TelescopeControl::measureVoltage},
+    };
+    connectTo(configForLevel(6));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        peer->silence(c.code);
+        port->clearWrites();
+        if (c.start != nullptr) {
+            (control.get()->*c.start)();
+        } else {
+            control->setGearRatios(1, 2);
+        }
+        settle();
+        for (int t = 0; t < 10 && !port->waitForWrite({0xAA, 0x01, c.code}, 0) &&
+                        !port->waitForWrite({0xAA, 0x03, 0x2B, 0x00, 0x00}, 0);
+             ++t) {
+            tick();
+        }
+        inject(cutReply(*peer, c.code));
+        EXPECT_EQ(listener.statuses(), (Statuses{status::kCommunicationError}));
+        EXPECT_TRUE(listener.reports().empty());
+        EXPECT_TRUE(listener.voltages().empty());
+        peer->answer(c.code);
+        listener.clear();
+        control->storeSettings();
+        settle();
+        EXPECT_EQ(listener.statuses(), (Statuses{status::kParametersStored}));
+        listener.clear();
+        port->clearWrites();
+    }
+}
+
+// A gear-ratio write answered by a late acknowledgement of an earlier fire-and-forget write: the
+// one-byte reply that arrives while the axis block is awaited is not the block.
+TEST_F(TelescopeControlProtocolTest, LateAcknowledgementIsNotTheAwaitedBlock) {
+    connectTo(configForLevel(6));
+    peer->silence(0x14);
+    control->setGearRatios(200000, 300000);
+    settle();
+    ASSERT_TRUE(port->waitForWrite({0xAA, 0x01, 0x14}, kWait));
+    inject({0x55, 0x01, 0x37});
+    EXPECT_TRUE(listener.reports().empty());
+    EXPECT_TRUE(listener.statuses().empty());
+    inject(peer->replyFor(0x14));
+    ASSERT_EQ(listener.reports().size(), 1u);
+    EXPECT_EQ(listener.reports()[0].kind, report::kGearRatios);
+    EXPECT_EQ(listener.reports()[0].settings.gearRatio[0], 200000u);
+    EXPECT_EQ(listener.reports()[0].settings.gearRatio[1], 300000u);
+}
+
 }  // namespace
 }  // namespace vornic
