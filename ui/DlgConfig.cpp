@@ -65,10 +65,15 @@ uint32_t position(const ControlModel& m, ControlId slider) {
 // the controller reported outside what can be typed, and a field the user only passed through must
 // not change the controller. Returns false when nothing is to be done.
 bool readSetting(ControlModel& m, ControlId field, uint32_t lastSent, uint32_t maximum,
-                 uint32_t& value) {
+                 uint32_t& value, bool shown = true) {
     const IntRead read = m.readUnsigned(field);
     if (!read.ok) {
-        m.setUnsigned(field, lastSent);
+        // A field that never showed a value has nothing to go back to but being empty.
+        if (shown) {
+            m.setUnsigned(field, lastSent);
+        } else if (!m.text(field).empty()) {
+            m.setText(field, "");
+        }
         return false;
     }
     value = read.value;
@@ -293,8 +298,10 @@ void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
         m.setSliderPos(onAxis(kIdDecelSliderRa, axis), rampToSlider(s.deceleration[axis]));
     }
 
-    m.setSliderPos(kIdGuidingRa, guidingToSlider(s.guidingRate[kRa]));
-    m.setSliderPos(kIdGuidingDe, guidingToSlider(s.guidingRate[kDe]));
+    for (int axis : {kRa, kDe}) {
+        lastGuiding_[axis] = s.guidingRate[axis];
+        m.setSliderPos(onAxis(kIdGuidingRa, axis), guidingToSlider(s.guidingRate[axis]));
+    }
 
     const uint8_t reverse[3] = {s.reverseRotation, s.reverseAutoguiding, s.reverseLimitSwitches};
     const ControlId reverseBox[3] = {kIdReverseRotationRa, kIdReverseGuidingRa, kIdReverseLimitsRa};
@@ -312,6 +319,7 @@ void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
         for (int which = 0; which < 3; ++which) {
             const uint16_t v = s.motorCurrent[axis][which];
             lastCurrent_[axis][which] = v;
+            currentShown_[axis][which] = true;
             m.setUnsigned(onAxis(kCurrentField[which], axis), v);
             m.setSliderPos(onAxis(kCurrentSlider[which], axis),
                            currentToSlider(v, maxCurrent_[axis]));
@@ -523,9 +531,11 @@ void DlgConfig::leaveCurrent(ControlModel& m, int axis, int which) {
     const uint32_t maxCurrent = maxCurrent_[axis];
     uint32_t v = 0;
     if (!readSetting(m, field, lastCurrent_[axis][which],
-                     maxCurrent != 0 ? std::min(maxCurrent, kMax16) : kMax16, v)) {
+                     maxCurrent != 0 ? std::min(maxCurrent, kMax16) : kMax16, v,
+                     currentShown_[axis][which])) {
         return;
     }
+    currentShown_[axis][which] = true;
     // The slider follows the field even when the value is unchanged.
     if (maxCurrent != 0) {
         m.setSliderPos(onAxis(kCurrentSlider[which], axis), currentToSlider(v, maxCurrent));
@@ -582,10 +592,10 @@ void DlgConfig::onHScroll(int scrollCode, ControlId slider) {
                 releaseMaxSpeed(m, axis);
                 return;
             case kIdAccelSliderRa:
-                releaseRamps(m, true);
+                releaseRamp(m, axis, true);
                 return;
             case kIdDecelSliderRa:
-                releaseRamps(m, false);
+                releaseRamp(m, axis, false);
                 return;
             case kIdIdleCurrentSliderRa:
                 releaseCurrent(m, axis, kIdle);
@@ -609,8 +619,9 @@ void DlgConfig::onHScroll(int scrollCode, ControlId slider) {
                 releaseIncCurrent(m, axis);
                 return;
             case kIdGuidingRa:
-                control_.setGuidingRates(position(m, kIdGuidingRa) + 1,
-                                         position(m, kIdGuidingDe) + 1);
+                // Sent on every release; the other axis goes with the value it last showed.
+                lastGuiding_[axis] = static_cast<uint16_t>(position(m, slider) + 1);
+                control_.setGuidingRates(lastGuiding_[kRa], lastGuiding_[kDe]);
                 return;
             default:
                 break;
@@ -630,22 +641,17 @@ void DlgConfig::releaseMaxSpeed(ControlModel& m, int axis) {
     control_.setMaxSpeeds(lastMaxSpeed_[kRa], lastMaxSpeed_[kDe]);
 }
 
-void DlgConfig::releaseRamps(ControlModel& m, bool acceleration) {
+void DlgConfig::releaseRamp(ControlModel& m, int axis, bool acceleration) {
+    // Only the released slider's axis is read from its slider: the other axis's slider stands for
+    // a rounded value, and sending that would change a setting the user did not touch.
     uint8_t* last = acceleration ? lastAcceleration_ : lastDeceleration_;
-    const ControlId slider = acceleration ? kIdAccelSliderRa : kIdDecelSliderRa;
-    const ControlId field = acceleration ? kIdAccelRa : kIdDecelRa;
-    bool changed = false;
-    for (int axis : {kRa, kDe}) {
-        const uint32_t v = std::min(16 * position(m, onAxis(slider, axis)), kMax8);
-        if (v != last[axis]) {
-            last[axis] = static_cast<uint8_t>(v);
-            m.setUnsigned(onAxis(field, axis), v);
-            changed = true;
-        }
-    }
-    if (!changed) {
+    const ControlId slider = onAxis(acceleration ? kIdAccelSliderRa : kIdDecelSliderRa, axis);
+    const uint32_t v = std::min(16 * position(m, slider), kMax8);
+    if (v == last[axis]) {
         return;
     }
+    last[axis] = static_cast<uint8_t>(v);
+    m.setUnsigned(onAxis(acceleration ? kIdAccelRa : kIdDecelRa, axis), v);
     if (acceleration) {
         control_.setAccelerations(last[kRa], last[kDe]);
     } else {
@@ -661,6 +667,7 @@ void DlgConfig::releaseCurrent(ControlModel& m, int axis, int which) {
     }
     const ControlId field = onAxis(kCurrentField[which], axis);
     const uint64_t p = position(m, onAxis(kCurrentSlider[which], axis));
+    currentShown_[axis][which] = true;
     m.setUnsigned(
         field, static_cast<uint32_t>(std::min<uint64_t>((p + 1) * maxCurrent_[axis] / 16, kMax16)));
     const IntRead read = m.readUnsigned(field);

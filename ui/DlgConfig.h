@@ -109,7 +109,7 @@ class DlgConfig final : public TelescopeControlDlgCallback,
 
     // Slider handlers
     void releaseMaxSpeed(ControlModel& m, int axis);
-    void releaseRamps(ControlModel& m, bool acceleration);
+    void releaseRamp(ControlModel& m, int axis, bool acceleration);
     void releaseCurrent(ControlModel& m, int axis, int which);
     void releaseOvertone(ControlModel& m, int axis);
     void releaseIncCurrent(ControlModel& m, int axis);
@@ -130,6 +130,9 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     uint8_t lastDeceleration_[2] = {};
     int16_t lastOvertone_[2] = {};
     uint16_t lastIncCurrent_[2] = {};
+    uint16_t lastGuiding_[2] = {};  // as reported, or the last slider position sent + 1
+    // Whether a current field has ever shown a value (it stays empty while the maximum is 0).
+    bool currentShown_[2][3] = {};
 
     GearRatios gearRatios_;
     int32_t initPosition_ = 0;

@@ -105,6 +105,7 @@ const char* initPositionExplanation(int index) {
 // --- Set gear ratio ---
 
 void GearRatioDialog::onInit(ControlModel& model) {
+    shown_ = record_;
     model.setUnsigned(gear_dlg::kRa, record_.ra);
     model.setUnsigned(gear_dlg::kDe, record_.de);
 }
@@ -118,10 +119,10 @@ bool GearRatioDialog::onCommand(ControlModel& model, ControlId id, int notificat
         // all; such a field keeps the ratio the axis had.
         const IntRead ra = model.readUnsigned(gear_dlg::kRa);
         const IntRead de = model.readUnsigned(gear_dlg::kDe);
-        if (ra.ok && ra.value > 0) {
+        if (ra.ok && ra.value > 0 && ra.value != shown_.ra) {
             record_.ra = ra.value;
         }
-        if (de.ok && de.value > 0) {
+        if (de.ok && de.value > 0 && de.value != shown_.de) {
             record_.de = de.value;
         }
         model.endDialog(1);
@@ -147,6 +148,7 @@ void checkMountType(ControlModel& model, ControlId chosen) {
 }  // namespace
 
 void AdvancedSettingsDialog::onInit(ControlModel& model) {
+    shown_ = record_;
     model.setText(site_dlg::kLatitude, angleText(record_.latitude, "N ", "S "));
     model.setText(site_dlg::kLongitude, angleText(record_.longitude, "E ", "W "));
     const uint32_t mountType = record_.mountType & 0xFFu;
@@ -179,13 +181,13 @@ void AdvancedSettingsDialog::confirm(ControlModel& model) {
 
     int32_t latitude = 0;
     if (readAngleField(model, site_dlg::kLatitude, kAngleLatitude, latitude) &&
-        latitude != record_.latitude) {
+        latitude != shown_.latitude) {
         record_.latitude = latitude;
         changes |= site::kLatitudeChanged;
     }
     int32_t longitude = 0;
     if (readAngleField(model, site_dlg::kLongitude, kAngleLongitude, longitude) &&
-        longitude != record_.longitude) {
+        longitude != shown_.longitude) {
         record_.longitude = longitude;
         changes |= site::kLongitudeChanged;
     }
@@ -193,14 +195,14 @@ void AdvancedSettingsDialog::confirm(ControlModel& model) {
     const uint32_t mountType = model.isChecked(site_dlg::kAltAzimuth)       ? 2
                                : model.isChecked(site_dlg::kEquatorialFork) ? 1
                                                                             : 0;
-    if (mountType != (record_.mountType & 0xFFu)) {
+    if (mountType != (shown_.mountType & 0xFFu)) {
         record_.mountType = mountType;
         changes |= site::kMountTypeChanged;
     }
 
     // The controller holds the hysteresis in one byte: larger numbers mean its largest value.
     uint32_t degrees = 0;
-    if (readHysteresis(model, degrees) && degrees != (record_.hysteresis & 0xFFu)) {
+    if (readHysteresis(model, degrees) && degrees != (shown_.hysteresis & 0xFFu)) {
         record_.hysteresis = degrees;
         changes |= site::kHysteresisChanged;
     }

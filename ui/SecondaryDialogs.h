@@ -3,7 +3,10 @@
 // (102), Initialize telescope (103) and About (104).
 //
 // The three editing dialogs work on a record that belongs to the main dialog and change it only
-// when the user confirms; they never talk to the controller. Each dialog object holds a reference
+// when the user confirms; they never talk to the controller. A report that reaches the main
+// dialog while one of them is open may move the record underneath it, so a dialog compares what
+// the user left in its fields with what it showed when it opened, and writes into the record only
+// the values the user changed. Each dialog object holds a reference
 // to its record for as long as it runs, so no global state is needed. The show functions run a
 // dialog through the owner's ControlModel::runModal and return its end result.
 //
@@ -95,6 +98,7 @@ class GearRatioDialog final : public DialogLogic {
 
   private:
     GearRatios& record_;
+    GearRatios shown_;
 };
 
 class AdvancedSettingsDialog final : public DialogLogic {
@@ -107,6 +111,7 @@ class AdvancedSettingsDialog final : public DialogLogic {
   private:
     void confirm(ControlModel& model);
     SiteSettings& record_;
+    SiteSettings shown_;
 };
 
 class InitScopeDialog final : public DialogLogic {

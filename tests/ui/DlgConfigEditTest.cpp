@@ -73,8 +73,9 @@ TEST_F(DlgConfigEditTest, SimpleCommandButtons) {
 }
 
 TEST_F(DlgConfigEditTest, EnterEscapeAndUnknownIdsDoNothing) {
-    EXPECT_FALSE(model.command(1, notify::kClicked));
-    EXPECT_FALSE(model.command(2, notify::kClicked));
+    // The window system reports Enter and Escape as clicks on 1 and 2 even without such buttons.
+    EXPECT_FALSE(model.pressEnter());
+    EXPECT_FALSE(model.pressEscape());
     EXPECT_FALSE(model.ended()) << "Escape must not close the main dialog";
     EXPECT_FALSE(model.click(kIdPortList));
     EXPECT_FALSE(model.click(kIdBaud115200));
@@ -146,6 +147,20 @@ TEST_F(DlgConfigEditTest, CurrentFieldsMoveSliderEvenWhenUnchanged) {
     model.leaveField(232);
     EXPECT_EQ(model.sliderPos(235), 15);
     EXPECT_THAT(sent(), IsEmpty());
+}
+
+// Without a known maximum the current fields never show a value: passing through one, or typing
+// text that is no number into it, leaves it empty and sends nothing.
+TEST_F(DlgConfigTest, NeverShownCurrentFieldStaysEmpty) {
+    MountSettings s = sampleSettings();
+    s.maxCurrent[kRa] = 0;
+    connectSample(s);
+    model.leaveField(230);
+    model.enterText(231, "abc");
+    EXPECT_EQ(model.text(230), "");
+    EXPECT_EQ(model.text(231), "");
+    EXPECT_EQ(model.countCalls(CallKind::kSetUnsigned), 0u);
+    EXPECT_THAT(control.take(), ::testing::IsEmpty());
 }
 
 TEST_F(DlgConfigEditTest, CurrentFieldWithZeroMaxCurrentStillSends) {
@@ -274,20 +289,43 @@ TEST_F(DlgConfigEditTest, OnlyEndOfTrackCounts) {
     EXPECT_THAT(sent(), ElementsAre(call("setMaxSpeeds", {180, 900})));
 }
 
-TEST_F(DlgConfigEditTest, RampSlidersRequantiseBothAxes) {
-    // RA 100 -> slider 6 -> 96; DE 50 sits at slider 3, which stands for 48.
-    model.releaseSlider(212, 6);
-    EXPECT_EQ(model.text(213), "96");
-    EXPECT_EQ(model.text(313), "48");
-    model.releaseSlider(312, 3);  // both already at what the sliders stand for
-    model.releaseSlider(214, 2);  // 32 vs 30; DE 13 * 16 = 208 vs 200
-    EXPECT_EQ(model.text(215), "32");
-    EXPECT_EQ(model.text(315), "208");
-    model.releaseSlider(314, 15);
-    EXPECT_EQ(model.text(315), "240");
+// The ramp and guiding requests carry both axes. Only the released slider's axis comes from its
+// slider; the other goes out exactly as last shown or sent, never as its slider rounds it.
+TEST_F(DlgConfigEditTest, SliderReleaseNeverChangesTheOtherAxis) {
+    struct Case {
+        ControlId slider;
+        int position;
+        TelescopeCall expected;
+    };
+    // Sample: acceleration 100 / 50 (sliders 6 / 3), deceleration 30 / 200 (2 / 13),
+    // guiding 8 / 0 (7 / 0).
+    const Case cases[] = {
+        {212, 6, call("setAccelerations", {96, 50})},
+        {312, 3, call("setAccelerations", {100, 48})},
+        {214, 2, call("setDecelerations", {32, 200})},
+        {314, 15, call("setDecelerations", {30, 240})},
+        {260, 7, call("setGuidingRates", {8, 0})},
+        {360, 15, call("setGuidingRates", {8, 16})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.slider);
+        connectSample();
+        model.releaseSlider(c.slider, c.position);
+        EXPECT_THAT(sent(), ElementsAre(c.expected));
+    }
+
+    // Released where they already stand, sliders whose axis value is what they stand for send
+    // nothing (ramps) or exactly the reported pair (guiding, which sends on every release).
+    MountSettings s = sampleSettings();
+    s.acceleration[kDe] = 48;
+    s.guidingRate[kRa] = 0;
+    s.guidingRate[kDe] = 8;
+    connectSample(s);
+    model.releaseSlider(312, 3);
+    model.releaseSlider(360, 7);
+    model.releaseSlider(360, 7);
     EXPECT_THAT(sent(),
-                ElementsAre(call("setAccelerations", {96, 48}), call("setDecelerations", {32, 208}),
-                            call("setDecelerations", {32, 240})));
+                ElementsAre(call("setGuidingRates", {0, 8}), call("setGuidingRates", {0, 8})));
 }
 
 TEST_F(DlgConfigEditTest, CurrentSlidersUseAxisMaximum) {
@@ -345,7 +383,7 @@ TEST_F(DlgConfigEditTest, DecayAndGuidingSendOnEveryRelease) {
     model.releaseSlider(360, 15);
     EXPECT_THAT(sent(),
                 ElementsAre(call("setDecay", {0x80, 0}), call("setDecay", {0x80, 0}),
-                            call("setDecay", {0x42, 3}), call("setGuidingRates", {8, 1}),
+                            call("setDecay", {0x42, 3}), call("setGuidingRates", {8, 0}),
                             call("setGuidingRates", {8, 16}), call("setGuidingRates", {8, 16})));
 }
 
@@ -429,6 +467,55 @@ TEST_F(DlgConfigEditTest, AdvancedSettingsDialog) {
     EXPECT_EQ(calls[0].site.latitude, 4104360);
     EXPECT_EQ(calls[0].site.longitude, -2400);
     EXPECT_EQ(calls[0].site.hysteresis, 10u);
+}
+
+// A report that arrives while a secondary dialog is open moves the main dialog's record under it;
+// confirming must send only what the user changed, never undo the report with what it showed.
+TEST_F(DlgConfigEditTest, ReportArrivingUnderAnOpenDialogIsNotUndone) {
+    MountSettings reloaded = sampleSettings();
+    reloaded.mountType = 0;
+    reloaded.latitude = -86400;
+    reloaded.meridianFlipHysteresis = 5;
+    reloaded.gearRatio[kRa] = 100000;
+    reloaded.gearRatio[kDe] = 90000;
+    const auto reportArrives = [&] { dlg.showSettings(reloaded, report::kDefaultsReloaded); };
+
+    model.scriptNextModal([&](InMemoryControlModel& child) {
+        reportArrives();
+        child.click(kIdOk);
+    });
+    model.click(kIdAdvancedSettings);
+    EXPECT_THAT(sent(), IsEmpty());
+
+    connectSample();
+    model.scriptNextModal([&](InMemoryControlModel& child) {
+        reportArrives();
+        child.typeText(site_dlg::kHysteresis, "12");
+        child.click(kIdOk);
+    });
+    model.click(kIdAdvancedSettings);
+    const auto calls = sent();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].site.changeMask, site::kHysteresisChanged);
+    EXPECT_EQ(calls[0].site.hysteresis, 12u);
+    EXPECT_EQ(calls[0].site.mountType, 0u);
+    EXPECT_EQ(calls[0].site.latitude, -86400);
+
+    connectSample();
+    model.scriptNextModal([&](InMemoryControlModel& child) {
+        reportArrives();
+        child.click(kIdOk);
+    });
+    model.click(kIdChangeGearRatio);
+    EXPECT_THAT(sent(), ElementsAre(call("setGearRatios", {100000, 90000})));
+    connectSample();
+    model.scriptNextModal([&](InMemoryControlModel& child) {
+        reportArrives();
+        child.typeText(gear_dlg::kDe, "123456");
+        child.click(kIdOk);
+    });
+    model.click(kIdChangeGearRatio);
+    EXPECT_THAT(sent(), ElementsAre(call("setGearRatios", {100000, 123456})));
 }
 
 TEST_F(DlgConfigEditTest, InitScopeDialog) {
