@@ -77,10 +77,18 @@ class RingCommandPipe final : public CommandPipe {
             const size_t chunk = std::min(left, capacity_ - size_);
             push(bytes + done, chunk);
             done += chunk;
-            readable_.notify_one();
+            if (done < count) {
+                // The rest waits for room that only the reader can make: wake it now.
+                readable_.notify_one();
+            }
         }
         ++serving_;
         lock.unlock();
+        // Woken after the unlock, the reader finds the mutex free instead of blocking on it at
+        // once, which would cost it a second wake-up.
+        if (done > 0) {
+            readable_.notify_one();
+        }
         writable_.notify_all();
         return written;
     }
