@@ -6,6 +6,9 @@
 //
 // Counters: floor_p50_us, call_p50_us, call_p99_us (microseconds) and ratio = call_p50 / floor_p50.
 //
+// BM_PipeMessages: three-byte operation messages from one writer thread through the command pipe
+// to a reader taking 20 bytes at a time, as the worker does (items_per_second = messages/s).
+//
 // BM_IdleWhileConnected: a connected link with the real 250 ms heartbeat and nothing else to do,
 // for five seconds. Counters: wakeups_per_s (context switches of every thread but the bench's
 // own, which only sleeps) and cpu_percent of one core.
@@ -31,6 +34,7 @@
 #include "app/HeartBeat.h"
 #include "controller/Contract.h"
 #include "controller/TelescopeControl.h"
+#include "platform/CommandPipe.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
 
@@ -267,6 +271,30 @@ void BM_IdleWhileConnected(benchmark::State& state) {
     control.shutdown();
 }
 BENCHMARK(BM_IdleWhileConnected)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_PipeMessages(benchmark::State& state) {
+    constexpr size_t kMessages = 1000000;
+    const uint8_t message[3] = {0x82, 0x07, 0x01};  // setTracking on
+    for (auto _ : state) {
+        auto pipe = platform::makeCommandPipe("bench");
+        std::thread writer([&] {
+            for (size_t i = 0; i < kMessages; ++i) {
+                if (!pipe->write(message, sizeof message)) {
+                    return;
+                }
+            }
+        });
+        uint8_t buffer[20];
+        size_t bytes = 0;
+        while (bytes < kMessages * sizeof message) {
+            bytes += pipe->read(buffer, sizeof buffer);
+        }
+        writer.join();
+        benchmark::DoNotOptimize(bytes);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kMessages));
+}
+BENCHMARK(BM_PipeMessages)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace vornic
