@@ -56,7 +56,9 @@ class SerialPort {
     virtual void signalStop() = 0;
     virtual void resetStop() = 0;
 
-    // Discards queued bytes both ways and closes. The reader must have ended.
+    // Lets bytes already written leave first (the last one is often a stop), waiting no longer
+    // than they need on the line at the port's rate and at most 250 ms; then discards received
+    // bytes, and output that a stalled line still holds, and closes. The reader must have ended.
     virtual void close() = 0;
 };
 
