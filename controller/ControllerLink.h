@@ -94,6 +94,10 @@ class ControllerLink {
     [[nodiscard]] uint32_t reloadMarker() const { return reloadMarker_; }
     [[nodiscard]] uint32_t pierSide() const { return pierSide_; }
     [[nodiscard]] const SiteSettings& siteCopy() const { return siteCopy_; }
+    // Whether a tick would change anything: a time-out is counting or a pause is running.
+    [[nodiscard]] bool wantsTicks() const {
+        return timeoutCounter_ != 0 || linkState_ == link::kPause;
+    }
 
     // The manual-motion speed law of startMove: the signed speed sent for a direction and speed
     // index with the current record and pier side. Exposed for tests and the command line.

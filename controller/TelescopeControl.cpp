@@ -90,7 +90,18 @@ void TelescopeControl::writeMessage(const WorkerMessageBuffer& message) {
 }
 
 void TelescopeControl::onHeartBeat() {
-    writeMessage(message::heartbeat());
+    if (shutDown_.load()) {
+        return;
+    }
+    // A tick the link would do nothing with is not worth waking the worker for. With the worker
+    // waiting on an empty pipe, the state it published before waiting is the state this tick
+    // would meet, and holding the pipe-write lock keeps any other message from getting in first.
+    std::lock_guard lock(pipeWriteLock_);
+    if (pipe_->readerWaitingOnEmpty() && !ticksWanted_.load(std::memory_order_acquire)) {
+        return;
+    }
+    const WorkerMessageBuffer tick = message::heartbeat();
+    (void)pipe_->write(tick.bytes, tick.size);
 }
 
 void TelescopeControl::connect(uint32_t portNumber, uint32_t baudRate) {
@@ -275,6 +286,7 @@ void TelescopeControl::workerLoop() {
 // Reads up to 20 bytes from the pipe into the (empty) inbox. Returns the count; 0 once the pipe
 // is stopped and empty.
 size_t TelescopeControl::readPipeIntoInbox() {
+    ticksWanted_.store(portOpen_ && link_.wantsTicks(), std::memory_order_release);
     const size_t count = pipe_->read(inbox_, kPipeReadSize);
     inboxEnd_ = count <= kPipeReadSize ? count : kPipeReadSize;
     return inboxEnd_;

@@ -167,6 +167,8 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     ControllerLink link_;
     std::atomic<uint8_t> featureLevel_{0};
     std::atomic<bool> shutDown_{false};
+    // Published by the worker before each pipe read: whether a tick would change anything.
+    std::atomic<bool> ticksWanted_{true};
     std::mutex shutdownLock_;
     mutable std::mutex openErrorLock_;
     platform::OpenResult lastOpenError_;

@@ -42,6 +42,11 @@ class CommandPipe {
     virtual void signalStop() = 0;
     virtual void close() = 0;
 
+    // True if, right now, the queue is empty and the reader is blocked in read() waiting for more.
+    // A caller holding the lock that every writer takes knows it stays so until it writes. A pipe
+    // that cannot tell answers false.
+    [[nodiscard]] virtual bool readerWaitingOnEmpty() { return false; }
+
     // True once the queue is empty and the reader is blocked in read() waiting for more: everything
     // written before has been read and handled. For tests; waits at most `timeoutMs`.
     [[nodiscard]] virtual bool waitReaderIdle(unsigned timeoutMs) = 0;

@@ -133,6 +133,11 @@ class RingCommandPipe final : public CommandPipe {
         readable_.notify_all();
     }
 
+    bool readerWaitingOnEmpty() override {
+        std::lock_guard lock(mutex_);
+        return size_ == 0 && readersWaiting_ > 0;
+    }
+
     bool waitReaderIdle(unsigned timeoutMs) override {
         std::unique_lock lock(mutex_);
         return idle_.wait_for(lock, std::chrono::milliseconds(timeoutMs),

@@ -61,6 +61,11 @@ class RecordingPipe final : public platform::CommandPipe {
     void signalStop() override { inner_->signalStop(); }
     void close() override { inner_->close(); }
     bool waitReaderIdle(unsigned timeoutMs) override { return inner_->waitReaderIdle(timeoutMs); }
+    // Off unless a test asks: then ticks the link does not need are not written at all.
+    bool readerWaitingOnEmpty() override {
+        return tellsIdle.load() && inner_->readerWaitingOnEmpty();
+    }
+    std::atomic<bool> tellsIdle{false};
 
     std::vector<Bytes> writes() const {
         std::lock_guard lock(mutex_);
@@ -301,6 +306,35 @@ TEST_F(TelescopeControlTest, OvertoneAndBoostAreQueuedOnlyFromLevelThree) {
     EXPECT_EQ(port->writes(),
               (std::vector<Bytes>{{0xAA, 0x04, 0x3B, 0x00, 0x80, 0xFE},
                                   {0xAA, 0x07, 0x3C, 0x00, 0x40, 0xF4, 0x01, 0xF4, 0x01}}));
+}
+
+// Ticks reach the worker only while a time-out counts or a pause runs; the timing of both stays
+// exactly as when every tick is written.
+TEST_F(TelescopeControlTest, TicksTheLinkDoesNotNeedAreNotWritten) {
+    // One tick at a time, each handled before the next, as the 250 ms heartbeat comes.
+    const auto ticksWritten = [&](int ticks) {
+        pipe->clear();
+        for (int i = 0; i < ticks; ++i) {
+            tick();
+        }
+        const auto writes = pipe->writes();
+        return std::count(writes.begin(), writes.end(), Bytes{0xA0, 0x00});
+    };
+    pipe->tellsIdle = true;
+    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    EXPECT_EQ(ticksWritten(5), 0) << "closed";
+    connectAndHandshake(kLevel1Firmware);
+    EXPECT_EQ(ticksWritten(40), 32) << "the last request's time-out counts 32 ticks";
+    EXPECT_TRUE(listener.statuses().empty());
+
+    // A read-back pauses between its requests, so its ticks are written again.
+    scriptController(kLevel1Firmware);
+    control->reloadDefaults();
+    port->inject({0x55, 0x01, 0x0C});
+    settle();
+    EXPECT_EQ(ticksWritten(40), 2 + 32) << "the pause, then the settings request's time-out";
+    ASSERT_EQ(listener.reports().size(), 1u);
+    EXPECT_EQ(listener.reports()[0].kind, report::kDefaultsReloaded);
 }
 
 TEST_F(TelescopeControlTest, ClosedState) {
