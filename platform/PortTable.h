@@ -40,7 +40,7 @@ void defaultPortPath(uint32_t number, char* out, size_t size);
 std::string devicePathForName(const std::string& name);
 
 struct PortInfo {
-    std::string path;    // what to open: a /dev/serial/by-id name when there is one; COMn on Windows
+    std::string path;  // what to open: a /dev/serial/by-id name when there is one; COMn on Windows
     std::string target;  // what it points to (the tty device; Windows: the driver's device name)
 };
 

@@ -37,8 +37,7 @@ constexpr int kNameAttempts = 64;
 
 class NamedCommandPipe final : public CommandPipe {
   public:
-    NamedCommandPipe(const char* name, size_t capacity)
-        : capacity_(std::max<size_t>(capacity, 1)) {
+    NamedCommandPipe(const char* name, size_t capacity) : capacity_(std::max<size_t>(capacity, 1)) {
         InitializeCriticalSection(&writeLock_);
         InitializeCriticalSection(&countLock_);
         stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -189,16 +188,17 @@ class NamedCommandPipe final : public CommandPipe {
             const size_t need = std::min(left, capacity_);
             size_t room = 0;
             for (;;) {
-                if (closed_.load() || (done == 0 && abandon != nullptr && abandon->load())) {
+                if (closed_.load()) {
                     break;
                 }
+                // With room the flag does not stop a write: it only ends a wait.
                 room = capacity_ - queued();
-                if (room >= need) {
+                if (room >= need || (done == 0 && abandon != nullptr && abandon->load())) {
                     break;
                 }
                 WaitForSingleObject(roomEvent_, kRoomWaitMs);
             }
-            if (room < need) {
+            if (closed_.load() || room < need) {
                 written = false;
                 break;
             }

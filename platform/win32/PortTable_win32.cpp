@@ -18,8 +18,8 @@ constexpr DWORD kMaxRegistryValues = 1024;
 // "COM12" (any case) or "12" -> 12; 0 for anything else, or a number outside 1..256.
 uint32_t comNumber(const std::string& name) {
     size_t i = 0;
-    if (name.size() > 3 && (name[0] == 'C' || name[0] == 'c') && (name[1] == 'O' || name[1] == 'o') &&
-        (name[2] == 'M' || name[2] == 'm')) {
+    if (name.size() > 3 && (name[0] == 'C' || name[0] == 'c') &&
+        (name[1] == 'O' || name[1] == 'o') && (name[2] == 'M' || name[2] == 'm')) {
         i = 3;
     }
     if (i == name.size() || name.size() - i > 3) {

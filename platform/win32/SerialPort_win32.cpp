@@ -34,7 +34,7 @@ constexpr DWORD kDrainPollMs = 5;
 constexpr DWORD kMaxTransfer = 0x10000;
 
 bool supportedRate(uint32_t rate) {
-    static constexpr uint32_t kRates[] = {1200,  2400,  4800,   9600,   19200,  38400,
+    static constexpr uint32_t kRates[] = {1200,  2400,   4800,   9600,   19200, 38400,
                                           57600, 115200, 230400, 460800, 921600};
     return std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates);
 }
@@ -42,9 +42,8 @@ bool supportedRate(uint32_t rate) {
 // "path: system text (error N)", the system text without its line end.
 void describe(OpenResult& result, const char* path, DWORD error, const char* extra = "") {
     char text[120] = {};
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
     size_t end = std::min<size_t>(length, sizeof text - 1);
     while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.' ||
                        text[end - 1] == ' ')) {
