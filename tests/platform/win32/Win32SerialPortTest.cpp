@@ -30,20 +30,30 @@ std::string simulatorPort() {
         GTEST_SKIP() << "VORNIC_TEST_COM_PORT is not set (scripts/windows.sh sets it)"; \
     }
 
-// Reads one reply frame (55 N payload); empty when none comes within the watchdog's time.
-std::vector<uint8_t> readReply(SerialPort& port) {
+// Reads one reply frame (55 N payload); empty when none comes within the watchdog's time. Bytes
+// after the frame stay in `pending` for the next call.
+std::vector<uint8_t> readReply(SerialPort& port, std::vector<uint8_t>& pending) {
     testing::Watchdog watchdog(5s, [&port] { port.signalStop(); });
-    std::vector<uint8_t> frame;
     uint8_t buffer[128];
-    while (frame.size() < 2 || frame.size() < size_t{2} + frame[1]) {
+    while (pending.size() < 2 || pending.size() < size_t{2} + pending[1]) {
         const ReadResult result = port.read(buffer, sizeof buffer);
         if (result.status != ReadStatus::Data) {
             port.resetStop();
             return {};
         }
         EXPECT_LE(result.count, sizeof buffer);
-        frame.insert(frame.end(), buffer, buffer + result.count);
+        pending.insert(pending.end(), buffer, buffer + result.count);
     }
+    const auto end = pending.begin() + 2 + pending[1];
+    std::vector<uint8_t> frame(pending.begin(), end);
+    pending.erase(pending.begin(), end);
+    return frame;
+}
+
+std::vector<uint8_t> readReply(SerialPort& port) {
+    std::vector<uint8_t> pending;
+    auto frame = readReply(port, pending);
+    EXPECT_TRUE(pending.empty());
     return frame;
 }
 
@@ -124,10 +134,11 @@ TEST(Win32SerialPort, WriteJustBeforeCloseReachesTheController) {
         ASSERT_TRUE(port->open(path.c_str(), 9600).ok());
         const uint8_t settings[] = {0xAA, 0x01, 0x15};
         ASSERT_TRUE(port->write(settings, sizeof settings, 1000));
-        auto reply = readReply(*port);
+        std::vector<uint8_t> pending;
+        auto reply = readReply(*port, pending);
         // The acknowledgement of the write may come first when it was not purged.
         if (reply.size() > 2 && reply[2] == 0x35) {
-            reply = readReply(*port);
+            reply = readReply(*port, pending);
         }
         ASSERT_GT(reply.size(), 2u);
         EXPECT_EQ(reply[2], 0x15);
