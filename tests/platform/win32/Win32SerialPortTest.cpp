@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "app/HeartBeat.h"
+#include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
 #include "platform/Watchdog.h"
+#include "support/RecordingListener.h"
 
 namespace vornic::platform {
 namespace {
@@ -146,6 +149,35 @@ TEST(Win32SerialPort, WriteJustBeforeCloseReachesTheController) {
         EXPECT_TRUE(containsPair(reply, static_cast<uint16_t>(de + bump))) << "round " << round;
         port->close();
     }
+}
+
+// The whole engine on Windows: named pipe, heartbeat, worker, COM port by its number, reader.
+TEST(Win32SerialPort, EngineConnectsReadsAndDisconnectsThroughTheComPort) {
+    REQUIRE_SIMULATOR(path);
+    const std::string name = std::getenv("VORNIC_TEST_COM_PORT");
+    const auto number = static_cast<uint32_t>(std::atoi(name.c_str() + (name.size() > 3 ? 3 : 0)));
+    ASSERT_GE(number, 1u);
+    test::RecordingTelescopeListener listener;
+    PortTable ports;  // empty: the number maps to \\.\COMn
+    TelescopeControl control(listener, makeSerialPort(), ports);
+    HeartBeat heartBeat;
+    heartBeat.attachListener(&control);
+    heartBeat.start();
+    for (int round = 0; round < 2; ++round) {
+        listener.clear();
+        control.connect(number, 115200);
+        ASSERT_TRUE(listener.waitForStatus(status::kConnectionEstablished, 30000)) << round;
+        ASSERT_TRUE(listener.waitForReports(1, 5000));
+        EXPECT_EQ(listener.reports().front().kind, 1u);
+        EXPECT_GE(listener.reports().front().settings.featureLevel, 1);
+        control.measureVoltage();
+        EXPECT_TRUE(listener.waitForVoltages(1, 10000));
+        control.disconnect();
+        EXPECT_TRUE(listener.waitForStatus(status::kConnectionClosed, 15000));
+    }
+    heartBeat.detachListener();
+    EXPECT_TRUE(heartBeat.stop());
+    control.shutdown();
 }
 
 }  // namespace
