@@ -62,16 +62,16 @@ bool Event::wait(uint32_t timeoutMs) {
 struct Thread::State {
     HANDLE handle = nullptr;
     DWORD id = 0;
-    std::function<void()> body;
 };
 
 namespace {
 
-// The thread co-owns its state, so a thread left running never touches a freed one.
+// The thread owns its body (handed over on the heap) and nothing of the Thread object, so one
+// left running never touches a freed one.
 DWORD WINAPI threadEntry(void* parameter) {
-    const std::unique_ptr<std::shared_ptr<Thread::State>> state(
-        static_cast<std::shared_ptr<Thread::State>*>(parameter));
-    (*state)->body();
+    const std::unique_ptr<std::function<void()>> body(
+        static_cast<std::function<void()>*>(parameter));
+    (*body)();
     return 0;
 }
 
@@ -88,8 +88,7 @@ bool Thread::start(std::function<void()> body) {
         return false;
     }
     auto state = std::make_shared<State>();
-    state->body = std::move(body);
-    auto* parameter = new std::shared_ptr<State>(state);
+    auto* parameter = new std::function<void()>(std::move(body));
     DWORD id = 0;
     const HANDLE handle = CreateThread(nullptr, 0, threadEntry, parameter, 0, &id);
     if (handle == nullptr) {
