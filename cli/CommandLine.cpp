@@ -103,11 +103,13 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
     std::string simulateText;
     app.add_option(
         "--port", inv.port,
-        "Serial device of the controller, e.g. /dev/ttyUSB0 or a /dev/serial/by-id/ name");
+        "Serial device of the controller, e.g. /dev/ttyUSB0 or a /dev/serial/by-id/ name; on "
+        "Windows COM5 (or just 5)");
     CLI::Option* simulate =
         app.add_option(
                "--simulate", simulateText,
-               "Use a built-in simulated controller at this feature level (0..6, default 6)")
+               "Use a built-in simulated controller at this feature level (0..6, default 6); "
+               "Linux only, since it needs a pseudo-terminal")
             ->expected(0, 1);
     app.add_option("--baud", inv.baud, "Baud rate, 9600 (default) or 115200")
         ->check(CLI::IsMember({9600u, 115200u}));

@@ -7,8 +7,8 @@
 #include "cli/Backup.h"
 #include "cli/Format.h"
 #include "cli/Session.h"
+#include "cli/System.h"
 #include "platform/PortTable.h"
-#include "sim/PtySimulator.h"
 
 namespace vornic::cli {
 
@@ -444,21 +444,16 @@ int runInvocation(const Invocation& inv) {
         }
     }
 
-    std::unique_ptr<sim::PtySimulator> simulator;
+    std::unique_ptr<BuiltInSimulator> simulator;
     std::string devicePath = inv.port;
     if (inv.simulate) {
-        sim::SimSetup setup;
-        if (!sim::identityForLevel(static_cast<int>(inv.simulateLevel), setup.identity)) {
-            errorLine("the simulator has no feature level " + std::to_string(inv.simulateLevel));
-            return kExitUsage;
-        }
-        simulator = std::make_unique<sim::PtySimulator>(std::move(setup));
         std::string error;
-        if (!simulator->start(error)) {
-            errorLine("cannot start the simulator: " + error);
+        simulator = startBuiltInSimulator(inv.simulateLevel, error);
+        if (!simulator) {
+            errorLine(error);
             return kExitFailed;
         }
-        devicePath = simulator->slavePath();
+        devicePath = simulator->devicePath();
     }
 
     SessionConfig config;

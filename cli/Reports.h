@@ -28,6 +28,7 @@ struct Report {
 };
 
 // A pipe whose read end the main thread polls; writing a byte wakes it. Both ends non-blocking.
+// On Windows it is an event instead. One file per OS (cli/posix, cli/win32) implements it.
 class WakePipe {
   public:
     WakePipe();
@@ -35,8 +36,8 @@ class WakePipe {
     WakePipe(const WakePipe&) = delete;
     WakePipe& operator=(const WakePipe&) = delete;
 
-    [[nodiscard]] int readFd() const { return fds_[0]; }
-    [[nodiscard]] int writeFd() const { return fds_[1]; }
+    // The descriptor (POSIX) or handle (Windows) that wake() writes or sets; -1 if none.
+    [[nodiscard]] intptr_t writeEnd() const { return ends_[1]; }
     // Any thread, and signal handlers: write() is async-signal-safe. A full pipe already wakes.
     void wake() const;
     // Main thread: empties the pipe.
@@ -45,7 +46,7 @@ class WakePipe {
     void wait(int timeoutMs) const;
 
   private:
-    int fds_[2] = {-1, -1};
+    intptr_t ends_[2] = {-1, -1};
 };
 
 class ReportQueue final : public TelescopeListener {

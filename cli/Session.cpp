@@ -1,8 +1,5 @@
 #include "cli/Session.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 
@@ -16,22 +13,6 @@ constexpr uint32_t kPortNumber = 1;
 // Seven handshake requests of at most 8 s each, and some room.
 constexpr std::chrono::milliseconds kHandshakeSafetyNet{60000};
 
-std::atomic<bool> gInterrupted{false};
-std::atomic<int> gWakeFd{-1};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
-              "the interrupt handler may only touch lock-free atomics");
-
-extern "C" void onInterruptSignal(int) {
-    const int savedErrno = errno;
-    gInterrupted.store(true);
-    const int fd = gWakeFd.load();
-    if (fd >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(fd, &byte, 1);
-    }
-    errno = savedErrno;
-}
-
 using Clock = std::chrono::steady_clock;
 
 }  // namespace
@@ -40,36 +21,9 @@ bool isErrorStatus(StatusCode code) {
     return code >= status::kCannotOpenPort && code <= status::kNoParking;
 }
 
-void installInterruptHandler(const WakePipe& wake) {
-    gWakeFd.store(wake.writeFd());
-    struct sigaction action {};
-    action.sa_handler = onInterruptSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-void removeInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    gWakeFd.store(-1);
-}
-
-bool interrupted() {
-    return gInterrupted.load();
-}
-
-void clearInterrupted() {
-    gInterrupted.store(false);
-}
-
 Session::Session(SessionConfig config, Printer printer)
     : config_(std::move(config)), printer_(std::move(printer)) {
-    ports_.set(kPortNumber, config_.devicePath);
+    ports_.set(kPortNumber, platform::devicePathForName(config_.devicePath));
     auto port = std::make_unique<ObservedSerialPort>(
         platform::makeSerialPort(), static_cast<LineWatcher&>(*this), config_.trace);
     control_ = std::make_unique<TelescopeControl>(reports_, std::move(port), ports_);

@@ -1,15 +1,12 @@
 // vornic-cli: the command-line front end of Vornic.
-#include <signal.h>
-
 #include <cstdio>
 
 #include "cli/CommandLine.h"
 #include "cli/Commands.h"
+#include "cli/System.h"
 
 int main(int argc, char** argv) {
-    // A reader that goes away (vornic-cli ... | head) must not kill us before the controller is
-    // left in order, e.g. before a move has been stopped.
-    signal(SIGPIPE, SIG_IGN);
+    vornic::cli::prepareProcess();
 
     vornic::cli::Invocation invocation;
     const vornic::cli::ParseResult parsed = vornic::cli::parseCommandLine(argc, argv, invocation);

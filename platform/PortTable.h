@@ -34,9 +34,14 @@ class PortTable {
 // elsewhere).
 void defaultPortPath(uint32_t number, char* out, size_t size);
 
+// The device path for a port the user named on the command line. On Windows "COM5", "com5" and
+// "5" all become "\\.\COM5" (the only form that reaches ports above 9); anything else, and every
+// name elsewhere, is used as given.
+std::string devicePathForName(const std::string& name);
+
 struct PortInfo {
-    std::string path;    // what to open: a /dev/serial/by-id name when there is one
-    std::string target;  // what it points to (the tty device), or empty
+    std::string path;  // what to open: a /dev/serial/by-id name when there is one; COMn on Windows
+    std::string target;  // what it points to (the tty device; Windows: the driver's device name)
 };
 
 // The serial ports present on this machine, by-id names first.

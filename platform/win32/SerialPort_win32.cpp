@@ -1,0 +1,340 @@
+// The serial port on Windows: a COM port opened for overlapped I/O, without sharing.
+//
+// Opening reads the driver's state and changes only the rate and the frame (8 data bits, no
+// parity, one stop bit); flow control and the rest stay as the driver has them. The time-outs
+// (read interval 1 ms, everything else 0) make a read wait without limit for its first byte and end
+// once the line has been quiet for more than 1 ms after one, or when the buffer is full.
+//
+// Every read and write either completes or is cancelled and waited for before the call returns, so
+// no OVERLAPPED or buffer outlives its call: this matters because PurgeComm does not end a pending
+// read everywhere (Wine leaves it pending), so the pending read is cancelled explicitly.
+//
+// Closing first lets what was written drain, for a bounded time, so that a stop sent just before
+// a disconnect still leaves the machine; then it discards whatever is left both ways.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "platform/SerialPort.h"
+
+namespace vornic::platform {
+namespace {
+
+constexpr DWORD kReadWaitMs = 200;
+constexpr DWORD kQueueSize = 8096;
+// Longest wait for written bytes to leave the driver's queue when the port closes. A frame of
+// ours is at most a few dozen bytes, some 30 ms at 9600 baud.
+constexpr ULONGLONG kDrainLimitMs = 500;
+constexpr DWORD kDrainPollMs = 5;
+constexpr DWORD kMaxTransfer = 0x10000;
+
+bool supportedRate(uint32_t rate) {
+    static constexpr uint32_t kRates[] = {1200,  2400,   4800,   9600,   19200, 38400,
+                                          57600, 115200, 230400, 460800, 921600};
+    return std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates);
+}
+
+// "path: system text (error N)", the system text without its line end.
+void describe(OpenResult& result, const char* path, DWORD error, const char* extra = "") {
+    char text[120] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+    size_t end = std::min<size_t>(length, sizeof text - 1);
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.' ||
+                       text[end - 1] == ' ')) {
+        --end;
+    }
+    text[end] = '\0';
+    std::snprintf(result.detail, sizeof result.detail, "%s: %s (error %lu)%s", path,
+                  end > 0 ? text : "system error", static_cast<unsigned long>(error), extra);
+}
+
+OpenResult failure(OpenError kind, DWORD error, const char* path, const char* extra = "") {
+    OpenResult result;
+    result.error = kind;
+    result.systemError = static_cast<int>(error);
+    describe(result, path, error, extra);
+    return result;
+}
+
+OpenResult openFailure(DWORD error, const char* path) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_BAD_UNIT:
+        case ERROR_DEV_NOT_EXIST:
+            return failure(OpenError::NoSuchDevice, error, path);
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            // A COM port is opened without sharing: "access denied" means somebody has it.
+            return failure(OpenError::Busy, error, path, "; in use by another program");
+        default:
+            return failure(OpenError::Other, error, path);
+    }
+}
+
+// A mutex named after the device ("\\.\COM5" and "COM5" name the same one); null when it exists
+// already, that is when another of our programs, or another port object here, has the port: then
+// false. Without a mutex (out of handles) `mutex` is null and the driver alone guards the port.
+bool claimPort(const char* devicePath, HANDLE& mutex) {
+    const char* name = devicePath;
+    if (std::strncmp(name, "\\\\.\\", 4) == 0) {
+        name += 4;
+    }
+    char mutexName[200];
+    int length = std::snprintf(mutexName, sizeof mutexName, "Local\\vornic_port_");
+    for (const char* c = name; *c != '\0' && length < static_cast<int>(sizeof mutexName) - 1; ++c) {
+        // Kernel object names may not hold a backslash; case does not matter for devices.
+        const char upper = (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
+        mutexName[length++] = upper == '\\' ? '/' : upper;
+    }
+    mutexName[length] = '\0';
+    mutex = CreateMutexA(nullptr, FALSE, mutexName);
+    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        mutex = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void release(HANDLE mutex) {
+    if (mutex != nullptr) {
+        CloseHandle(mutex);
+    }
+}
+
+class Win32SerialPort final : public SerialPort {
+  public:
+    Win32SerialPort()
+        : stopEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          writeEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          readEvent_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+
+    ~Win32SerialPort() override {
+        close();
+        for (HANDLE event : {stopEvent_, writeEvent_, readEvent_}) {
+            if (event != nullptr) {
+                CloseHandle(event);
+            }
+        }
+    }
+
+    Win32SerialPort(const Win32SerialPort&) = delete;
+    Win32SerialPort& operator=(const Win32SerialPort&) = delete;
+
+    OpenResult open(const char* devicePath, uint32_t baudRate) override {
+        if (isOpen()) {
+            OpenResult result = failure(OpenError::Other, ERROR_BUSY, "");
+            std::snprintf(result.detail, sizeof result.detail, "a port is already open");
+            return result;
+        }
+        if (devicePath == nullptr || devicePath[0] == '\0') {
+            OpenResult result = failure(OpenError::NoSuchDevice, ERROR_FILE_NOT_FOUND, "");
+            std::snprintf(result.detail, sizeof result.detail, "no device path given");
+            return result;
+        }
+        if (!supportedRate(baudRate)) {
+            OpenResult result = failure(OpenError::BadBaudRate, ERROR_INVALID_PARAMETER, "");
+            std::snprintf(result.detail, sizeof result.detail, "%s: %u baud is not supported",
+                          devicePath, static_cast<unsigned>(baudRate));
+            return result;
+        }
+        if (stopEvent_ == nullptr || writeEvent_ == nullptr || readEvent_ == nullptr) {
+            return failure(OpenError::Other, ERROR_NOT_ENOUGH_MEMORY, devicePath);
+        }
+
+        // Every program of ours holds a named mutex for its port: some drivers (Wine's among
+        // them) let a second open of a COM port through despite the missing share flags.
+        HANDLE claim = nullptr;
+        if (!claimPort(devicePath, claim)) {
+            return failure(OpenError::Busy, ERROR_ACCESS_DENIED, devicePath,
+                           "; in use by another program");
+        }
+        const HANDLE port =
+            CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (port == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            release(claim);
+            return openFailure(error, devicePath);
+        }
+        DCB state{};
+        state.DCBlength = sizeof state;
+        if (!GetCommState(port, &state)) {
+            // Opened, but no serial device: a file or some other device the user named.
+            const DWORD error = GetLastError();
+            CloseHandle(port);
+            release(claim);
+            OpenResult result = failure(OpenError::NotATerminal, error, devicePath);
+            std::snprintf(result.detail, sizeof result.detail, "%s is not a serial port",
+                          devicePath);
+            return result;
+        }
+        state.BaudRate = baudRate;
+        state.ByteSize = 8;
+        state.Parity = NOPARITY;
+        state.StopBits = ONESTOPBIT;
+        state.fParity = FALSE;
+        // The port is used with whatever settings it then has; a failure here shows up as
+        // silence, which the handshake's time-outs report.
+        SetCommState(port, &state);
+        COMMTIMEOUTS timeouts{};
+        timeouts.ReadIntervalTimeout = 1;
+        SetCommTimeouts(port, &timeouts);
+        SetupComm(port, kQueueSize, kQueueSize);
+        // Whatever was waiting in the driver belongs to an earlier session.
+        PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        claim_ = claim;
+        port_.store(port);
+        return {};
+    }
+
+    bool isOpen() const override { return port_.load() != INVALID_HANDLE_VALUE; }
+
+    bool write(const uint8_t* bytes, size_t count, unsigned timeoutMs) override {
+        const HANDLE port = port_.load();
+        if (port == INVALID_HANDLE_VALUE || (bytes == nullptr && count > 0)) {
+            return false;
+        }
+        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+        size_t done = 0;
+        while (done < count) {
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = writeEvent_;
+            ResetEvent(writeEvent_);
+            const DWORD chunk = static_cast<DWORD>(std::min<size_t>(count - done, kMaxTransfer));
+            DWORD put = 0;
+            if (!WriteFile(port, bytes + done, chunk, &put, &overlapped)) {
+                if (GetLastError() != ERROR_IO_PENDING) {
+                    return false;
+                }
+                const ULONGLONG now = GetTickCount64();
+                const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+                if (WaitForSingleObject(writeEvent_, left) != WAIT_OBJECT_0) {
+                    // Too slow: the write ends here, and only once it has really ended may its
+                    // OVERLAPPED and our caller's buffer go away.
+                    CancelIoEx(port, &overlapped);
+                    GetOverlappedResult(port, &overlapped, &put, TRUE);
+                    return false;
+                }
+                if (!GetOverlappedResult(port, &overlapped, &put, FALSE)) {
+                    return false;
+                }
+            }
+            if (put == 0) {
+                return false;
+            }
+            done += put;
+        }
+        return true;
+    }
+
+    ReadResult read(uint8_t* buffer, size_t max) override {
+        const HANDLE port = port_.load();
+        if (port == INVALID_HANDLE_VALUE || buffer == nullptr || max == 0) {
+            return {stopIsSet() ? ReadStatus::Stopped : ReadStatus::Failed, 0};
+        }
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(max, kMaxTransfer));
+        const HANDLE waitList[] = {readEvent_, stopEvent_};
+        for (;;) {
+            if (stopIsSet()) {
+                return {ReadStatus::Stopped, 0};
+            }
+            OVERLAPPED overlapped{};
+            overlapped.hEvent = readEvent_;
+            ResetEvent(readEvent_);
+            DWORD got = 0;
+            if (!ReadFile(port, buffer, want, &got, &overlapped)) {
+                if (GetLastError() != ERROR_IO_PENDING) {
+                    return {ReadStatus::Failed, 0};
+                }
+                DWORD which = WAIT_TIMEOUT;
+                while ((which = WaitForMultipleObjects(2, waitList, FALSE, kReadWaitMs)) ==
+                       WAIT_TIMEOUT) {
+                }
+                if (which != WAIT_OBJECT_0) {
+                    // The stop (or a failed wait): end the read before its buffer goes away.
+                    CancelIoEx(port, &overlapped);
+                    GetOverlappedResult(port, &overlapped, &got, TRUE);
+                    return {which == WAIT_OBJECT_0 + 1 ? ReadStatus::Stopped : ReadStatus::Failed,
+                            0};
+                }
+                if (!GetOverlappedResult(port, &overlapped, &got, FALSE)) {
+                    return {ReadStatus::Failed, 0};  // e.g. the adapter was pulled out
+                }
+            }
+            if (got > 0) {
+                return {ReadStatus::Data, std::min<size_t>(got, max)};
+            }
+            // A read that brought nothing is followed by the next one; a short wait on the stop
+            // keeps a driver that keeps doing this from making us spin.
+            WaitForSingleObject(stopEvent_, 1);
+        }
+    }
+
+    void waitForStop() override {
+        if (stopEvent_ != nullptr) {
+            WaitForSingleObject(stopEvent_, INFINITE);
+        }
+    }
+
+    void signalStop() override { SetEvent(stopEvent_); }
+    void resetStop() override { ResetEvent(stopEvent_); }
+
+    void close() override {
+        const HANDLE port = port_.exchange(INVALID_HANDLE_VALUE);
+        if (port == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        drainOutput(port);
+        // A reader that did not end in time may still have a read pending.
+        CancelIoEx(port, nullptr);
+        PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        CloseHandle(port);
+        release(claim_);
+        claim_ = nullptr;
+    }
+
+  private:
+    bool stopIsSet() const {
+        return stopEvent_ != nullptr && WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0;
+    }
+
+    // Waits, bounded, until the driver's output queue is empty. A driver that cannot tell ends
+    // the wait at once.
+    static void drainOutput(HANDLE port) {
+        const ULONGLONG deadline = GetTickCount64() + kDrainLimitMs;
+        for (;;) {
+            DWORD errors = 0;
+            COMSTAT status{};
+            if (!ClearCommError(port, &errors, &status) || status.cbOutQue == 0 ||
+                GetTickCount64() >= deadline) {
+                return;
+            }
+            Sleep(kDrainPollMs);
+        }
+    }
+
+    const HANDLE stopEvent_;
+    const HANDLE writeEvent_;
+    const HANDLE readEvent_;
+    std::atomic<HANDLE> port_{INVALID_HANDLE_VALUE};
+    HANDLE claim_ = nullptr;  // the port's named mutex while it is open
+};
+
+}  // namespace
+
+std::unique_ptr<SerialPort> makeSerialPort() {
+    return std::make_unique<Win32SerialPort>();
+}
+
+}  // namespace vornic::platform

@@ -1,0 +1,41 @@
+# Sourced by scripts/windows.sh: a fresh, quiet Wine prefix of our own for the Windows tests.
+# Sets WINEPREFIX and friends; wine_prefix_end must be called (trap) to stop the wine server.
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+wine_prefix_begin() {
+    WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/vornic-wine.XXXXXX")"
+    export WINEPREFIX
+    WINE_LOG="$WINEPREFIX.log"
+    export WINE_LOG
+    # No display is needed by the command-line programs; wineboot still wants one on some
+    # set-ups, so it runs under a virtual X server when one is at hand.
+    local runner=()
+    if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+        runner=(xvfb-run -a)
+    fi
+    "${runner[@]}" wineboot -i >>"$WINE_LOG" 2>&1
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    # A virtual desktop, so that closing a window does not wait for a window manager.
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >>"$WINE_LOG" 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f \
+        >>"$WINE_LOG" 2>&1
+}
+
+# Maps COMn to a device path (a pty of kz2-sim); the server is restarted to read it again.
+wine_map_port() {
+    wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /d "$2" /f >>"$WINE_LOG" 2>&1
+    wineserver -k >>"$WINE_LOG" 2>&1 || true
+    wineserver -w >>"$WINE_LOG" 2>&1 || true
+}
+
+wine_prefix_end() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k >>"$WINE_LOG" 2>&1 || true
+        wineserver -w >>"$WINE_LOG" 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
+}
