@@ -486,8 +486,9 @@ class Driver {
 
     void disconnect(HWND main) {
         click(main, vornic::ui::kIdDisconnect);
-        c_.check(waitUntil([&] { return itemText(main, 104) == "Connection closed"; }, 10s),
-                 "Disconnect: \"" + itemText(main, 104) + "\"");
+        const bool closed =
+            waitUntil([&] { return itemText(main, 104) == "Connection closed"; }, 10s);
+        c_.check(closed, "Disconnect: \"" + itemText(main, 104) + "\"");
         c_.check(countEnabled(main, false) == static_cast<int>(std::size(kConnectionControls)) &&
                      !IsWindowEnabled(GetDlgItem(main, 123)),
                  "controls disabled again, Advanced settings included");

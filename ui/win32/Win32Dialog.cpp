@@ -113,6 +113,17 @@ LRESULT CALLBACK linkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// The link colour: the system's hot-tracking colour, unless a colour scheme makes it hard to read
+// on the dialog's face (some schemes set it next to the face colour); then the usual link blue.
+COLORREF linkColour() {
+    auto luminance = [](COLORREF c) {
+        return (299 * GetRValue(c) + 587 * GetGValue(c) + 114 * GetBValue(c)) / 1000;
+    };
+    const COLORREF hot = GetSysColor(COLOR_HOTLIGHT);
+    const int difference = luminance(hot) - luminance(GetSysColor(COLOR_3DFACE));
+    return difference > 100 || difference < -100 ? hot : RGB(0, 102, 204);
+}
+
 }  // namespace
 
 std::wstring widen(const std::string& text) {
@@ -337,7 +348,7 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 return FALSE;
             }
             HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, GetSysColor(COLOR_HOTLIGHT));
+            SetTextColor(dc, linkColour());
             SetBkMode(dc, TRANSPARENT);
             return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
         }
