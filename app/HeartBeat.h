@@ -12,19 +12,17 @@
 // (TelescopeControl takes its pipe-write lock), and nobody may call into HeartBeat while holding
 // such a lock. The lock is recursive, so a listener may detach itself from inside its own tick.
 //
-// stop() signals the thread and waits for it for a bounded time. A thread cannot be joined with a
-// time-out, so the thread reports its own end on a condition variable and is joined only once it
-// has ended; otherwise it is detached and stop() reports failure. The lock, the listener reference
-// and the stop signal live in shared state that the thread co-owns, so a thread left behind that
-// way never touches a destroyed HeartBeat.
+// stop() signals the thread and waits for it for a bounded time; a thread that does not end in time
+// is left to end on its own and stop() reports failure. The lock, the listener reference and the
+// stop event live in shared state that the thread co-owns, so a thread left behind that way never
+// touches a destroyed HeartBeat. The thread, the lock (a critical section on Windows) and the stop
+// event are the OS's own, from platform/Threads.h.
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "controller/Contract.h"
+#include "platform/Threads.h"
 
 namespace vornic {
 
@@ -52,30 +50,24 @@ class HeartBeat {
     // ended; if not, it is left to end on its own. Returns true when no thread was running.
     [[nodiscard]] bool stop();
 
-    [[nodiscard]] bool isRunning() const { return thread_.joinable(); }
+    [[nodiscard]] bool isRunning() const { return thread_.held(); }
 
   private:
     // The lock and the listener reference, shared with the thread.
     struct ListenerSlot {
-        std::recursive_mutex lock;
+        platform::Lock lock;
         iHeartBeatListener* listener = nullptr;
     };
-    // One per start(): the stop signal and the thread's report that it has ended.
-    struct StopSignal {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool stopRequested = false;
-        bool ended = false;
-    };
 
-    static void run(std::shared_ptr<ListenerSlot> slot, std::shared_ptr<StopSignal> signal,
+    static void run(const std::shared_ptr<ListenerSlot>& slot,
+                    const std::shared_ptr<platform::Event>& stop,
                     std::chrono::milliseconds interval);
 
     const std::chrono::milliseconds interval_;
     const std::chrono::milliseconds stopTimeout_;
     std::shared_ptr<ListenerSlot> slot_;
-    std::shared_ptr<StopSignal> signal_;
-    std::thread thread_;
+    std::shared_ptr<platform::Event> stop_;  // one per start()
+    platform::Thread thread_;
 };
 
 }  // namespace vornic

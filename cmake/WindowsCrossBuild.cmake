@@ -34,6 +34,3 @@ if(VORNIC_BUILD_TESTS AND NOT TARGET GTest::gtest)
     set(GTest_FOUND TRUE)
 endif()
 
-# The test programs are listed when CTest runs (under the Wine prefix that scripts/windows.sh
-# prepares), not while building.
-set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -10,6 +10,12 @@ packages=(
     procps
 )
 
+# ---- Windows cross build: `scripts/install-deps.sh windows` adds mingw-w64 and Wine ----
+if [ "${1:-}" = "windows" ]; then
+    packages+=(g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth)
+fi
+# ---- end of the Windows block ----
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -81,6 +81,37 @@ OpenResult openFailure(DWORD error, const char* path) {
     }
 }
 
+// A mutex named after the device ("\\.\COM5" and "COM5" name the same one); null when it exists
+// already, that is when another of our programs, or another port object here, has the port: then
+// false. Without a mutex (out of handles) `mutex` is null and the driver alone guards the port.
+bool claimPort(const char* devicePath, HANDLE& mutex) {
+    const char* name = devicePath;
+    if (std::strncmp(name, "\\\\.\\", 4) == 0) {
+        name += 4;
+    }
+    char mutexName[200];
+    int length = std::snprintf(mutexName, sizeof mutexName, "Local\\vornic_port_");
+    for (const char* c = name; *c != '\0' && length < static_cast<int>(sizeof mutexName) - 1; ++c) {
+        // Kernel object names may not hold a backslash; case does not matter for devices.
+        const char upper = (*c >= 'a' && *c <= 'z') ? static_cast<char>(*c - 'a' + 'A') : *c;
+        mutexName[length++] = upper == '\\' ? '/' : upper;
+    }
+    mutexName[length] = '\0';
+    mutex = CreateMutexA(nullptr, FALSE, mutexName);
+    if (mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex);
+        mutex = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void release(HANDLE mutex) {
+    if (mutex != nullptr) {
+        CloseHandle(mutex);
+    }
+}
+
 class Win32SerialPort final : public SerialPort {
   public:
     Win32SerialPort()
@@ -121,11 +152,20 @@ class Win32SerialPort final : public SerialPort {
             return failure(OpenError::Other, ERROR_NOT_ENOUGH_MEMORY, devicePath);
         }
 
+        // Every program of ours holds a named mutex for its port: some drivers (Wine's among
+        // them) let a second open of a COM port through despite the missing share flags.
+        HANDLE claim = nullptr;
+        if (!claimPort(devicePath, claim)) {
+            return failure(OpenError::Busy, ERROR_ACCESS_DENIED, devicePath,
+                           "; in use by another program");
+        }
         const HANDLE port =
             CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                         FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
         if (port == INVALID_HANDLE_VALUE) {
-            return openFailure(GetLastError(), devicePath);
+            const DWORD error = GetLastError();
+            release(claim);
+            return openFailure(error, devicePath);
         }
         DCB state{};
         state.DCBlength = sizeof state;
@@ -133,6 +173,7 @@ class Win32SerialPort final : public SerialPort {
             // Opened, but no serial device: a file or some other device the user named.
             const DWORD error = GetLastError();
             CloseHandle(port);
+            release(claim);
             OpenResult result = failure(OpenError::NotATerminal, error, devicePath);
             std::snprintf(result.detail, sizeof result.detail, "%s is not a serial port",
                           devicePath);
@@ -152,6 +193,7 @@ class Win32SerialPort final : public SerialPort {
         SetupComm(port, kQueueSize, kQueueSize);
         // Whatever was waiting in the driver belongs to an earlier session.
         PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        claim_ = claim;
         port_.store(port);
         return {};
     }
@@ -258,6 +300,8 @@ class Win32SerialPort final : public SerialPort {
         CancelIoEx(port, nullptr);
         PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
         CloseHandle(port);
+        release(claim_);
+        claim_ = nullptr;
     }
 
   private:
@@ -284,6 +328,7 @@ class Win32SerialPort final : public SerialPort {
     const HANDLE writeEvent_;
     const HANDLE readEvent_;
     std::atomic<HANDLE> port_{INVALID_HANDLE_VALUE};
+    HANDLE claim_ = nullptr;  // the port's named mutex while it is open
 };
 
 }  // namespace

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "app/HeartBeat.h"
+#include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
 #include "platform/Watchdog.h"
+#include "support/RecordingListener.h"
 
 namespace vornic::platform {
 namespace {
@@ -30,20 +33,30 @@ std::string simulatorPort() {
         GTEST_SKIP() << "VORNIC_TEST_COM_PORT is not set (scripts/windows.sh sets it)"; \
     }
 
-// Reads one reply frame (55 N payload); empty when none comes within the watchdog's time.
-std::vector<uint8_t> readReply(SerialPort& port) {
+// Reads one reply frame (55 N payload); empty when none comes within the watchdog's time. Bytes
+// after the frame stay in `pending` for the next call.
+std::vector<uint8_t> readReply(SerialPort& port, std::vector<uint8_t>& pending) {
     testing::Watchdog watchdog(5s, [&port] { port.signalStop(); });
-    std::vector<uint8_t> frame;
     uint8_t buffer[128];
-    while (frame.size() < 2 || frame.size() < size_t{2} + frame[1]) {
+    while (pending.size() < 2 || pending.size() < size_t{2} + pending[1]) {
         const ReadResult result = port.read(buffer, sizeof buffer);
         if (result.status != ReadStatus::Data) {
             port.resetStop();
             return {};
         }
         EXPECT_LE(result.count, sizeof buffer);
-        frame.insert(frame.end(), buffer, buffer + result.count);
+        pending.insert(pending.end(), buffer, buffer + result.count);
     }
+    const auto end = pending.begin() + 2 + pending[1];
+    std::vector<uint8_t> frame(pending.begin(), end);
+    pending.erase(pending.begin(), end);
+    return frame;
+}
+
+std::vector<uint8_t> readReply(SerialPort& port) {
+    std::vector<uint8_t> pending;
+    auto frame = readReply(port, pending);
+    EXPECT_TRUE(pending.empty());
     return frame;
 }
 
@@ -124,10 +137,11 @@ TEST(Win32SerialPort, WriteJustBeforeCloseReachesTheController) {
         ASSERT_TRUE(port->open(path.c_str(), 9600).ok());
         const uint8_t settings[] = {0xAA, 0x01, 0x15};
         ASSERT_TRUE(port->write(settings, sizeof settings, 1000));
-        auto reply = readReply(*port);
+        std::vector<uint8_t> pending;
+        auto reply = readReply(*port, pending);
         // The acknowledgement of the write may come first when it was not purged.
         if (reply.size() > 2 && reply[2] == 0x35) {
-            reply = readReply(*port);
+            reply = readReply(*port, pending);
         }
         ASSERT_GT(reply.size(), 2u);
         EXPECT_EQ(reply[2], 0x15);
@@ -135,6 +149,35 @@ TEST(Win32SerialPort, WriteJustBeforeCloseReachesTheController) {
         EXPECT_TRUE(containsPair(reply, static_cast<uint16_t>(de + bump))) << "round " << round;
         port->close();
     }
+}
+
+// The whole engine on Windows: named pipe, heartbeat, worker, COM port by its number, reader.
+TEST(Win32SerialPort, EngineConnectsReadsAndDisconnectsThroughTheComPort) {
+    REQUIRE_SIMULATOR(path);
+    const std::string name = std::getenv("VORNIC_TEST_COM_PORT");
+    const auto number = static_cast<uint32_t>(std::atoi(name.c_str() + (name.size() > 3 ? 3 : 0)));
+    ASSERT_GE(number, 1u);
+    test::RecordingTelescopeListener listener;
+    PortTable ports;  // empty: the number maps to \\.\COMn
+    TelescopeControl control(listener, makeSerialPort(), ports);
+    HeartBeat heartBeat;
+    heartBeat.attachListener(&control);
+    heartBeat.start();
+    for (int round = 0; round < 2; ++round) {
+        listener.clear();
+        control.connect(number, 115200);
+        ASSERT_TRUE(listener.waitForStatus(status::kConnectionEstablished, 30000)) << round;
+        ASSERT_TRUE(listener.waitForReports(1, 5000));
+        EXPECT_EQ(listener.reports().front().kind, 1u);
+        EXPECT_GE(listener.reports().front().settings.featureLevel, 1);
+        control.measureVoltage();
+        EXPECT_TRUE(listener.waitForVoltages(1, 10000));
+        control.disconnect();
+        EXPECT_TRUE(listener.waitForStatus(status::kConnectionClosed, 15000));
+    }
+    heartBeat.detachListener();
+    EXPECT_TRUE(heartBeat.stop());
+    control.shutdown();
 }
 
 }  // namespace
