@@ -9,15 +9,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 
-for tool in x86_64-w64-mingw32-g++-posix wine Xvfb convert; do
-    command -v "$tool" >/dev/null || { echo "windows-ui: $tool is missing: run scripts/install-deps.sh" >&2; exit 1; }
-done
+scripts/install-deps.sh windows
+started=$(date +%s)
 
 echo "== building kz2-sim (Linux) and vornic.exe, vornic-selftest.exe (Windows)"
-[ -f build/default/CMakeCache.txt ] || cmake --preset default >/dev/null
-cmake --build build/default --target kz2-sim -j2
-[ -f build/windows/CMakeCache.txt ] || cmake --preset windows >/dev/null
-cmake --build build/windows --target vornic vornic-selftest -j2
+[ -f build/default/CMakeCache.txt ] || nice cmake --preset default >/dev/null
+nice cmake --build build/default --target kz2-sim -j2
+[ -f build/windows/CMakeCache.txt ] || nice cmake --preset windows >/dev/null
+nice cmake --build build/windows --target vornic vornic-selftest -j2
 exe_dir="$root/build/windows/ui/win32"
 shots="$root/build/windows/screenshots"
 rm -rf "$shots"
@@ -73,4 +72,5 @@ if [ "$status" -ne 0 ]; then
     echo "windows-ui: the self-test failed (status $status); the simulator's trace:" >&2
     tail -n 40 "$work/trace.log" >&2
 fi
+echo "== Windows dialogs done in $(($(date +%s) - started)) s"
 exit "$status"

@@ -229,11 +229,11 @@ struct SliderRange {
     int max;
 };
 constexpr SliderRange kRanges[] = {
-    {115, 0, 31}, {210, 0, 39}, {212, 0, 15}, {214, 0, 15}, {233, 0, 15}, {234, 0, 15},
-    {235, 0, 15}, {240, 0, 3},  {241, 0, 3},  {242, 0, 3},  {250, -20, 20}, {252, 0, 31},
-    {260, 0, 15}, {310, 0, 39}, {312, 0, 15}, {314, 0, 15}, {333, 0, 15}, {334, 0, 15},
-    {335, 0, 15}, {340, 0, 3},  {341, 0, 3},  {342, 0, 3},  {350, -20, 20}, {352, 0, 31},
-    {360, 0, 15}};
+    {115, 0, 31},   {210, 0, 39}, {212, 0, 15},   {214, 0, 15}, {233, 0, 15},
+    {234, 0, 15},   {235, 0, 15}, {240, 0, 3},    {241, 0, 3},  {242, 0, 3},
+    {250, -20, 20}, {252, 0, 31}, {260, 0, 15},   {310, 0, 39}, {312, 0, 15},
+    {314, 0, 15},   {333, 0, 15}, {334, 0, 15},   {335, 0, 15}, {340, 0, 3},
+    {341, 0, 3},    {342, 0, 3},  {350, -20, 20}, {352, 0, 31}, {360, 0, 15}};
 
 class Driver {
   public:
@@ -281,7 +281,8 @@ class Driver {
         for (int id : kAlwaysEnabled) {
             enabled += IsWindowEnabled(GetDlgItem(main, id)) ? 1 : 0;
         }
-        c_.check(enabled == static_cast<int>(std::size(kAlwaysEnabled)), "connection row and fields are enabled");
+        c_.check(enabled == static_cast<int>(std::size(kAlwaysEnabled)),
+                 "connection row and fields are enabled");
 
         HWND ports = GetDlgItem(main, vornic::ui::kIdPortList);
         wchar_t item[16] = {};
@@ -299,8 +300,10 @@ class Driver {
         int wrongRanges = 0;
         std::string wrong;
         for (const SliderRange& r : kRanges) {
-            const auto lo = static_cast<int>(SendDlgItemMessageW(main, r.id, TBM_GETRANGEMIN, 0, 0));
-            const auto hi = static_cast<int>(SendDlgItemMessageW(main, r.id, TBM_GETRANGEMAX, 0, 0));
+            const auto lo =
+                static_cast<int>(SendDlgItemMessageW(main, r.id, TBM_GETRANGEMIN, 0, 0));
+            const auto hi =
+                static_cast<int>(SendDlgItemMessageW(main, r.id, TBM_GETRANGEMAX, 0, 0));
             const int expectedPos = r.id == 115 ? 10 : (r.min < 0 ? 0 : r.min);
             if (lo != r.min || hi != r.max || sliderPos(main, r.id) != expectedPos) {
                 ++wrongRanges;
@@ -315,6 +318,32 @@ class Driver {
             pictures += SendDlgItemMessageW(main, id, BM_GETIMAGE, IMAGE_BITMAP, 0) != 0 ? 1 : 0;
         }
         c_.check(pictures == 4, "the four arrow buttons show their pictures");
+
+        // Screen readers name a control after the label right before it.
+        struct Named {
+            int id;
+            const char* label;
+        };
+        const Named named[] = {{100, "Port:"},
+                               {111, "N"},
+                               {112, "S"},
+                               {113, "E"},
+                               {114, "W"},
+                               {171, "RA:"},
+                               {172, "DE:"},
+                               {210, "Max speed:"},
+                               {230, "Idle:"},
+                               {240, "Decay"},
+                               {220, "Max:"},
+                               {260, "Guiding corrections: (1/16 of the sidereal speed)"},
+                               {352, "Inc. current at:"}};
+        std::string unnamed;
+        for (const Named& n : named) {
+            if (textOf(GetWindow(GetDlgItem(main, n.id), GW_HWNDPREV)) != n.label) {
+                unnamed += " " + std::to_string(n.id);
+            }
+        }
+        c_.check(unnamed.empty(), "labels come right before the controls they name" + unnamed);
 
         GUITHREADINFO gui{};
         gui.cbSize = sizeof gui;
@@ -339,8 +368,8 @@ class Driver {
         click(main, vornic::ui::kIdConnect);
         const bool connected =
             waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s);
-        c_.check(connected, "Connect on COM" + std::to_string(o_.port) + ": \"" +
-                                itemText(main, 104) + "\"");
+        c_.check(connected,
+                 "Connect on COM" + std::to_string(o_.port) + ": \"" + itemText(main, 104) + "\"");
         if (!connected) {
             return false;
         }
@@ -349,9 +378,10 @@ class Driver {
         c_.check(fieldValue(main, 171) > 0 && fieldValue(main, 172) > 0,
                  "gear ratios shown: " + itemText(main, 171) + ", " + itemText(main, 172));
         const unsigned maxSpeed = fieldValue(main, 211);
-        c_.check(maxSpeed > 0 && sliderPos(main, 210) == static_cast<int>(std::min(maxSpeed / 30, 39u)),
-                 "RA max speed " + itemText(main, 211) + " and its slider at " +
-                     std::to_string(sliderPos(main, 210)));
+        c_.check(
+            maxSpeed > 0 && sliderPos(main, 210) == static_cast<int>(std::min(maxSpeed / 30, 39u)),
+            "RA max speed " + itemText(main, 211) + " and its slider at " +
+                std::to_string(sliderPos(main, 210)));
         c_.check(fieldValue(main, 220) > 0, "RA maximum current shown: " + itemText(main, 220));
         c_.check(countEnabled(main, true) == static_cast<int>(std::size(kConnectionControls)),
                  "connection-dependent controls enabled");
@@ -389,8 +419,8 @@ class Driver {
         pressKey(slider, VK_RIGHT);
         const int after = sliderPos(main, 212);
         const unsigned acceleration = 16u * static_cast<unsigned>(after);
-        c_.check(after == std::min(before + 1, 15), "the arrow key moves the slider to " +
-                                                       std::to_string(after));
+        c_.check(after == std::min(before + 1, 15),
+                 "the arrow key moves the slider to " + std::to_string(after));
         expected.push_back(hexFrame({0xAA, 0x05, 0x37, 0x00, 0xC0, acceleration, deAcceleration}));
         c_.check(fieldValue(main, 213) == acceleration,
                  "the released slider writes its value: " + itemText(main, 213));
@@ -401,7 +431,8 @@ class Driver {
         focus(main, 240);
         pressKey(decay, decayBefore < 3 ? VK_RIGHT : VK_LEFT);
         const int decayAfter = sliderPos(main, 240);
-        expected.push_back(hexFrame({0xAA, 0x04, 0x34, 0x00, 0x80, static_cast<unsigned>(decayAfter)}));
+        expected.push_back(
+            hexFrame({0xAA, 0x04, 0x34, 0x00, 0x80, static_cast<unsigned>(decayAfter)}));
         focus(main, vornic::ui::kIdSidereal);
 
         std::this_thread::sleep_for(1500ms);
@@ -419,7 +450,8 @@ class Driver {
                      "Set gear ratio shows " + itemText(gear, vornic::ui::gear_dlg::kRa));
             capture(gear, o_.shots + "/gear-ratio.bmp");
             click(gear, vornic::ui::kIdCancel);
-            c_.check(waitUntil([&] { return !IsWindow(gear); }, 5s), "Cancel closes Set gear ratio");
+            c_.check(waitUntil([&] { return !IsWindow(gear); }, 5s),
+                     "Cancel closes Set gear ratio");
         } else {
             c_.check(false, "Set gear ratio opens");
         }
@@ -435,7 +467,8 @@ class Driver {
                      "one mount type is checked");
             capture(site, o_.shots + "/advanced-settings.bmp");
             click(site, vornic::ui::kIdCancel);
-            c_.check(waitUntil([&] { return !IsWindow(site); }, 5s), "Cancel closes Advanced settings");
+            c_.check(waitUntil([&] { return !IsWindow(site); }, 5s),
+                     "Cancel closes Advanced settings");
         } else {
             c_.check(false, "Advanced settings opens");
         }
@@ -454,7 +487,8 @@ class Driver {
                          itemText(init, vornic::ui::init_dlg::kExplanation));
             capture(init, o_.shots + "/init-scope.bmp");
             click(init, vornic::ui::kIdCancel);
-            c_.check(waitUntil([&] { return !IsWindow(init); }, 5s), "Exit closes Initialize telescope");
+            c_.check(waitUntil([&] { return !IsWindow(init); }, 5s),
+                     "Exit closes Initialize telescope");
         } else {
             c_.check(false, "Initialize telescope opens");
         }
@@ -480,8 +514,8 @@ class Driver {
             c_.check(false, "the About box opens");
         }
         std::this_thread::sleep_for(500ms);
-        c_.check(framesSince(o_.trace, mark).empty(), "cancelled dialogs send nothing: " +
-                                                         join(framesSince(o_.trace, mark)));
+        c_.check(framesSince(o_.trace, mark).empty(),
+                 "cancelled dialogs send nothing: " + join(framesSince(o_.trace, mark)));
     }
 
     void disconnect(HWND main) {

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -42,11 +43,16 @@ class TemplateWriter {
 
 DWORD frameStyle(uint32_t flags) {
     DWORD s = DS_SETFONT;
-    if (flags & frame::kPopup) s |= WS_POPUP;
-    if (flags & frame::kVisible) s |= WS_VISIBLE;
-    if (flags & frame::kCaption) s |= WS_CAPTION;
-    if (flags & frame::kSysMenu) s |= WS_SYSMENU;
-    if (flags & frame::kModalFrame) s |= DS_MODALFRAME;
+    if (flags & frame::kPopup)
+        s |= WS_POPUP;
+    if (flags & frame::kVisible)
+        s |= WS_VISIBLE;
+    if (flags & frame::kCaption)
+        s |= WS_CAPTION;
+    if (flags & frame::kSysMenu)
+        s |= WS_SYSMENU;
+    if (flags & frame::kModalFrame)
+        s |= DS_MODALFRAME;
     return s;
 }
 
@@ -74,9 +80,11 @@ ItemClass itemClass(const ControlLayout& c) {
         case ControlKind::kPushLikeCheck:
             return {kButtonAtom, L"", BS_CHECKBOX | BS_PUSHLIKE};
         case ControlKind::kCheckBox:
-            return {kButtonAtom, L"", static_cast<DWORD>(autoCheck ? BS_AUTOCHECKBOX : BS_CHECKBOX)};
+            return {kButtonAtom, L"",
+                    static_cast<DWORD>(autoCheck ? BS_AUTOCHECKBOX : BS_CHECKBOX)};
         case ControlKind::kRadioButton:
-            return {kButtonAtom, L"", static_cast<DWORD>(autoCheck ? BS_AUTORADIOBUTTON : BS_RADIOBUTTON)};
+            return {kButtonAtom, L"",
+                    static_cast<DWORD>(autoCheck ? BS_AUTORADIOBUTTON : BS_RADIOBUTTON)};
         case ControlKind::kGroupBox:
             return {kButtonAtom, L"", BS_GROUPBOX};
         case ControlKind::kDropDownList:
@@ -93,13 +101,20 @@ ItemClass itemClass(const ControlLayout& c) {
 
 DWORD itemStyle(const ControlLayout& c) {
     DWORD s = WS_CHILD | WS_VISIBLE | itemClass(c).style;
-    if (c.style & style::kTabStop) s |= WS_TABSTOP;
-    if (c.style & style::kGroup) s |= WS_GROUP;
-    if (c.style & style::kBorder) s |= WS_BORDER;
-    if (c.style & style::kAutoHScroll) s |= ES_AUTOHSCROLL;
-    if (c.style & style::kVScroll) s |= WS_VSCROLL;
-    if (c.style & style::kAutoTicks) s |= TBS_AUTOTICKS;
-    if (c.style & style::kNotify) s |= SS_NOTIFY;
+    if (c.style & style::kTabStop)
+        s |= WS_TABSTOP;
+    if (c.style & style::kGroup)
+        s |= WS_GROUP;
+    if (c.style & style::kBorder)
+        s |= WS_BORDER;
+    if (c.style & style::kAutoHScroll)
+        s |= ES_AUTOHSCROLL;
+    if (c.style & style::kVScroll)
+        s |= WS_VSCROLL;
+    if (c.style & style::kAutoTicks)
+        s |= TBS_AUTOTICKS;
+    if (c.style & style::kNotify)
+        s |= SS_NOTIFY;
     return s;
 }
 
@@ -124,14 +139,106 @@ COLORREF linkColour() {
     return difference > 100 || difference < -100 ? hot : RGB(0, 102, 204);
 }
 
+bool isPlainLabel(const ControlLayout& c) {
+    return (c.kind == ControlKind::kLabel || c.kind == ControlKind::kLabelRight ||
+            c.kind == ControlKind::kLabelCentre) &&
+           (c.style & style::kNotify) == 0;
+}
+
+// Controls that show no text of their own: screen readers name them after the label right before
+// them in the dialog's order.
+bool needsLabel(const ControlLayout& c) {
+    switch (c.kind) {
+        case ControlKind::kEdit:
+        case ControlKind::kReadOnlyEdit:
+        case ControlKind::kSlider:
+        case ControlKind::kDropDownList:
+        case ControlKind::kPictureButton:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Where `label` sits by `control`: 1 left of it, 2 above, 3 right, 4 below, 0 not beside it; `gap`
+// is the distance between them. Only a label within a few dialog units, in line with the control,
+// counts.
+int labelSide(const ControlLayout& label, const ControlLayout& control, int& gap) {
+    constexpr int kNear = 6;
+    const Rect l = label.rect;
+    const Rect c = visibleRect(control);
+    const bool sameRow = l.y < c.y + c.h && c.y < l.y + l.h;
+    const bool sameColumn = l.x < c.x + c.w && c.x < l.x + l.w;
+    const int sides[] = {
+        sameRow ? c.x - (l.x + l.w) : kNear + 1, sameColumn ? c.y - (l.y + l.h) : kNear + 1,
+        sameRow ? l.x - (c.x + c.w) : kNear + 1, sameColumn ? l.y - (c.y + c.h) : kNear + 1};
+    for (int side = 0; side < 4; ++side) {
+        if (sides[side] >= -2 && sides[side] <= kNear) {
+            gap = sides[side];
+            return side + 1;
+        }
+    }
+    return 0;
+}
+
 }  // namespace
+
+std::vector<size_t> templateOrder(const DialogLayout& layout) {
+    const size_t n = layout.controls.size();
+    // Every (control, label) pairing, the closest first and, at the same distance, left before
+    // above, right and below; each label and each control is then taken once, so a label goes to
+    // the control it sits closest to rather than one it merely follows in the table.
+    struct Pairing {
+        int gap;
+        int side;
+        size_t control;
+        size_t label;
+    };
+    std::vector<Pairing> pairings;
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = 0; needsLabel(layout.controls[i]) && j < n; ++j) {
+            int gap = 0;
+            const int side = isPlainLabel(layout.controls[j])
+                                 ? labelSide(layout.controls[j], layout.controls[i], gap)
+                                 : 0;
+            if (side != 0) {
+                pairings.push_back({std::max(gap, 0), side, i, j});
+            }
+        }
+    }
+    std::stable_sort(pairings.begin(), pairings.end(), [](const Pairing& a, const Pairing& b) {
+        return a.gap != b.gap ? a.gap < b.gap : a.side < b.side;
+    });
+    std::vector<size_t> labelOf(n, n);  // control index -> the label that names it
+    std::vector<bool> claimed(n, false);
+    for (const Pairing& p : pairings) {
+        if (labelOf[p.control] == n && !claimed[p.label]) {
+            labelOf[p.control] = p.label;
+            claimed[p.label] = true;
+        }
+    }
+    // The tab order of the controls stays the table's; only labels move, each right before the
+    // control it names.
+    std::vector<size_t> order;
+    order.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (claimed[i]) {
+            continue;
+        }
+        if (labelOf[i] != n) {
+            order.push_back(labelOf[i]);
+        }
+        order.push_back(i);
+    }
+    return order;
+}
 
 std::wstring widen(const std::string& text) {
     if (text.empty()) {
         return {};
     }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) {
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
@@ -172,7 +279,8 @@ std::vector<WORD> buildDialogTemplate(const DialogLayout& layout, bool centred) 
     t.word(static_cast<WORD>(layout.fontPoints));
     t.text(widen(layout.fontName));
 
-    for (const ControlLayout& c : layout.controls) {
+    for (size_t index : templateOrder(layout)) {
+        const ControlLayout& c = layout.controls[index];
         t.alignDword();
         t.dword(itemStyle(c));
         t.dword(0);
@@ -261,13 +369,12 @@ Win32Dialog::~Win32Dialog() {
 int Win32Dialog::exec() {
     const std::vector<WORD> dialogTemplate = buildDialogTemplate(layout_, owner_ == nullptr);
     const INT_PTR result = DialogBoxIndirectParamW(
-        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()),
-        owner_, &Win32Dialog::dialogProc, reinterpret_cast<LPARAM>(this));
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()), owner_,
+        &Win32Dialog::dialogProc, reinterpret_cast<LPARAM>(this));
     return static_cast<int>(result);
 }
 
-INT_PTR CALLBACK Win32Dialog::dialogProc(HWND window, UINT message, WPARAM wParam,
-                                         LPARAM lParam) {
+INT_PTR CALLBACK Win32Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* self = reinterpret_cast<Win32Dialog*>(lParam);
         SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
