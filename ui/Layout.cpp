@@ -239,7 +239,7 @@ constexpr void addAxisGroup(ControlTable& t, bool dec) {
     // 1/16 (0), 1/4 (3), 1/2 (7), 3/4 (11) and 1/1 (15), clear of the group's bottom edge.
     t.add(kIdGuidingLabelRa + d, K::kLabel, kStatic,
           "Guiding corrections: (1/16 of the sidereal speed)", {ox + 6, 254, 144, 16});
-    t.add(kIdGuidingRa + d, K::kSlider, kSliderStyle, "", {ox + 6, 269, 144, 12});
+    t.add(kIdGuidingRa + d, K::kSlider, kSliderStyle, "", {ox + 6, 270, 144, 11});
     const char* const ticks[] = {"1/16", "1/4", "1/2", "3/4", "1/1"};
     const int tickX[] = {4, 31, 66, 102, 138};
     for (int i = 0; i < 5; ++i) {

@@ -429,12 +429,14 @@ void Win32Dialog::styleLinksAndTitles() {
 INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
-            if (programmatic_ == 0 && !ended_) {
+            // Also between EndDialog and the window's destruction: hiding the dialog takes the
+            // focus from the field the user was in, and that field's value is still sent.
+            if (programmatic_ == 0 && !destroyed_) {
                 return logic_.onCommand(*this, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
             }
             return TRUE;
         case WM_HSCROLL:
-            if (programmatic_ == 0 && !ended_ && hScroll_ && lParam != 0) {
+            if (programmatic_ == 0 && !destroyed_ && hScroll_ && lParam != 0) {
                 hScroll_(LOWORD(wParam), GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
             }
             return TRUE;
@@ -460,6 +462,7 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
         }
         case WM_DESTROY:
+            destroyed_ = true;
             for (const ControlLayout& c : layout_.controls) {
                 if (c.style & style::kLink) {
                     RemoveWindowSubclass(item(c.id), &linkProc, 1);

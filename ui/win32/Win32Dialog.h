@@ -116,7 +116,8 @@ class Win32Dialog final : public ControlModel {
     std::function<void(const std::string&)> urlOpener_;
     std::vector<HFONT> fonts_;  // made for the link and title controls, freed with the window
     int programmatic_ = 0;
-    bool ended_ = false;
+    bool ended_ = false;      // EndDialog was called
+    bool destroyed_ = false;  // WM_DESTROY arrived: the controls are going
 };
 
 }  // namespace vornic::ui::win32
