@@ -500,6 +500,12 @@ class Driver {
             GetObjectW(reinterpret_cast<HFONT>(SendMessageW(link, WM_GETFONT, 0, 0)), sizeof font,
                        &font);
             c_.check(font.lfUnderline != 0, "the About box's link is underlined");
+            LOGFONTW title{};
+            GetObjectW(reinterpret_cast<HFONT>(SendDlgItemMessageW(
+                           about, vornic::ui::about_dlg::kTitle, WM_GETFONT, 0, 0)),
+                       sizeof title, &title);
+            c_.check(title.lfWeight == FW_BOLD && title.lfHeight == 16,
+                     "the About box's title font is bold, 16 pixels");
             capture(about, o_.shots + "/about.bmp");
             RECT r{};
             GetClientRect(link, &r);

@@ -168,7 +168,10 @@ int labelSide(const ControlLayout& label, const ControlLayout& control, int& gap
     const Rect l = label.rect;
     const Rect c = visibleRect(control);
     const bool sameRow = l.y < c.y + c.h && c.y < l.y + l.h;
-    const bool sameColumn = l.x < c.x + c.w && c.x < l.x + l.w;
+    // A label above or below must span at least half the control: a unit label ("mA") in the row
+    // above a slider does not name it.
+    const int overlap = std::min(l.x + l.w, c.x + c.w) - std::max(l.x, c.x);
+    const bool sameColumn = overlap > 0 && 2 * overlap >= c.w;
     const int sides[] = {
         sameRow ? c.x - (l.x + l.w) : kNear + 1, sameColumn ? c.y - (l.y + l.h) : kNear + 1,
         sameRow ? l.x - (c.x + c.w) : kNear + 1, sameColumn ? l.y - (c.y + c.h) : kNear + 1};
