@@ -264,6 +264,9 @@ class Driver {
   private:
     void initialState(HWND main) {
         c_.check(textOf(main) == "Vornic 2.4. beta 3.", "caption: " + textOf(main));
+        c_.check(SendMessageW(main, WM_GETICON, ICON_BIG, 0) != 0 &&
+                     SendMessageW(main, WM_GETICON, ICON_SMALL, 0) != 0,
+                 "the window carries the program's icon");
         const vornic::ui::DialogLayout* layout =
             vornic::ui::findDialogLayout(vornic::ui::kMainDialogId);
         int missing = 0;
@@ -434,6 +437,12 @@ class Driver {
         expected.push_back(
             hexFrame({0xAA, 0x04, 0x34, 0x00, 0x80, static_cast<unsigned>(decayAfter)}));
         focus(main, vornic::ui::kIdSidereal);
+
+        // The supply voltage: one request, its reading in the field.
+        click(main, vornic::ui::kIdMeasureVoltage);
+        expected.push_back(hexFrame({0xAA, 0x03, 0x2B, 0x00, 0x00}));
+        const bool measured = waitUntil([&] { return itemText(main, 107) == "12.34V"; }, 10s);
+        c_.check(measured, "supply voltage shown: \"" + itemText(main, 107) + "\"");
 
         std::this_thread::sleep_for(1500ms);
         const std::vector<std::string> sent = framesSince(o_.trace, mark);

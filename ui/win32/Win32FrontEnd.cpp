@@ -34,7 +34,18 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
     });
     window.setUrlOpener(urlOpener_);
     window.setWindowHook([this, &dialog](HWND handle) {
-        if (handle == nullptr) {
+        if (handle != nullptr) {
+            // The program's icon (resource 1) for the title bar, the task bar and Alt+Tab.
+            const HINSTANCE instance = GetModuleHandleW(nullptr);
+            for (const int size : {ICON_SMALL, ICON_BIG}) {
+                const int pixels = GetSystemMetrics(size == ICON_SMALL ? SM_CXSMICON : SM_CXICON);
+                if (HANDLE icon = LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, pixels,
+                                             pixels, LR_SHARED)) {
+                    SendMessageW(handle, WM_SETICON, static_cast<WPARAM>(size),
+                                 reinterpret_cast<LPARAM>(icon));
+                }
+            }
+        } else {
             // The controls are going: nothing more is shown in them or posted to them.
             dialog.windowDestroyed();
         }
