@@ -250,8 +250,9 @@ class Driver {
         }
         waitUntil([&] { return IsWindowVisible(main) != FALSE; }, 5s);
         initialState(main);
-        if (connect(main)) {
-            edits(main);
+        std::streamoff handshakeEnd = 0;
+        if (connect(main, handshakeEnd)) {
+            edits(main, handshakeEnd);
             capture(main, o_.shots + "/main.bmp");
             secondaryDialogs(main);
             disconnect(main);
@@ -362,7 +363,9 @@ class Driver {
         capture(main, o_.shots + "/main-start.bmp");
     }
 
-    bool connect(HWND main) {
+    // `handshakeEnd`: the trace's size once the connection is reported; every frame after it comes
+    // from the dialog.
+    bool connect(HWND main, std::streamoff& handshakeEnd) {
         SendDlgItemMessageW(main, vornic::ui::kIdPortList, CB_SETCURSEL,
                             static_cast<WPARAM>(o_.port - 1), 0);
         click(main, vornic::ui::kIdBaud115200);
@@ -371,6 +374,7 @@ class Driver {
         click(main, vornic::ui::kIdConnect);
         const bool connected =
             waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s);
+        handshakeEnd = traceSize(o_.trace);
         c_.check(connected,
                  "Connect on COM" + std::to_string(o_.port) + ": \"" + itemText(main, 104) + "\"");
         if (!connected) {
@@ -393,10 +397,10 @@ class Driver {
         return true;
     }
 
-    void edits(HWND main) {
-        // Give the link a moment: nothing more may follow the handshake on its own.
+    void edits(HWND main, std::streamoff mark) {
+        // Filling the controls from the settings report sent nothing: the program's own changes
+        // are no user events. Then each user action below sends exactly its one frame.
         std::this_thread::sleep_for(600ms);
-        const std::streamoff mark = traceSize(o_.trace);
         std::vector<std::string> expected;
 
         // An edit left: RA max speed 630 goes out with DE's last value.
