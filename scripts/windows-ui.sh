@@ -63,6 +63,15 @@ wineserver -p >>"$WINE_LOG" 2>&1
 status=0
 timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
     --shots "Z:$shots" || status=$?
+echo "== vornic.exe itself: starts, shows its dialog, ends on the close box"
+exe_status=0
+wine "$exe_dir/vornic.exe" &
+exe_pid=$!
+timeout 60 wine "$exe_dir/vornic-selftest.exe" --check-running "Z:$shots" || status=1
+timeout 20 tail --pid="$exe_pid" -f /dev/null || { kill "$exe_pid"; status=1; }
+wait "$exe_pid" || exe_status=$?
+[ "$exe_status" -eq 0 ] || { echo "windows-ui: vornic.exe ended with status $exe_status" >&2; status=1; }
+
 for bmp in "$shots"/*.bmp; do
     [ -e "$bmp" ] || continue
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"

@@ -9,6 +9,10 @@
 // --trace is kz2-sim's trace output: the frames the program sent are read from it. --shots is
 // where a bitmap of each dialog is written. Prints one line per check and a last line
 // "N passed, N failed"; the exit status is 0 only when nothing failed.
+//
+//   vornic-selftest.exe --check-running FOLDER
+//
+// checks a vornic.exe started beside it instead, captures its window and closes it.
 
 #include <windows.h>
 
@@ -569,12 +573,43 @@ bool parse(int argc, char** argv, Options& o) {
     return o.port >= 1 && o.port <= 256 && !o.trace.empty() && !o.shots.empty();
 }
 
+// The shipped vornic.exe, started beside this program: its window shows every control of the
+// layout (and is captured into `shots`), and its close box ends it.
+int checkRunningProgram(const std::string& shots) {
+    Checks checks;
+    HWND main = findDialog("Vornic 2.4. beta 3.");
+    if (main == nullptr) {
+        waitUntil([&] { return (main = findDialog("Vornic 2.4. beta 3.")) != nullptr; }, 30s);
+    }
+    checks.check(main != nullptr, "vornic.exe shows its main dialog");
+    if (main != nullptr) {
+        const vornic::ui::DialogLayout* layout =
+            vornic::ui::findDialogLayout(vornic::ui::kMainDialogId);
+        int missing = 0;
+        for (const vornic::ui::ControlLayout& control : layout->controls) {
+            missing += GetDlgItem(main, control.id) == nullptr ? 1 : 0;
+        }
+        checks.check(missing == 0, "vornic.exe: every control of the layout exists");
+        capture(main, shots + "/vornic-exe.bmp");
+        PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        checks.check(waitUntil([&] { return IsWindow(main) == FALSE; }, 10s),
+                     "vornic.exe: the close box ends it");
+    }
+    std::printf("%d passed, %d failed\n", checks.passed(), checks.failed());
+    return checks.failed() == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--check-running") {
+        return checkRunningProgram(argv[2]);
+    }
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr, "usage: vornic-selftest --port N --trace FILE --shots FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: vornic-selftest --port N --trace FILE --shots FOLDER | "
+                     "--check-running FOLDER\n");
         return 2;
     }
     Checks checks;
