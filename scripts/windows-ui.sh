@@ -46,7 +46,13 @@ for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 
 echo "== Wine prefix"
-wine_prefix_begin
+# Now and then a fresh prefix comes up without its system DLLs ("could not load kernel32.dll");
+# a second one does.
+if ! wine_prefix_begin; then
+    echo "windows-ui: the Wine prefix failed to start ($(tail -n1 "$WINE_LOG")); again" >&2
+    wine_prefix_end
+    wine_prefix_begin
+fi
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >>"$WINE_LOG" 2>&1
 
 echo "== kz2-sim on a pseudo-terminal as COM5"

@@ -457,84 +457,81 @@ class Driver {
         c_.check(sent == expected, "frames sent: " + join(sent) + " expected: " + join(expected));
     }
 
+    // Each secondary dialog: opened from its button, checked, captured, left with Cancel / Exit.
     void secondaryDialogs(HWND main) {
-        // Set gear ratio shows the main dialog's ratios; Cancel sends nothing.
+        namespace ui = vornic::ui;
+        struct Secondary {
+            int button;
+            const char* caption;
+            const char* shot;
+            std::function<void(HWND)> checks;
+        };
+        const Secondary dialogs[] = {
+            {ui::kIdChangeGearRatio, "Set gear ratio", "gear-ratio",
+             [&](HWND d) {
+                 c_.check(itemText(d, ui::gear_dlg::kRa) == itemText(main, 171) &&
+                              itemText(d, ui::gear_dlg::kDe) == itemText(main, 172),
+                          "Set gear ratio shows " + itemText(d, ui::gear_dlg::kRa));
+             }},
+            {ui::kIdAdvancedSettings, "Advanced settings", "advanced-settings",
+             [&](HWND d) {
+                 const std::string latitude = itemText(d, ui::site_dlg::kLatitude);
+                 c_.check((latitude.rfind("N ", 0) == 0 || latitude.rfind("S ", 0) == 0) &&
+                              IsDlgButtonChecked(d, 110) + IsDlgButtonChecked(d, 111) +
+                                      IsDlgButtonChecked(d, 112) ==
+                                  1,
+                          "Advanced settings: latitude " + latitude + ", one mount type");
+             }},
+            {ui::kIdInitScope, "Initialize telescope", "init-scope",
+             [&](HWND d) {
+                 HWND list = GetDlgItem(d, ui::init_dlg::kPositions);
+                 c_.check(SendMessageW(list, CB_GETCOUNT, 0, 0) == 10 &&
+                              textOf(list) == "Default east side - Equator",
+                          "ten positions, the first selected: " + textOf(list));
+                 focus(d, ui::init_dlg::kPositions);
+                 pressKey(list, VK_END);  // the user picks the last position
+                 c_.check(itemText(d, ui::init_dlg::kExplanation) ==
+                              "Counterweight points to ground, telescope looks to the western "
+                              "Horizon.",
+                          "choosing Western Horizon explains it: " +
+                              itemText(d, ui::init_dlg::kExplanation));
+             }},
+            {ui::kIdAbout, "Vornic 2.4", "about",
+             [&](HWND d) {
+                 LOGFONTW link{};
+                 LOGFONTW title{};
+                 GetObjectW(reinterpret_cast<HFONT>(
+                                SendDlgItemMessageW(d, ui::about_dlg::kLink, WM_GETFONT, 0, 0)),
+                            sizeof link, &link);
+                 GetObjectW(reinterpret_cast<HFONT>(
+                                SendDlgItemMessageW(d, ui::about_dlg::kTitle, WM_GETFONT, 0, 0)),
+                            sizeof title, &title);
+                 c_.check(
+                     link.lfUnderline != 0 && title.lfWeight == FW_BOLD && title.lfHeight == 16,
+                     "the About box's link is underlined, its title bold, 16 pixels");
+             }},
+        };
         const std::streamoff mark = traceSize(o_.trace);
-        clickLater(main, vornic::ui::kIdChangeGearRatio);
-        if (HWND gear = findDialog("Set gear ratio")) {
-            c_.check(itemText(gear, vornic::ui::gear_dlg::kRa) == itemText(main, 171) &&
-                         itemText(gear, vornic::ui::gear_dlg::kDe) == itemText(main, 172),
-                     "Set gear ratio shows " + itemText(gear, vornic::ui::gear_dlg::kRa));
-            capture(gear, o_.shots + "/gear-ratio.bmp");
-            click(gear, vornic::ui::kIdCancel);
-            c_.check(waitUntil([&] { return !IsWindow(gear); }, 5s),
-                     "Cancel closes Set gear ratio");
-        } else {
-            c_.check(false, "Set gear ratio opens");
-        }
-
-        clickLater(main, vornic::ui::kIdAdvancedSettings);
-        if (HWND site = findDialog("Advanced settings")) {
-            const std::string latitude = itemText(site, vornic::ui::site_dlg::kLatitude);
-            c_.check(latitude.rfind("N ", 0) == 0 || latitude.rfind("S ", 0) == 0,
-                     "Advanced settings shows the latitude: " + latitude);
-            c_.check(IsDlgButtonChecked(site, 110) + IsDlgButtonChecked(site, 111) +
-                             IsDlgButtonChecked(site, 112) ==
-                         1,
-                     "one mount type is checked");
-            capture(site, o_.shots + "/advanced-settings.bmp");
-            click(site, vornic::ui::kIdCancel);
-            c_.check(waitUntil([&] { return !IsWindow(site); }, 5s),
-                     "Cancel closes Advanced settings");
-        } else {
-            c_.check(false, "Advanced settings opens");
-        }
-
-        clickLater(main, vornic::ui::kIdInitScope);
-        if (HWND init = findDialog("Initialize telescope")) {
-            HWND list = GetDlgItem(init, vornic::ui::init_dlg::kPositions);
-            c_.check(SendMessageW(list, CB_GETCOUNT, 0, 0) == 10 &&
-                         textOf(list) == "Default east side - Equator",
-                     "ten positions, the first selected: " + textOf(list));
-            focus(init, vornic::ui::init_dlg::kPositions);
-            pressKey(list, VK_END);  // the user picks the last position
-            c_.check(itemText(init, vornic::ui::init_dlg::kExplanation) ==
-                         "Counterweight points to ground, telescope looks to the western Horizon.",
-                     "choosing Western Horizon explains it: " +
-                         itemText(init, vornic::ui::init_dlg::kExplanation));
-            capture(init, o_.shots + "/init-scope.bmp");
-            click(init, vornic::ui::kIdCancel);
-            c_.check(waitUntil([&] { return !IsWindow(init); }, 5s),
-                     "Exit closes Initialize telescope");
-        } else {
-            c_.check(false, "Initialize telescope opens");
-        }
-
-        clickLater(main, vornic::ui::kIdAbout);
-        if (HWND about = findDialog("Vornic 2.4")) {
-            HWND link = GetDlgItem(about, vornic::ui::about_dlg::kLink);
-            LOGFONTW font{};
-            GetObjectW(reinterpret_cast<HFONT>(SendMessageW(link, WM_GETFONT, 0, 0)), sizeof font,
-                       &font);
-            c_.check(font.lfUnderline != 0, "the About box's link is underlined");
-            LOGFONTW title{};
-            GetObjectW(reinterpret_cast<HFONT>(SendDlgItemMessageW(
-                           about, vornic::ui::about_dlg::kTitle, WM_GETFONT, 0, 0)),
-                       sizeof title, &title);
-            c_.check(title.lfWeight == FW_BOLD && title.lfHeight == 16,
-                     "the About box's title font is bold, 16 pixels");
-            capture(about, o_.shots + "/about.bmp");
-            RECT r{};
-            GetClientRect(link, &r);
-            SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
-            SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
-            SendMessageW(about, WM_NULL, 0, 0);
-            c_.check(linkClicks_.load() == 1 && IsWindow(about),
-                     "a click on the link opens it and the box stays");
-            click(about, vornic::ui::kIdCancel);
-            c_.check(waitUntil([&] { return !IsWindow(about); }, 5s), "Exit closes the About box");
-        } else {
-            c_.check(false, "the About box opens");
+        for (const Secondary& s : dialogs) {
+            clickLater(main, s.button);
+            HWND d = findDialog(s.caption);
+            c_.check(d != nullptr, std::string(s.caption) + " opens");
+            if (d == nullptr) {
+                continue;
+            }
+            s.checks(d);
+            capture(d, o_.shots + "/" + s.shot + ".bmp");
+            if (s.button == ui::kIdAbout) {
+                HWND link = GetDlgItem(d, ui::about_dlg::kLink);
+                SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+                SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+                SendMessageW(d, WM_NULL, 0, 0);
+                c_.check(linkClicks_.load() == 1 && IsWindow(d),
+                         "a click on the link opens it and the box stays");
+            }
+            click(d, ui::kIdCancel);
+            c_.check(waitUntil([&] { return !IsWindow(d); }, 5s),
+                     std::string(s.caption) + ": Cancel / Exit closes it");
         }
         std::this_thread::sleep_for(500ms);
         c_.check(framesSince(o_.trace, mark).empty(),
