@@ -16,6 +16,12 @@ if [ "${1:-}" = "windows" ]; then
 fi
 # ---- end of the Windows block ----
 
+# ---- Windows dialogs under Wine (scripts/windows-ui.sh): PNG screenshots need ImageMagick ----
+if [ "${1:-}" = "windows" ]; then
+    packages+=(imagemagick)
+fi
+# ---- end of the Windows dialogs block ----
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -32,6 +32,8 @@ constexpr uint32_t kMainFrame =
 // ---------------------------------------------------------------------------------------------
 // Set gear ratio
 
+// The note needs two lines in the 8-point shell font; "Examples:" and the examples start below its
+// second line instead of overlapping it.
 constexpr ControlLayout kGearRatioControls[] = {
     {gear_dlg::kRaLabel, K::kLabelRight, kStatic, "Gear ratio for RA axis:", {8, 6, 80, 14}},
     {gear_dlg::kRa, K::kEdit, kEditStyle, "", {92, 5, 60, 12}},
@@ -41,33 +43,33 @@ constexpr ControlLayout kGearRatioControls[] = {
      K::kLabel,
      kStatic,
      "The entered value should include the motor's resolution.",
-     {4, 40, 190, 22}},
-    {gear_dlg::kExamplesLabel, K::kLabel, kStatic, "Examples:", {4, 54, 190, 12}},
+     {4, 38, 190, 18}},
+    {gear_dlg::kExamplesLabel, K::kLabel, kStatic, "Examples:", {4, 56, 190, 10}},
     {gear_dlg::kFirstExample,
      K::kLabel,
      kStatic,
      "Mid-size GEM: 200 * 4,5 * 192 = 172800",
-     {8, 64, 190, 12}},
+     {8, 66, 190, 10}},
     {gear_dlg::kFirstExample + 1,
      K::kLabel,
      kStatic,
      "Large GEM: 400 * 3 * 3.6 * 192 = 829440",
-     {8, 74, 190, 12}},
+     {8, 76, 190, 10}},
     {gear_dlg::kFirstExample + 2,
      K::kLabel,
      kStatic,
      "Fork mount: (250 * (81/25)) * 200 = 162000",
-     {8, 84, 190, 12}},
+     {8, 86, 190, 10}},
     {gear_dlg::kFirstExample + 3,
      K::kLabel,
      kStatic,
      "Dual-worm mount RA: 200 * 4 * 359 = 287200",
-     {8, 94, 190, 12}},
+     {8, 96, 190, 10}},
     {gear_dlg::kFirstExample + 4,
      K::kLabel,
      kStatic,
      "Dual-worm mount DE: 200 * 4 * 205 = 164000",
-     {8, 104, 190, 12}},
+     {8, 106, 190, 10}},
     {kIdCancel, K::kButton, kButtonStyle, "Cancel", {15, 118, 80, 18}},
     {kIdOk, K::kButton, kButtonStyle, "Ok", {105, 118, 80, 18}},
 };
@@ -234,15 +236,15 @@ constexpr void addAxisGroup(ControlTable& t, bool dec) {
     t.add(kIdSepRa4 + d, K::kEtchedLine, 0, "", {ox + 4, 252, 148, 1});
 
     // Guiding: the label wraps onto two lines; the tick labels sit under the slider positions of
-    // 1/16 (0), 1/4 (3), 1/2 (7), 3/4 (11) and 1/1 (15).
+    // 1/16 (0), 1/4 (3), 1/2 (7), 3/4 (11) and 1/1 (15), clear of the group's bottom edge.
     t.add(kIdGuidingLabelRa + d, K::kLabel, kStatic,
-          "Guiding corrections: (1/16 of the sidereal speed)", {ox + 6, 255, 144, 16});
-    t.add(kIdGuidingRa + d, K::kSlider, kSliderStyle, "", {ox + 6, 271, 144, 12});
+          "Guiding corrections: (1/16 of the sidereal speed)", {ox + 6, 254, 144, 16});
+    t.add(kIdGuidingRa + d, K::kSlider, kSliderStyle, "", {ox + 6, 270, 144, 11});
     const char* const ticks[] = {"1/16", "1/4", "1/2", "3/4", "1/1"};
     const int tickX[] = {4, 31, 66, 102, 138};
     for (int i = 0; i < 5; ++i) {
         t.add(kIdGuidingTick1Ra + d + i, K::kLabelCentre, kStatic, ticks[i],
-              {ox + tickX[i], 284, 14, 8});
+              {ox + tickX[i], 282, 14, 8});
     }
 }
 

@@ -1,0 +1,629 @@
+// vornic-selftest.exe: runs the real program (Application, Win32FrontEnd, the Win32 dialogs) and
+// drives its windows from a second thread through window messages only, the way a user's mouse
+// and keyboard would reach them: BM_CLICK, typed characters, focus moves (WM_NEXTDLGCTL), key
+// presses on a slider, the close box. Meant for Wine under a virtual X server with kz2-sim on a
+// pseudo-terminal mapped to a COM port (scripts/windows-ui.sh).
+//
+//   vornic-selftest.exe --port N --trace FILE --shots FOLDER
+//
+// --trace is kz2-sim's trace output: the frames the program sent are read from it. --shots is
+// where a bitmap of each dialog is written. Prints one line per check and a last line
+// "N passed, N failed"; the exit status is 0 only when nothing failed.
+//
+//   vornic-selftest.exe --check-running FOLDER
+//
+// checks a vornic.exe started beside it instead, captures its window and closes it.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/Application.h"
+#include "platform/PortTable.h"
+#include "ui/Layout.h"
+#include "ui/MainDialogIds.h"
+#include "ui/SecondaryDialogs.h"
+#include "ui/win32/Win32Dialog.h"
+#include "ui/win32/Win32FrontEnd.h"
+
+namespace {
+
+using vornic::ui::win32::narrow;
+using vornic::ui::win32::widen;
+using namespace std::chrono_literals;
+
+struct Options {
+    int port = 0;
+    std::string trace;
+    std::string shots;
+};
+
+class Checks {
+  public:
+    void check(bool ok, const std::string& what) {
+        (ok ? passed_ : failed_)++;
+        std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+        std::fflush(stdout);
+    }
+    [[nodiscard]] int passed() const { return passed_; }
+    [[nodiscard]] int failed() const { return failed_; }
+
+  private:
+    std::atomic<int> passed_{0};
+    std::atomic<int> failed_{0};
+};
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+std::string textOf(HWND window) {
+    wchar_t buffer[512] = {};
+    GetWindowTextW(window, buffer, 512);
+    return narrow(buffer);
+}
+
+std::string itemText(HWND dialog, int id) {
+    return textOf(GetDlgItem(dialog, id));
+}
+
+int sliderPos(HWND dialog, int id) {
+    return static_cast<int>(SendDlgItemMessageW(dialog, id, TBM_GETPOS, 0, 0));
+}
+
+unsigned fieldValue(HWND dialog, int id) {
+    return static_cast<unsigned>(std::strtoul(itemText(dialog, id).c_str(), nullptr, 10));
+}
+
+// The user's actions.
+void click(HWND dialog, int id) {
+    SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
+}
+// A click on a button that opens a modal dialog: the click returns only when that dialog closes.
+void clickLater(HWND dialog, int id) {
+    PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
+void focus(HWND dialog, int id) {
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+}
+void type(HWND dialog, int id, const std::string& text) {
+    focus(dialog, id);
+    SendDlgItemMessageW(dialog, id, EM_SETSEL, 0, -1);
+    for (char c : text) {
+        SendDlgItemMessageW(dialog, id, WM_CHAR, static_cast<WPARAM>(c), 1);
+    }
+}
+void pressKey(HWND control, WPARAM key) {
+    SendMessageW(control, WM_KEYDOWN, key, 1);
+    SendMessageW(control, WM_KEYUP, key, 0xC0000001);
+}
+
+HWND findDialog(const char* caption) {
+    HWND found = nullptr;
+    waitUntil(
+        [&] {
+            found = FindWindowW(L"#32770", widen(caption).c_str());
+            return found != nullptr && IsWindowVisible(found);
+        },
+        5s);
+    return found;
+}
+
+// Writes the window as it is on the screen into a 24-bit bitmap file.
+bool capture(HWND window, const std::string& path) {
+    SendMessageW(window, WM_NULL, 0, 0);  // the UI thread has handled everything before this
+    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    std::this_thread::sleep_for(400ms);
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int w = r.right - r.left;
+    const int h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) {
+        return false;
+    }
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY | CAPTUREBLT);
+    SelectObject(memory, old);
+
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD stride = static_cast<DWORD>((w * 3 + 3) & ~3);
+    std::vector<char> pixels(static_cast<size_t>(stride) * static_cast<size_t>(h));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(h), pixels.data(),
+              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+    return static_cast<bool>(out);
+}
+
+// The request frames ("host -> AA ...") the simulator traced after byte `from` of its trace.
+std::vector<std::string> framesSince(const std::string& path, std::streamoff from) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(from);
+    std::vector<std::string> frames;
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t at = line.find("host ->");
+        if (at != std::string::npos) {
+            frames.push_back(line.substr(at + 8));
+        }
+    }
+    return frames;
+}
+
+std::streamoff traceSize(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return in ? static_cast<std::streamoff>(in.tellg()) : 0;
+}
+
+std::string hexFrame(std::initializer_list<unsigned> bytes) {
+    std::string out;
+    char part[4];
+    for (unsigned b : bytes) {
+        std::snprintf(part, sizeof part, "%s%02X", out.empty() ? "" : " ", b & 0xFFu);
+        out += part;
+    }
+    return out;
+}
+
+std::string join(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& l : lines) {
+        out += "[" + l + "] ";
+    }
+    return out;
+}
+
+// The ids enabled only while a controller is connected ("Advanced settings" has its own rule);
+// 122 and 150 name no control.
+constexpr int kConnectionControls[] = {
+    106, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 124, 125, 151, 152,
+    180, 201, 202, 203, 210, 211, 212, 213, 214, 215, 220, 230, 231, 232, 233, 234, 235,
+    240, 241, 242, 250, 251, 252, 253, 260, 301, 302, 303, 310, 311, 312, 313, 314, 315,
+    320, 330, 331, 332, 333, 334, 335, 340, 341, 342, 350, 351, 352, 353, 360};
+constexpr int kAlwaysEnabled[] = {100, 101, 102, 103, 153, 104, 105, 107, 171, 172};
+
+int countEnabled(HWND dialog, bool enabled) {
+    int n = 0;
+    for (int id : kConnectionControls) {
+        n += (IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE) == enabled ? 1 : 0;
+    }
+    return n;
+}
+
+struct SliderRange {
+    int id;
+    int min;
+    int max;
+};
+constexpr SliderRange kRanges[] = {
+    {115, 0, 31},   {210, 0, 39}, {212, 0, 15},   {214, 0, 15}, {233, 0, 15},
+    {234, 0, 15},   {235, 0, 15}, {240, 0, 3},    {241, 0, 3},  {242, 0, 3},
+    {250, -20, 20}, {252, 0, 31}, {260, 0, 15},   {310, 0, 39}, {312, 0, 15},
+    {314, 0, 15},   {333, 0, 15}, {334, 0, 15},   {335, 0, 15}, {340, 0, 3},
+    {341, 0, 3},    {342, 0, 3},  {350, -20, 20}, {352, 0, 31}, {360, 0, 15}};
+
+class Driver {
+  public:
+    Driver(const Options& options, vornic::ui::win32::Win32FrontEnd& frontEnd, Checks& checks,
+           std::atomic<int>& linkClicks)
+        : o_(options), fe_(frontEnd), c_(checks), linkClicks_(linkClicks) {}
+
+    void run() {
+        HWND main = nullptr;
+        waitUntil([&] { return (main = fe_.mainWindow()) != nullptr; }, 30s);
+        c_.check(main != nullptr, "the main dialog opens");
+        if (main == nullptr) {
+            return;
+        }
+        waitUntil([&] { return IsWindowVisible(main) != FALSE; }, 5s);
+        initialState(main);
+        std::streamoff handshakeEnd = 0;
+        if (connect(main, handshakeEnd)) {
+            edits(main, handshakeEnd);
+            capture(main, o_.shots + "/main.bmp");
+            secondaryDialogs(main);
+            disconnect(main);
+        }
+        PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
+        c_.check(waitUntil([&] { return IsWindow(main) == FALSE; }, 10s),
+                 "the close box ends the program's dialog");
+    }
+
+  private:
+    void initialState(HWND main) {
+        c_.check(textOf(main) == "Vornic 2.4. beta 3.", "caption: " + textOf(main));
+        c_.check(SendMessageW(main, WM_GETICON, ICON_BIG, 0) != 0 &&
+                     SendMessageW(main, WM_GETICON, ICON_SMALL, 0) != 0,
+                 "the window carries the program's icon");
+        const vornic::ui::DialogLayout* layout =
+            vornic::ui::findDialogLayout(vornic::ui::kMainDialogId);
+        int missing = 0;
+        for (const vornic::ui::ControlLayout& control : layout->controls) {
+            missing += GetDlgItem(main, control.id) == nullptr ? 1 : 0;
+        }
+        c_.check(missing == 0, "every control of the layout exists (" +
+                                   std::to_string(layout->controls.size()) + ", " +
+                                   std::to_string(missing) + " missing)");
+
+        c_.check(countEnabled(main, false) == static_cast<int>(std::size(kConnectionControls)),
+                 "every connection-dependent control starts disabled");
+        c_.check(!IsWindowEnabled(GetDlgItem(main, 123)), "Advanced settings starts disabled");
+        int enabled = 0;
+        for (int id : kAlwaysEnabled) {
+            enabled += IsWindowEnabled(GetDlgItem(main, id)) ? 1 : 0;
+        }
+        c_.check(enabled == static_cast<int>(std::size(kAlwaysEnabled)),
+                 "connection row and fields are enabled");
+
+        HWND ports = GetDlgItem(main, vornic::ui::kIdPortList);
+        wchar_t item[16] = {};
+        const LRESULT count = SendMessageW(ports, CB_GETCOUNT, 0, 0);
+        SendMessageW(ports, CB_GETLBTEXT, 255, reinterpret_cast<LPARAM>(item));
+        c_.check(count == 256 && narrow(item) == "COM256",
+                 "port list: " + std::to_string(count) + " items, last " + narrow(item));
+        c_.check(SendMessageW(ports, CB_GETCURSEL, 0, 0) == 0 && textOf(ports) == "COM1",
+                 "port list shows COM1");
+        c_.check(IsDlgButtonChecked(main, 119) == BST_CHECKED &&
+                     IsDlgButtonChecked(main, 118) == BST_UNCHECKED,
+                 "Track off checked, Track on not");
+        c_.check(IsDlgButtonChecked(main, 101) == BST_UNCHECKED, "115200 Baud unchecked");
+
+        int wrongRanges = 0;
+        std::string wrong;
+        for (const SliderRange& r : kRanges) {
+            const auto lo =
+                static_cast<int>(SendDlgItemMessageW(main, r.id, TBM_GETRANGEMIN, 0, 0));
+            const auto hi =
+                static_cast<int>(SendDlgItemMessageW(main, r.id, TBM_GETRANGEMAX, 0, 0));
+            const int expectedPos = r.id == 115 ? 10 : (r.min < 0 ? 0 : r.min);
+            if (lo != r.min || hi != r.max || sliderPos(main, r.id) != expectedPos) {
+                ++wrongRanges;
+                wrong += " " + std::to_string(r.id);
+            }
+        }
+        c_.check(wrongRanges == 0, "slider ranges and start positions" + wrong);
+        c_.check(itemText(main, 104).empty() && itemText(main, 211).empty(),
+                 "status line and fields start empty");
+        int pictures = 0;
+        for (int id : {111, 112, 113, 114}) {
+            pictures += SendDlgItemMessageW(main, id, BM_GETIMAGE, IMAGE_BITMAP, 0) != 0 ? 1 : 0;
+        }
+        c_.check(pictures == 4, "the four arrow buttons show their pictures");
+
+        // Screen readers name a control after the label right before it.
+        struct Named {
+            int id;
+            const char* label;
+        };
+        const Named named[] = {{100, "Port:"},
+                               {111, "N"},
+                               {112, "S"},
+                               {113, "E"},
+                               {114, "W"},
+                               {171, "RA:"},
+                               {172, "DE:"},
+                               {210, "Max speed:"},
+                               {230, "Idle:"},
+                               {240, "Decay"},
+                               {220, "Max:"},
+                               {260, "Guiding corrections: (1/16 of the sidereal speed)"},
+                               {352, "Inc. current at:"}};
+        std::string unnamed;
+        for (const Named& n : named) {
+            if (textOf(GetWindow(GetDlgItem(main, n.id), GW_HWNDPREV)) != n.label) {
+                unnamed += " " + std::to_string(n.id);
+            }
+        }
+        c_.check(unnamed.empty(), "labels come right before the controls they name" + unnamed);
+
+        GUITHREADINFO gui{};
+        gui.cbSize = sizeof gui;
+        GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
+        c_.check(gui.hwndFocus == ports, "the port list has the focus");
+
+        // Escape reaches the dialog as command 2, which the main dialog ignores.
+        PostMessageW(ports, WM_KEYDOWN, VK_ESCAPE, 1);
+        PostMessageW(ports, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+        std::this_thread::sleep_for(300ms);
+        SendMessageW(main, WM_NULL, 0, 0);
+        c_.check(IsWindowVisible(main) != FALSE, "Escape does not close the main dialog");
+        capture(main, o_.shots + "/main-start.bmp");
+    }
+
+    // `handshakeEnd`: the trace's size once the connection is reported; every frame after it comes
+    // from the dialog.
+    bool connect(HWND main, std::streamoff& handshakeEnd) {
+        SendDlgItemMessageW(main, vornic::ui::kIdPortList, CB_SETCURSEL,
+                            static_cast<WPARAM>(o_.port - 1), 0);
+        click(main, vornic::ui::kIdBaud115200);
+        c_.check(IsDlgButtonChecked(main, vornic::ui::kIdBaud115200) == BST_CHECKED,
+                 "a click ticks 115200 Baud");
+        click(main, vornic::ui::kIdConnect);
+        const bool connected =
+            waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s);
+        handshakeEnd = traceSize(o_.trace);
+        c_.check(connected,
+                 "Connect on COM" + std::to_string(o_.port) + ": \"" + itemText(main, 104) + "\"");
+        if (!connected) {
+            return false;
+        }
+        // The report is shown whole before the status line (one UI-thread call).
+        c_.check(itemText(main, 105).rfind("HW:", 0) == 0, "identity line: " + itemText(main, 105));
+        c_.check(fieldValue(main, 171) > 0 && fieldValue(main, 172) > 0,
+                 "gear ratios shown: " + itemText(main, 171) + ", " + itemText(main, 172));
+        const unsigned maxSpeed = fieldValue(main, 211);
+        c_.check(
+            maxSpeed > 0 && sliderPos(main, 210) == static_cast<int>(std::min(maxSpeed / 30, 39u)),
+            "RA max speed " + itemText(main, 211) + " and its slider at " +
+                std::to_string(sliderPos(main, 210)));
+        c_.check(fieldValue(main, 220) > 0, "RA maximum current shown: " + itemText(main, 220));
+        c_.check(countEnabled(main, true) == static_cast<int>(std::size(kConnectionControls)),
+                 "connection-dependent controls enabled");
+        c_.check(IsWindowEnabled(GetDlgItem(main, 123)) != FALSE,
+                 "Advanced settings enabled (feature level 6)");
+        return true;
+    }
+
+    void edits(HWND main, std::streamoff mark) {
+        // Filling the controls from the settings report sent nothing: the program's own changes
+        // are no user events. Then each user action below sends exactly its one frame.
+        std::this_thread::sleep_for(600ms);
+        std::vector<std::string> expected;
+
+        // An edit left: RA max speed 630 goes out with DE's last value.
+        const unsigned deSpeed = fieldValue(main, 311);
+        const std::string typed = fieldValue(main, 211) == 630 ? "660" : "630";
+        const unsigned speed = static_cast<unsigned>(std::stoul(typed));
+        type(main, 211, typed);
+        focus(main, vornic::ui::kIdSidereal);
+        expected.push_back(hexFrame({0xAA, 0x07, 0x35, 0x00, 0xC0, speed & 0xFF, speed >> 8,
+                                     deSpeed & 0xFF, deSpeed >> 8}));
+        c_.check(sliderPos(main, 210) == static_cast<int>(speed / 30),
+                 "leaving the field moves its slider to " + std::to_string(sliderPos(main, 210)));
+
+        // A field left unchanged sends nothing.
+        focus(main, 311);
+        focus(main, vornic::ui::kIdSidereal);
+
+        // A slider released: one step right on RA acceleration.
+        const int before = sliderPos(main, 212);
+        const unsigned deAcceleration = fieldValue(main, 313);
+        HWND slider = GetDlgItem(main, 212);
+        focus(main, 212);
+        pressKey(slider, VK_RIGHT);
+        const int after = sliderPos(main, 212);
+        const unsigned acceleration = 16u * static_cast<unsigned>(after);
+        c_.check(after == std::min(before + 1, 15),
+                 "the arrow key moves the slider to " + std::to_string(after));
+        expected.push_back(hexFrame({0xAA, 0x05, 0x37, 0x00, 0xC0, acceleration, deAcceleration}));
+        c_.check(fieldValue(main, 213) == acceleration,
+                 "the released slider writes its value: " + itemText(main, 213));
+
+        // A decay slider sends on every release, whatever its value.
+        HWND decay = GetDlgItem(main, 240);
+        const int decayBefore = sliderPos(main, 240);
+        focus(main, 240);
+        pressKey(decay, decayBefore < 3 ? VK_RIGHT : VK_LEFT);
+        const int decayAfter = sliderPos(main, 240);
+        expected.push_back(
+            hexFrame({0xAA, 0x04, 0x34, 0x00, 0x80, static_cast<unsigned>(decayAfter)}));
+        focus(main, vornic::ui::kIdSidereal);
+
+        // The supply voltage: one request, its reading in the field.
+        click(main, vornic::ui::kIdMeasureVoltage);
+        expected.push_back(hexFrame({0xAA, 0x03, 0x2B, 0x00, 0x00}));
+        const bool measured = waitUntil([&] { return itemText(main, 107) == "12.34V"; }, 10s);
+        c_.check(measured, "supply voltage shown: \"" + itemText(main, 107) + "\"");
+
+        std::this_thread::sleep_for(1500ms);
+        const std::vector<std::string> sent = framesSince(o_.trace, mark);
+        c_.check(sent == expected, "frames sent: " + join(sent) + " expected: " + join(expected));
+    }
+
+    // Each secondary dialog: opened from its button, checked, captured, left with Cancel / Exit.
+    void secondaryDialogs(HWND main) {
+        namespace ui = vornic::ui;
+        struct Secondary {
+            int button;
+            const char* caption;
+            const char* shot;
+            std::function<void(HWND)> checks;
+        };
+        const Secondary dialogs[] = {
+            {ui::kIdChangeGearRatio, "Set gear ratio", "gear-ratio",
+             [&](HWND d) {
+                 c_.check(itemText(d, ui::gear_dlg::kRa) == itemText(main, 171) &&
+                              itemText(d, ui::gear_dlg::kDe) == itemText(main, 172),
+                          "Set gear ratio shows " + itemText(d, ui::gear_dlg::kRa));
+             }},
+            {ui::kIdAdvancedSettings, "Advanced settings", "advanced-settings",
+             [&](HWND d) {
+                 const std::string latitude = itemText(d, ui::site_dlg::kLatitude);
+                 c_.check((latitude.rfind("N ", 0) == 0 || latitude.rfind("S ", 0) == 0) &&
+                              IsDlgButtonChecked(d, 110) + IsDlgButtonChecked(d, 111) +
+                                      IsDlgButtonChecked(d, 112) ==
+                                  1,
+                          "Advanced settings: latitude " + latitude + ", one mount type");
+             }},
+            {ui::kIdInitScope, "Initialize telescope", "init-scope",
+             [&](HWND d) {
+                 HWND list = GetDlgItem(d, ui::init_dlg::kPositions);
+                 c_.check(SendMessageW(list, CB_GETCOUNT, 0, 0) == 10 &&
+                              textOf(list) == "Default east side - Equator",
+                          "ten positions, the first selected: " + textOf(list));
+                 focus(d, ui::init_dlg::kPositions);
+                 pressKey(list, VK_END);  // the user picks the last position
+                 c_.check(itemText(d, ui::init_dlg::kExplanation) ==
+                              "Counterweight points to ground, telescope looks to the western "
+                              "Horizon.",
+                          "choosing Western Horizon explains it: " +
+                              itemText(d, ui::init_dlg::kExplanation));
+             }},
+            {ui::kIdAbout, "Vornic 2.4", "about",
+             [&](HWND d) {
+                 LOGFONTW link{};
+                 LOGFONTW title{};
+                 GetObjectW(reinterpret_cast<HFONT>(
+                                SendDlgItemMessageW(d, ui::about_dlg::kLink, WM_GETFONT, 0, 0)),
+                            sizeof link, &link);
+                 GetObjectW(reinterpret_cast<HFONT>(
+                                SendDlgItemMessageW(d, ui::about_dlg::kTitle, WM_GETFONT, 0, 0)),
+                            sizeof title, &title);
+                 c_.check(
+                     link.lfUnderline != 0 && title.lfWeight == FW_BOLD && title.lfHeight == 16,
+                     "the About box's link is underlined, its title bold, 16 pixels");
+             }},
+        };
+        const std::streamoff mark = traceSize(o_.trace);
+        for (const Secondary& s : dialogs) {
+            clickLater(main, s.button);
+            HWND d = findDialog(s.caption);
+            c_.check(d != nullptr, std::string(s.caption) + " opens");
+            if (d == nullptr) {
+                continue;
+            }
+            s.checks(d);
+            capture(d, o_.shots + "/" + s.shot + ".bmp");
+            if (s.button == ui::kIdAbout) {
+                HWND link = GetDlgItem(d, ui::about_dlg::kLink);
+                SendMessageW(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+                SendMessageW(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+                SendMessageW(d, WM_NULL, 0, 0);
+                c_.check(linkClicks_.load() == 1 && IsWindow(d),
+                         "a click on the link opens it and the box stays");
+            }
+            click(d, ui::kIdCancel);
+            c_.check(waitUntil([&] { return !IsWindow(d); }, 5s),
+                     std::string(s.caption) + ": Cancel / Exit closes it");
+        }
+        std::this_thread::sleep_for(500ms);
+        c_.check(framesSince(o_.trace, mark).empty(),
+                 "cancelled dialogs send nothing: " + join(framesSince(o_.trace, mark)));
+    }
+
+    void disconnect(HWND main) {
+        click(main, vornic::ui::kIdDisconnect);
+        const bool closed =
+            waitUntil([&] { return itemText(main, 104) == "Connection closed"; }, 10s);
+        c_.check(closed, "Disconnect: \"" + itemText(main, 104) + "\"");
+        c_.check(countEnabled(main, false) == static_cast<int>(std::size(kConnectionControls)) &&
+                     !IsWindowEnabled(GetDlgItem(main, 123)),
+                 "controls disabled again, Advanced settings included");
+    }
+
+    const Options& o_;
+    vornic::ui::win32::Win32FrontEnd& fe_;
+    Checks& c_;
+    std::atomic<int>& linkClicks_;
+};
+
+bool parse(int argc, char** argv, Options& o) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        if (name == "--port") {
+            o.port = std::atoi(argv[i + 1]);
+        } else if (name == "--trace") {
+            o.trace = argv[i + 1];
+        } else if (name == "--shots") {
+            o.shots = argv[i + 1];
+        } else {
+            return false;
+        }
+    }
+    return o.port >= 1 && o.port <= 256 && !o.trace.empty() && !o.shots.empty();
+}
+
+// The shipped vornic.exe, started beside this program: its window shows every control of the
+// layout (and is captured into `shots`), and its close box ends it.
+int checkRunningProgram(const std::string& shots) {
+    Checks checks;
+    HWND main = findDialog("Vornic 2.4. beta 3.");
+    if (main == nullptr) {
+        waitUntil([&] { return (main = findDialog("Vornic 2.4. beta 3.")) != nullptr; }, 30s);
+    }
+    checks.check(main != nullptr, "vornic.exe shows its main dialog");
+    if (main != nullptr) {
+        const vornic::ui::DialogLayout* layout =
+            vornic::ui::findDialogLayout(vornic::ui::kMainDialogId);
+        int missing = 0;
+        for (const vornic::ui::ControlLayout& control : layout->controls) {
+            missing += GetDlgItem(main, control.id) == nullptr ? 1 : 0;
+        }
+        checks.check(missing == 0, "vornic.exe: every control of the layout exists");
+        capture(main, shots + "/vornic-exe.bmp");
+        PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        checks.check(waitUntil([&] { return IsWindow(main) == FALSE; }, 10s),
+                     "vornic.exe: the close box ends it");
+    }
+    std::printf("%d passed, %d failed\n", checks.passed(), checks.failed());
+    return checks.failed() == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--check-running") {
+        return checkRunningProgram(argv[2]);
+    }
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: vornic-selftest --port N --trace FILE --shots FOLDER | "
+                     "--check-running FOLDER\n");
+        return 2;
+    }
+    Checks checks;
+    std::atomic<int> linkClicks{0};
+    vornic::platform::PortTable ports;
+    vornic::ui::win32::Win32FrontEnd frontEnd;
+    frontEnd.setUrlOpener([&](const std::string& url) {
+        if (url == vornic::ui::about_dlg::kUrl) {
+            ++linkClicks;
+        }
+    });
+    Driver driver(options, frontEnd, checks, linkClicks);
+    std::thread user([&] { driver.run(); });
+    vornic::Application application(frontEnd, nullptr, ports);
+    const int status = application.run();
+    user.join();
+    checks.check(status == 0 && application.heartBeatStopped(), "the program ends cleanly");
+    std::printf("%d passed, %d failed\n", checks.passed(), checks.failed());
+    return checks.failed() == 0 ? 0 : 1;
+}

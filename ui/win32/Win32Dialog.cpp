@@ -1,0 +1,611 @@
+#include "ui/win32/Win32Dialog.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace vornic::ui::win32 {
+namespace {
+
+// Predefined window classes, as the dialog template names them by atom.
+constexpr WORD kButtonAtom = 0x0080;
+constexpr WORD kEditAtom = 0x0081;
+constexpr WORD kStaticAtom = 0x0082;
+constexpr WORD kComboBoxAtom = 0x0085;
+
+// The dialog template is a run of WORDs; DWORD fields and every item start on a DWORD boundary.
+class TemplateWriter {
+  public:
+    void word(WORD value) { words_.push_back(value); }
+    void dword(DWORD value) {
+        word(LOWORD(value));
+        word(HIWORD(value));
+    }
+    void text(const std::wstring& value) {
+        for (wchar_t c : value) {
+            word(static_cast<WORD>(c));
+        }
+        word(0);
+    }
+    void alignDword() {
+        if (words_.size() % 2 != 0) {
+            word(0);
+        }
+    }
+    std::vector<WORD> take() { return std::move(words_); }
+
+  private:
+    std::vector<WORD> words_;
+};
+
+DWORD frameStyle(uint32_t flags) {
+    DWORD s = DS_SETFONT;
+    if (flags & frame::kPopup)
+        s |= WS_POPUP;
+    if (flags & frame::kVisible)
+        s |= WS_VISIBLE;
+    if (flags & frame::kCaption)
+        s |= WS_CAPTION;
+    if (flags & frame::kSysMenu)
+        s |= WS_SYSMENU;
+    if (flags & frame::kModalFrame)
+        s |= DS_MODALFRAME;
+    return s;
+}
+
+struct ItemClass {
+    WORD atom = 0;              // a predefined class, or 0 for `name`
+    const wchar_t* name = L"";  // a registered class (the common controls)
+    DWORD style = 0;
+};
+
+ItemClass itemClass(const ControlLayout& c) {
+    const bool autoCheck = (c.style & style::kAuto) != 0;
+    switch (c.kind) {
+        case ControlKind::kLabel:
+            return {kStaticAtom, L"", SS_LEFT};
+        case ControlKind::kLabelRight:
+            return {kStaticAtom, L"", SS_RIGHT};
+        case ControlKind::kLabelCentre:
+            return {kStaticAtom, L"", SS_CENTER};
+        case ControlKind::kEdit:
+            return {kEditAtom, L"", ES_LEFT};
+        case ControlKind::kReadOnlyEdit:
+            return {kEditAtom, L"", ES_LEFT | ES_READONLY};
+        case ControlKind::kButton:
+            return {kButtonAtom, L"", BS_PUSHBUTTON};
+        case ControlKind::kPushLikeCheck:
+            return {kButtonAtom, L"", BS_CHECKBOX | BS_PUSHLIKE};
+        case ControlKind::kCheckBox:
+            return {kButtonAtom, L"",
+                    static_cast<DWORD>(autoCheck ? BS_AUTOCHECKBOX : BS_CHECKBOX)};
+        case ControlKind::kRadioButton:
+            return {kButtonAtom, L"",
+                    static_cast<DWORD>(autoCheck ? BS_AUTORADIOBUTTON : BS_RADIOBUTTON)};
+        case ControlKind::kGroupBox:
+            return {kButtonAtom, L"", BS_GROUPBOX};
+        case ControlKind::kDropDownList:
+            return {kComboBoxAtom, L"", CBS_DROPDOWNLIST};
+        case ControlKind::kSlider:
+            return {0, TRACKBAR_CLASSW, TBS_HORZ | TBS_BOTTOM};
+        case ControlKind::kEtchedLine:
+            return {kStaticAtom, L"", SS_ETCHEDHORZ};
+        case ControlKind::kPictureButton:
+            return {kButtonAtom, L"", BS_PUSHBUTTON | BS_BITMAP};
+    }
+    return {kStaticAtom, L"", SS_LEFT};
+}
+
+DWORD itemStyle(const ControlLayout& c) {
+    DWORD s = WS_CHILD | WS_VISIBLE | itemClass(c).style;
+    if (c.style & style::kTabStop)
+        s |= WS_TABSTOP;
+    if (c.style & style::kGroup)
+        s |= WS_GROUP;
+    if (c.style & style::kBorder)
+        s |= WS_BORDER;
+    if (c.style & style::kAutoHScroll)
+        s |= ES_AUTOHSCROLL;
+    if (c.style & style::kVScroll)
+        s |= WS_VSCROLL;
+    if (c.style & style::kAutoTicks)
+        s |= TBS_AUTOTICKS;
+    if (c.style & style::kNotify)
+        s |= SS_NOTIFY;
+    return s;
+}
+
+// The link control shows the hand cursor.
+LRESULT CALLBACK linkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                          DWORD_PTR) {
+    if (message == WM_SETCURSOR) {
+        SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
+        return TRUE;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// The link colour: the system's hot-tracking colour, unless a colour scheme makes it hard to read
+// on the dialog's face (some schemes set it next to the face colour); then the usual link blue.
+COLORREF linkColour() {
+    auto luminance = [](COLORREF c) {
+        return (299 * GetRValue(c) + 587 * GetGValue(c) + 114 * GetBValue(c)) / 1000;
+    };
+    const COLORREF hot = GetSysColor(COLOR_HOTLIGHT);
+    const int difference = luminance(hot) - luminance(GetSysColor(COLOR_3DFACE));
+    return difference > 100 || difference < -100 ? hot : RGB(0, 102, 204);
+}
+
+bool isPlainLabel(const ControlLayout& c) {
+    return (c.kind == ControlKind::kLabel || c.kind == ControlKind::kLabelRight ||
+            c.kind == ControlKind::kLabelCentre) &&
+           (c.style & style::kNotify) == 0;
+}
+
+// Controls that show no text of their own: screen readers name them after the label right before
+// them in the dialog's order.
+bool needsLabel(const ControlLayout& c) {
+    switch (c.kind) {
+        case ControlKind::kEdit:
+        case ControlKind::kReadOnlyEdit:
+        case ControlKind::kSlider:
+        case ControlKind::kDropDownList:
+        case ControlKind::kPictureButton:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Where `label` sits by `control`: 1 left of it, 2 above, 3 right, 4 below, 0 not beside it; `gap`
+// is the distance between them. Only a label within a few dialog units, in line with the control,
+// counts.
+int labelSide(const ControlLayout& label, const ControlLayout& control, int& gap) {
+    constexpr int kNear = 6;
+    const Rect l = label.rect;
+    const Rect c = visibleRect(control);
+    const bool sameRow = l.y < c.y + c.h && c.y < l.y + l.h;
+    // A label above or below must span at least half the control: a unit label ("mA") in the row
+    // above a slider does not name it.
+    const int overlap = std::min(l.x + l.w, c.x + c.w) - std::max(l.x, c.x);
+    const bool sameColumn = overlap > 0 && 2 * overlap >= c.w;
+    const int sides[] = {
+        sameRow ? c.x - (l.x + l.w) : kNear + 1, sameColumn ? c.y - (l.y + l.h) : kNear + 1,
+        sameRow ? l.x - (c.x + c.w) : kNear + 1, sameColumn ? l.y - (c.y + c.h) : kNear + 1};
+    for (int side = 0; side < 4; ++side) {
+        if (sides[side] >= -2 && sides[side] <= kNear) {
+            gap = sides[side];
+            return side + 1;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<size_t> templateOrder(const DialogLayout& layout) {
+    const size_t n = layout.controls.size();
+    // Every (control, label) pairing, the closest first and, at the same distance, left before
+    // above, right and below; each label and each control is then taken once, so a label goes to
+    // the control it sits closest to rather than one it merely follows in the table.
+    struct Pairing {
+        int gap;
+        int side;
+        size_t control;
+        size_t label;
+    };
+    std::vector<Pairing> pairings;
+    for (size_t i = 0; i < n; ++i) {
+        for (size_t j = 0; needsLabel(layout.controls[i]) && j < n; ++j) {
+            int gap = 0;
+            const int side = isPlainLabel(layout.controls[j])
+                                 ? labelSide(layout.controls[j], layout.controls[i], gap)
+                                 : 0;
+            if (side != 0) {
+                pairings.push_back({std::max(gap, 0), side, i, j});
+            }
+        }
+    }
+    std::stable_sort(pairings.begin(), pairings.end(), [](const Pairing& a, const Pairing& b) {
+        return a.gap != b.gap ? a.gap < b.gap : a.side < b.side;
+    });
+    std::vector<size_t> labelOf(n, n);  // control index -> the label that names it
+    std::vector<bool> claimed(n, false);
+    for (const Pairing& p : pairings) {
+        if (labelOf[p.control] == n && !claimed[p.label]) {
+            labelOf[p.control] = p.label;
+            claimed[p.label] = true;
+        }
+    }
+    // The tab order of the controls stays the table's; only labels move, each right before the
+    // control it names.
+    std::vector<size_t> order;
+    order.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (claimed[i]) {
+            continue;
+        }
+        if (labelOf[i] != n) {
+            order.push_back(labelOf[i]);
+        }
+        order.push_back(i);
+    }
+    return order;
+}
+
+std::wstring widen(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    }
+    return out;
+}
+
+std::string narrow(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                            nullptr, nullptr);
+    }
+    return out;
+}
+
+std::vector<WORD> buildDialogTemplate(const DialogLayout& layout, bool centred) {
+    TemplateWriter t;
+    DWORD style = frameStyle(layout.frameStyle);
+    if (centred) {
+        style |= DS_CENTER;
+    }
+    t.dword(style);
+    t.dword((layout.frameStyle & frame::kClientEdge) ? WS_EX_CLIENTEDGE : 0);
+    t.word(static_cast<WORD>(layout.controls.size()));
+    t.word(static_cast<WORD>(layout.x));
+    t.word(static_cast<WORD>(layout.y));
+    t.word(static_cast<WORD>(layout.width));
+    t.word(static_cast<WORD>(layout.height));
+    t.word(0);  // no menu
+    t.word(0);  // the dialog class
+    t.text(widen(layout.caption));
+    t.word(static_cast<WORD>(layout.fontPoints));
+    t.text(widen(layout.fontName));
+
+    for (size_t index : templateOrder(layout)) {
+        const ControlLayout& c = layout.controls[index];
+        t.alignDword();
+        t.dword(itemStyle(c));
+        t.dword(0);
+        t.word(static_cast<WORD>(c.rect.x));
+        t.word(static_cast<WORD>(c.rect.y));
+        t.word(static_cast<WORD>(c.rect.w));
+        t.word(static_cast<WORD>(c.rect.h));
+        t.word(static_cast<WORD>(c.id));
+        const ItemClass cls = itemClass(c);
+        if (cls.atom != 0) {
+            t.word(0xFFFF);
+            t.word(cls.atom);
+        } else {
+            t.text(cls.name);
+        }
+        t.text(widen(c.text));
+        t.word(0);  // no creation data
+    }
+    return t.take();
+}
+
+HBITMAP arrowBitmap(int imageId) {
+    static std::array<HBITMAP, 4> made{};
+    const int index = imageId - image::kArrowLeft;
+    if (index < 0 || index >= static_cast<int>(made.size())) {
+        return nullptr;
+    }
+    if (made[static_cast<size_t>(index)] == nullptr) {
+        // One bit per pixel, rows of 16 pixels (two bytes); 0 draws in the text colour, 1 is the
+        // background. The triangle is 8 pixels deep and 15 wide, centred in the 16 x 16 square.
+        std::array<BYTE, 32> bits{};
+        bits.fill(0xFF);
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                int along = 0;   // distance from the tip, 0..7
+                int across = 0;  // distance from the centre line
+                switch (imageId) {
+                    case image::kArrowUp:
+                        along = y - 4;
+                        across = x < 8 ? 7 - x : x - 8;
+                        break;
+                    case image::kArrowDown:
+                        along = 11 - y;
+                        across = x < 8 ? 7 - x : x - 8;
+                        break;
+                    case image::kArrowLeft:
+                        along = x - 4;
+                        across = y < 8 ? 7 - y : y - 8;
+                        break;
+                    default:  // right
+                        along = 11 - x;
+                        across = y < 8 ? 7 - y : y - 8;
+                        break;
+                }
+                if (along >= 0 && along <= 7 && across <= along) {
+                    bits[static_cast<size_t>(y * 2 + x / 8)] &=
+                        static_cast<BYTE>(~(0x80u >> (x % 8)));
+                }
+            }
+        }
+        made[static_cast<size_t>(index)] = CreateBitmap(16, 16, 1, 1, bits.data());
+    }
+    return made[static_cast<size_t>(index)];
+}
+
+class Win32Dialog::Programmatic {
+  public:
+    explicit Programmatic(Win32Dialog& d) : d_(d) { ++d_.programmatic_; }
+    ~Programmatic() { --d_.programmatic_; }
+    Programmatic(const Programmatic&) = delete;
+    Programmatic& operator=(const Programmatic&) = delete;
+
+  private:
+    Win32Dialog& d_;
+};
+
+Win32Dialog::Win32Dialog(const DialogLayout& layout, DialogLogic& logic, HWND owner)
+    : layout_(layout), logic_(logic), owner_(owner) {}
+
+Win32Dialog::~Win32Dialog() {
+    for (HFONT font : fonts_) {
+        DeleteObject(font);
+    }
+}
+
+int Win32Dialog::exec() {
+    const std::vector<WORD> dialogTemplate = buildDialogTemplate(layout_, owner_ == nullptr);
+    const INT_PTR result = DialogBoxIndirectParamW(
+        GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialogTemplate.data()), owner_,
+        &Win32Dialog::dialogProc, reinterpret_cast<LPARAM>(this));
+    return static_cast<int>(result);
+}
+
+INT_PTR CALLBACK Win32Dialog::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        auto* self = reinterpret_cast<Win32Dialog*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+        self->onInitDialog(window);
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<Win32Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return FALSE;
+    }
+    return self->handle(message, wParam, lParam);
+}
+
+void Win32Dialog::onInitDialog(HWND window) {
+    window_ = window;
+    styleLinksAndTitles();
+    {
+        Programmatic scope(*this);
+        logic_.onInit(*this);
+    }
+    if (windowHook_) {
+        windowHook_(window_);
+    }
+}
+
+void Win32Dialog::styleLinksAndTitles() {
+    for (const ControlLayout& c : layout_.controls) {
+        if ((c.style & (style::kLink | style::kTitle)) == 0) {
+            continue;
+        }
+        HWND control = item(c.id);
+        HFONT current = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+        if (current == nullptr) {
+            current = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+        }
+        LOGFONTW description{};
+        GetObjectW(current, sizeof description, &description);
+        if (c.style & style::kLink) {
+            description.lfUnderline = TRUE;
+            SetWindowSubclass(control, &linkProc, 1, 0);
+        }
+        if (c.style & style::kTitle) {
+            description.lfHeight = 16;
+            description.lfWeight = FW_BOLD;
+        }
+        HFONT font = CreateFontIndirectW(&description);
+        fonts_.push_back(font);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+}
+
+INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            // Also between EndDialog and the window's destruction: hiding the dialog takes the
+            // focus from the field the user was in, and that field's value is still sent.
+            if (programmatic_ == 0 && !destroyed_) {
+                return logic_.onCommand(*this, LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+            }
+            return TRUE;
+        case WM_HSCROLL:
+            if (programmatic_ == 0 && !destroyed_ && hScroll_ && lParam != 0) {
+                hScroll_(LOWORD(wParam), GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
+            }
+            return TRUE;
+        case WM_CLOSE:
+            if (!ended_) {
+                logic_.onClose(*this);
+            }
+            return TRUE;
+        case WM_USER:
+            if (userMessage_) {
+                userMessage_(wParam, lParam);
+            }
+            return TRUE;
+        case WM_CTLCOLORSTATIC: {
+            const ControlLayout* c =
+                findControl(layout_, GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
+            if (c == nullptr || (c->style & style::kLink) == 0) {
+                return FALSE;
+            }
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, linkColour());
+            SetBkMode(dc, TRANSPARENT);
+            return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+        }
+        case WM_DESTROY:
+            destroyed_ = true;
+            for (const ControlLayout& c : layout_.controls) {
+                if (c.style & style::kLink) {
+                    RemoveWindowSubclass(item(c.id), &linkProc, 1);
+                }
+            }
+            if (windowHook_) {
+                windowHook_(nullptr);
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+HWND Win32Dialog::item(ControlId id) const {
+    return window_ != nullptr ? GetDlgItem(window_, id) : nullptr;
+}
+
+void Win32Dialog::setText(ControlId id, const std::string& text) {
+    Programmatic scope(*this);
+    SetDlgItemTextW(window_, id, widen(text).c_str());
+}
+
+std::string Win32Dialog::text(ControlId id) const {
+    HWND control = item(id);
+    if (control == nullptr) {
+        return {};
+    }
+    std::wstring buffer(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    const int n = GetWindowTextW(control, buffer.data(), static_cast<int>(buffer.size()));
+    buffer.resize(static_cast<size_t>(n > 0 ? n : 0));
+    return narrow(buffer);
+}
+
+void Win32Dialog::setUnsigned(ControlId id, uint32_t value) {
+    Programmatic scope(*this);
+    SetDlgItemInt(window_, id, value, FALSE);
+}
+
+void Win32Dialog::setSigned(ControlId id, int32_t value) {
+    Programmatic scope(*this);
+    SetDlgItemInt(window_, id, static_cast<UINT>(value), TRUE);
+}
+
+IntRead Win32Dialog::readUnsigned(ControlId id) const {
+    BOOL ok = FALSE;
+    const UINT value = GetDlgItemInt(window_, id, &ok, FALSE);
+    return ok ? IntRead{true, static_cast<uint32_t>(value)} : IntRead{};
+}
+
+IntRead Win32Dialog::readSigned(ControlId id) const {
+    BOOL ok = FALSE;
+    const UINT value = GetDlgItemInt(window_, id, &ok, TRUE);
+    return ok ? IntRead{true, static_cast<uint32_t>(value)} : IntRead{};
+}
+
+void Win32Dialog::setChecked(ControlId id, bool checked) {
+    Programmatic scope(*this);
+    CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+bool Win32Dialog::isChecked(ControlId id) const {
+    return IsDlgButtonChecked(window_, id) == BST_CHECKED;
+}
+
+void Win32Dialog::setSliderRange(ControlId id, int minimum, int maximum) {
+    Programmatic scope(*this);
+    // Separate minimum and maximum: TBM_SETRANGE packs both into 16 bits each.
+    SendDlgItemMessageW(window_, id, TBM_SETRANGEMIN, FALSE, minimum);
+    SendDlgItemMessageW(window_, id, TBM_SETRANGEMAX, FALSE, maximum);
+}
+
+void Win32Dialog::setSliderPos(ControlId id, int position) {
+    Programmatic scope(*this);
+    SendDlgItemMessageW(window_, id, TBM_SETPOS, TRUE, position);
+}
+
+int Win32Dialog::sliderPos(ControlId id) const {
+    return static_cast<int>(SendDlgItemMessageW(window_, id, TBM_GETPOS, 0, 0));
+}
+
+void Win32Dialog::addItem(ControlId id, const std::string& text) {
+    Programmatic scope(*this);
+    SendDlgItemMessageW(window_, id, CB_ADDSTRING, 0,
+                        reinterpret_cast<LPARAM>(widen(text).c_str()));
+}
+
+void Win32Dialog::setSelection(ControlId id, int index) {
+    Programmatic scope(*this);
+    SendDlgItemMessageW(window_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int Win32Dialog::selection(ControlId id) const {
+    const LRESULT index = SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0);
+    return index == CB_ERR ? -1 : static_cast<int>(index);
+}
+
+void Win32Dialog::setEnabled(ControlId id, bool enabled) {
+    Programmatic scope(*this);
+    if (HWND control = item(id)) {
+        EnableWindow(control, enabled ? TRUE : FALSE);
+    }
+}
+
+bool Win32Dialog::isEnabled(ControlId id) const {
+    HWND control = item(id);
+    return control != nullptr && IsWindowEnabled(control) != FALSE;
+}
+
+void Win32Dialog::setImage(ControlId id, int imageId) {
+    Programmatic scope(*this);
+    if (HBITMAP picture = arrowBitmap(imageId)) {
+        SendDlgItemMessageW(window_, id, BM_SETIMAGE, IMAGE_BITMAP,
+                            reinterpret_cast<LPARAM>(picture));
+    }
+}
+
+int Win32Dialog::runModal(DialogLogic& dialog) {
+    const DialogLayout* layout = findDialogLayout(dialog.dialogId());
+    if (layout == nullptr) {
+        return 0;
+    }
+    Win32Dialog child(*layout, dialog, window_);
+    child.setUrlOpener(urlOpener_);
+    return child.exec();
+}
+
+void Win32Dialog::endDialog(int result) {
+    if (window_ != nullptr && !ended_) {
+        ended_ = true;
+        EndDialog(window_, result);
+    }
+}
+
+void Win32Dialog::openUrl(const std::string& url) {
+    if (urlOpener_) {
+        urlOpener_(url);
+        return;
+    }
+    ShellExecuteW(window_, nullptr, widen(url).c_str(), nullptr, nullptr, SW_SHOW);
+}
+
+}  // namespace vornic::ui::win32

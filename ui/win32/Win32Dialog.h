@@ -1,0 +1,123 @@
+#pragma once
+// Win32Dialog: the Win32 backend of ControlModel.
+//
+// One Win32Dialog is one modal dialog run with DialogBoxIndirectParamW from a dialog template
+// built in memory from the dialog's entry in ui/Layout, so ids, texts and rectangles exist only
+// there. The dialog manager then does what it does for any resource dialog: dialog units, the
+// shell font, tab order (the table's order), Enter and Escape.
+//
+// The backend only maps ids to windows and window messages to the dialog logic:
+// - WM_COMMAND goes to onCommand with the control id and the notification code unchanged (the
+//   logic's codes are numbered as Win32's: BN_CLICKED, CBN_SELCHANGE, EN_KILLFOCUS, ...);
+// - WM_HSCROLL goes to the scroll handler with the scroll code and the slider's id;
+// - WM_CLOSE goes to the logic's onClose;
+// - WM_USER goes to the user-message handler (the main dialog's report notifications).
+// Controls the program changes itself (SetDlgItemText, BM_SETCHECK, TBM_SETPOS, CB_SETCURSEL) do
+// not notify, and whatever a control reports while the logic is changing it is not passed on, so
+// only the user's actions reach the logic.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/ControlModel.h"
+#include "ui/Layout.h"
+
+namespace vornic::ui::win32 {
+
+// UTF-8 <-> UTF-16 for the wide Win32 calls.
+[[nodiscard]] std::wstring widen(const std::string& text);
+[[nodiscard]] std::string narrow(const std::wstring& text);
+
+// The order in which the template lists the controls: the table's, except that a label that names
+// a control without text of its own (a field, slider, list or picture button left of, above,
+// right of or below it) comes right before that control, which is where Windows' accessibility
+// looks for a control's name.
+[[nodiscard]] std::vector<size_t> templateOrder(const DialogLayout& layout);
+
+// The in-memory dialog template of `layout`, ready for DialogBoxIndirectParamW. A dialog without
+// an owner is centred on the screen.
+[[nodiscard]] std::vector<WORD> buildDialogTemplate(const DialogLayout& layout, bool centred);
+
+// The 16 x 16 monochrome triangle of an arrow button (image:: ids 100..103); null for other ids.
+// Made once and kept for the life of the process.
+[[nodiscard]] HBITMAP arrowBitmap(int imageId);
+
+class Win32Dialog final : public ControlModel {
+  public:
+    using HScrollHandler = std::function<void(int scrollCode, ControlId slider)>;
+    using UserMessageHandler = std::function<void(WPARAM wParam, LPARAM lParam)>;
+    using WindowHook = std::function<void(HWND window)>;
+
+    // `owner`: the owner window, or null for the main dialog.
+    Win32Dialog(const DialogLayout& layout, DialogLogic& logic, HWND owner);
+    ~Win32Dialog() override;
+    Win32Dialog(const Win32Dialog&) = delete;
+    Win32Dialog& operator=(const Win32Dialog&) = delete;
+
+    void setHScrollHandler(HScrollHandler handler) { hScroll_ = std::move(handler); }
+    void setUserMessageHandler(UserMessageHandler handler) { userMessage_ = std::move(handler); }
+    // Called with the window once the logic has initialised it, and with null when it is gone.
+    void setWindowHook(WindowHook hook) { windowHook_ = std::move(hook); }
+    // Replaces ShellExecuteW for opening web addresses (the self-test opens no browser).
+    void setUrlOpener(std::function<void(const std::string&)> opener) {
+        urlOpener_ = std::move(opener);
+    }
+
+    // Runs the dialog modally until endDialog. Returns the end result, -1 if it could not be
+    // created.
+    int exec();
+
+    [[nodiscard]] HWND window() const { return window_; }
+
+    // ControlModel
+    void setText(ControlId id, const std::string& text) override;
+    [[nodiscard]] std::string text(ControlId id) const override;
+    void setUnsigned(ControlId id, uint32_t value) override;
+    void setSigned(ControlId id, int32_t value) override;
+    [[nodiscard]] IntRead readUnsigned(ControlId id) const override;
+    [[nodiscard]] IntRead readSigned(ControlId id) const override;
+    void setChecked(ControlId id, bool checked) override;
+    [[nodiscard]] bool isChecked(ControlId id) const override;
+    void setSliderRange(ControlId id, int minimum, int maximum) override;
+    void setSliderPos(ControlId id, int position) override;
+    [[nodiscard]] int sliderPos(ControlId id) const override;
+    void addItem(ControlId id, const std::string& text) override;
+    void setSelection(ControlId id, int index) override;
+    [[nodiscard]] int selection(ControlId id) const override;
+    void setEnabled(ControlId id, bool enabled) override;
+    [[nodiscard]] bool isEnabled(ControlId id) const override;
+    void setImage(ControlId id, int imageId) override;
+    int runModal(DialogLogic& dialog) override;
+    void endDialog(int result) override;
+    void openUrl(const std::string& url) override;
+
+  private:
+    static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
+    void onInitDialog(HWND window);
+    void styleLinksAndTitles();
+    [[nodiscard]] HWND item(ControlId id) const;
+
+    // Scope in which the logic changes controls: notifications are not passed on.
+    class Programmatic;
+
+    const DialogLayout& layout_;
+    DialogLogic& logic_;
+    HWND owner_;
+    HWND window_ = nullptr;
+    HScrollHandler hScroll_;
+    UserMessageHandler userMessage_;
+    WindowHook windowHook_;
+    std::function<void(const std::string&)> urlOpener_;
+    std::vector<HFONT> fonts_;  // made for the link and title controls, freed with the window
+    int programmatic_ = 0;
+    bool ended_ = false;      // EndDialog was called
+    bool destroyed_ = false;  // WM_DESTROY arrived: the controls are going
+};
+
+}  // namespace vornic::ui::win32

@@ -1,0 +1,73 @@
+#include "ui/win32/Win32FrontEnd.h"
+
+#include <commctrl.h>
+
+#include "ui/Layout.h"
+#include "ui/MainDialogIds.h"
+#include "ui/win32/Win32Dialog.h"
+
+namespace vornic::ui::win32 {
+
+bool Win32FrontEnd::initCommonControls() {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;  // 8
+    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES;
+    return InitCommonControlsEx(&controls) != FALSE;
+}
+
+void Win32FrontEnd::showMessageBox(const char* text, const char* caption) {
+    MessageBoxW(nullptr, widen(text != nullptr ? text : "").c_str(),
+                widen(caption != nullptr ? caption : "").c_str(), MB_OK);
+}
+
+int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
+    const DialogLayout* layout = findDialogLayout(kMainDialogId);
+    if (layout == nullptr) {
+        return 0;
+    }
+    Win32Dialog window(*layout, dialog, nullptr);
+    window.setHScrollHandler(
+        [&dialog](int scrollCode, ControlId slider) { dialog.onHScroll(scrollCode, slider); });
+    window.setUserMessageHandler([&dialog](WPARAM wParam, LPARAM lParam) {
+        static_cast<void>(
+            dialog.onUserMessage(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)));
+    });
+    window.setUrlOpener(urlOpener_);
+    window.setWindowHook([this, &dialog](HWND handle) {
+        if (handle != nullptr) {
+            // The program's icon (resource 1) for the title bar, the task bar and Alt+Tab.
+            const HINSTANCE instance = GetModuleHandleW(nullptr);
+            for (const int size : {ICON_SMALL, ICON_BIG}) {
+                const int pixels = GetSystemMetrics(size == ICON_SMALL ? SM_CXSMICON : SM_CXICON);
+                if (HANDLE icon = LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, pixels,
+                                             pixels, LR_SHARED)) {
+                    SendMessageW(handle, WM_SETICON, static_cast<WPARAM>(size),
+                                 reinterpret_cast<LPARAM>(icon));
+                }
+            }
+        } else {
+            // The controls are going: nothing more is shown in them or posted to them.
+            dialog.windowDestroyed();
+        }
+        std::lock_guard<std::mutex> guard(lock_);
+        postTarget_ = handle;
+        mainWindow_.store(handle);
+    });
+    const int result = window.exec();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        postTarget_ = nullptr;
+        mainWindow_.store(nullptr);
+    }
+    dialog.windowDestroyed();
+    return result;
+}
+
+void Win32FrontEnd::post(uint32_t wParam, uint32_t lParam) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (postTarget_ != nullptr) {
+        PostMessageW(postTarget_, WM_USER, wParam, lParam);
+    }
+}
+
+}  // namespace vornic::ui::win32
