@@ -242,6 +242,7 @@ void QtDialog::build() {
             previous = widget;
         }
     }
+    fitTexts();
 }
 
 QWidget* QtDialog::makeWidget(const ControlLayout& c) {
@@ -389,6 +390,66 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
     return new QWidget(parent);
 }
 
+void QtDialog::fitTexts() {
+    // Text is measured in the user's font, which is seldom the one the table was drawn for: a
+    // caption that would be cut grows into the free space beside it (to the right, or to both
+    // sides when centred), never over another control or out of its group or the window.
+    std::vector<std::pair<const ControlLayout*, QWidget*>> all;
+    for (const ControlLayout& c : layout_.controls) {
+        all.emplace_back(&c, widget(c.id));
+    }
+    for (auto [c, w] : all) {
+        const bool checkLike =
+            c->kind == ControlKind::kCheckBox || c->kind == ControlKind::kRadioButton;
+        const bool label = c->kind == ControlKind::kLabel || c->kind == ControlKind::kLabelCentre ||
+                           c->kind == ControlKind::kLabelRight;
+        if (!checkLike && !label) {
+            continue;
+        }
+        const int needed = checkLike ? w->sizeHint().width()
+                                     : w->fontMetrics().horizontalAdvance(
+                                           static_cast<QLabel*>(w)->text()) +
+                                           2;
+        QRect g = w->geometry();
+        if (needed <= g.width() || (label && c->rect.h >= 16)) {
+            continue;  // fits, or is meant to wrap onto more lines
+        }
+        int left = 0;
+        int right = window_->width();
+        for (auto [o, other] : all) {
+            if (other == w || o->kind == ControlKind::kEtchedLine) {
+                continue;
+            }
+            const QRect og = other->geometry();
+            if (o->kind == ControlKind::kGroupBox) {
+                if (og.contains(g)) {
+                    left = std::max(left, og.left() + 4);
+                    right = std::min(right, og.right() - 4);
+                }
+                continue;
+            }
+            if (og.bottom() < g.top() || og.top() > g.bottom()) {
+                continue;
+            }
+            if (og.left() >= g.right()) {
+                right = std::min(right, og.left() - 2);
+            } else if (og.right() <= g.left()) {
+                left = std::max(left, og.right() + 2);
+            }
+        }
+        const int extra = needed - g.width();
+        if (c->kind == ControlKind::kLabelCentre) {
+            const int grow = std::min({extra / 2 + 1, g.left() - left, right - g.right()});
+            g.adjust(-std::max(0, grow), 0, std::max(0, grow), 0);
+        } else if (c->kind == ControlKind::kLabelRight) {
+            g.setLeft(std::max(left, g.left() - extra));
+        } else {
+            g.setRight(std::min(right, g.right() + extra));
+        }
+        w->setGeometry(g);
+    }
+}
+
 int QtDialog::exec() {
     logic_.onInit(*this);
     if (init_) {
@@ -426,6 +487,11 @@ void QtDialog::command(ControlId id, int notification) {
 }
 
 void QtDialog::fieldLeft(QWidget* field) {
+    // Only edit fields report losing the focus; to every other control any notification is a
+    // click.
+    if (qobject_cast<QLineEdit*>(field) == nullptr) {
+        return;
+    }
     const auto it = ids_.find(field);
     if (it != ids_.end()) {
         command(it->second, notify::kKillFocus);

@@ -129,6 +129,7 @@ class QtDialog final : public ControlModel {
     friend class DialogWindow;
 
     void build();
+    void fitTexts();
     QWidget* makeWidget(const ControlLayout& c);
     void command(ControlId id, int notification);
     void endTrack(ControlId id);
