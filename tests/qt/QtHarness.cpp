@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "app/LineWatch.h"
+
 namespace vornic::qttest {
 
 using namespace std::chrono;
@@ -90,10 +92,16 @@ void ProgramFixture::runProgram(
     options.heartbeatInterval = milliseconds(50);
     options.controlOptions.connectPauseMs = 0;
     auto wire = wire_;
+    ui::qt::QtFrontEnd& frontEnd = frontEnd_;
     Application app(
         frontEnd_,
-        [wire] { return std::make_unique<RecordingPort>(platform::makeSerialPort(), wire); },
+        [wire, &frontEnd] {
+            return std::make_unique<WatchedSerialPort>(
+                std::make_unique<RecordingPort>(platform::makeSerialPort(), wire),
+                [&frontEnd] { frontEnd.lineLost(); });
+        },
         ports_, std::move(options));
+    frontEnd_.setLineLostHandler([&app] { app.telescopeControl()->disconnect(); });
     frontEnd_.setShownHook([&](ui::qt::QtDialog& window, ui::DlgConfig& dialog) {
         window.window().activateWindow();
         script(window, dialog);
@@ -105,7 +113,7 @@ void ProgramFixture::runProgram(
     EXPECT_TRUE(app.heartBeatStopped());
 }
 
-void ProgramFixture::click(ui::qt::QtDialog& window, ui::ControlId id) {
+void click(ui::qt::QtDialog& window, ui::ControlId id) {
     QWidget* w = window.widget(id);
     ASSERT_NE(w, nullptr) << id;
     QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());

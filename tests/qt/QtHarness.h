@@ -105,9 +105,6 @@ class ProgramFixture : public ::testing::Test {
     // closed through its close box if the script leaves it open.
     void runProgram(const std::function<void(ui::qt::QtDialog&, ui::DlgConfig&)>& script);
 
-    // Clicks the button `id` of `window` with the mouse.
-    static void click(ui::qt::QtDialog& window, ui::ControlId id);
-
     sim::ConfigImage image_ = sim::factoryImage();
     std::unique_ptr<sim::PtySimulator> sim_;
     std::shared_ptr<Wire> wire_ = std::make_shared<Wire>();
@@ -118,6 +115,9 @@ class ProgramFixture : public ::testing::Test {
 }  // namespace vornic::qttest
 
 namespace vornic::qttest {
+
+// Clicks control `id` of `window` with the mouse.
+void click(ui::qt::QtDialog& window, ui::ControlId id);
 
 // Runs `then` on the secondary dialog `owner` opens next, once it is shown; call before the click
 // that opens it (the click does not return until the dialog has ended).

@@ -84,7 +84,22 @@ void QtFrontEnd::customEvent(QEvent* event) {
         return;
     }
     const auto* message = static_cast<const UserMessageEvent*>(event);
+    if (message->wParam == kLineLostMessage) {
+        lineLost_ = true;
+        if (onLineLost_) {
+            onLineLost_();
+        }
+        return;
+    }
     static_cast<void>(dialog_->onUserMessage(message->wParam, message->lParam));
+
+    if (lineLost_ && window_->text(kIdStatusLine) == statusText(status::kConnectionClosed)) {
+        lineLost_ = false;
+        window_->setText(kIdStatusLine,
+                         "Error: Connection lost: the controller's line went away (cable or "
+                         "adapter unplugged?). Connect again when it is back.");
+        return;
+    }
 
     // "Cannot open port" alone leaves the user guessing; the reason and what to do follow it.
     if (describeOpenError_ && window_ != nullptr &&

@@ -32,6 +32,10 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     void setOpenErrorDescriber(std::function<std::string()> describe) {
         describeOpenError_ = std::move(describe);
     }
+    // Any thread: the controller's line is gone. The UI thread then runs `onLineLost` (which
+    // disconnects) and the "Connection closed" that follows says what happened.
+    void lineLost() { post(kLineLostMessage, 0); }
+    void setLineLostHandler(std::function<void()> handler) { onLineLost_ = std::move(handler); }
     // Runs once the main window is shown (tests drive the window from here).
     void setShownHook(Hook hook) { shown_ = std::move(hook); }
 
@@ -51,11 +55,15 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     void customEvent(QEvent* event) override;
 
   private:
+    static constexpr uint32_t kLineLostMessage = 2000;
+
     std::vector<std::string> portLabels_;
     std::vector<std::string> portToolTips_;
     int portSelected_ = 0;
     std::function<std::string()> describeOpenError_;
     Hook shown_;
+    std::function<void()> onLineLost_;
+    bool lineLost_ = false;  // UI thread
 
     QtDialog* window_ = nullptr;  // UI thread
     DlgConfig* dialog_ = nullptr;  // UI thread

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/Application.h"
+#include "app/LineWatch.h"
 #include "app/PortChoices.h"
 #include "platform/PortTable.h"
 #include "sim/Kz2Device.h"
@@ -151,7 +152,18 @@ int main(int argc, char** argv) {
     }
     frontEnd.setPortList(std::move(labels), std::move(tips), choices.selected);
 
-    vornic::Application application(frontEnd, nullptr, ports);
+    vornic::Application application(
+        frontEnd,
+        [&frontEnd] {
+            return std::make_unique<vornic::WatchedSerialPort>(
+                vornic::platform::makeSerialPort(), [&frontEnd] { frontEnd.lineLost(); });
+        },
+        ports);
+    frontEnd.setLineLostHandler([&] {
+        if (vornic::TelescopeControl* control = application.telescopeControl()) {
+            control->disconnect();
+        }
+    });
     frontEnd.setOpenErrorDescriber([&]() -> std::string {
         vornic::TelescopeControl* control = application.telescopeControl();
         vornic::ui::qt::QtDialog* window = frontEnd.mainWindow();
