@@ -82,7 +82,8 @@ void toolkitMessages(QtMsgType type, const QMessageLogContext&, const QString& m
         std::fprintf(stderr, kNoDisplay, "the display cannot be opened");
         std::_Exit(1);
     }
-    if (type != QtDebugMsg && type != QtInfoMsg) {
+    // While the toolkit starts, its own complaints only precede the fatal one explained above.
+    if (!startingToolkit && type != QtDebugMsg && type != QtInfoMsg) {
         std::fprintf(stderr, "vornic: %s\n", message.toLocal8Bit().constData());
     }
 }
