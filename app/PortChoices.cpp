@@ -39,9 +39,8 @@ PortChoices buildPortChoices(const std::vector<platform::PortInfo>& present,
     }
     if (!requestedPath.empty()) {
         const auto found =
-            std::find_if(choices.items.begin(), choices.items.end(), [&](const PortChoice& c) {
-                return c.path == requestedPath;
-            });
+            std::find_if(choices.items.begin(), choices.items.end(),
+                         [&](const PortChoice& c) { return c.path == requestedPath; });
         if (found == choices.items.end()) {
             choices.items.push_back({requestedPath, requestedPath, requestedPath});
             choices.selected = static_cast<int>(choices.items.size()) - 1;

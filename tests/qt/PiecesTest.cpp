@@ -32,10 +32,14 @@ TEST(AccessibleNames, EveryInteractiveControlHasItsOwnName) {
         int dialog;
         ui::ControlId id;
         const char* name;
-    } cases[] = {{100, 210, "RA Max speed"},      {100, 335, "Dec Run current"},
-                 {100, 201, "RA Reverse rotation"}, {100, 111, "Move north"},
-                 {100, 153, "About"},             {100, 171, "RA gear ratio"},
-                 {101, 100, "Gear ratio for RA axis"}, {102, 101, "Longitude"},
+    } cases[] = {{100, 210, "RA Max speed"},
+                 {100, 335, "Dec Run current"},
+                 {100, 201, "RA Reverse rotation"},
+                 {100, 111, "Move north"},
+                 {100, 153, "About"},
+                 {100, 171, "RA gear ratio"},
+                 {101, 100, "Gear ratio for RA axis"},
+                 {102, 101, "Longitude"},
                  {103, 100, "Position"}};
     for (const auto& c : cases) {
         const ui::DialogLayout* d = ui::findDialogLayout(c.dialog);
@@ -58,10 +62,16 @@ TEST(PortChoices, ListOrderSelectionAndTable) {
     } cases[] = {
         {"", "/dev/pts/7", false, {"ttyUSB0: usb-FTDI_A1-if00-port0", "ttyS0", "Simulator"}, 0},
         {"", "/dev/pts/7", true, {"ttyUSB0: usb-FTDI_A1-if00-port0", "ttyS0", "Simulator"}, 2},
-        {"/dev/ttyS0", "/dev/pts/7", false,
-         {"ttyUSB0: usb-FTDI_A1-if00-port0", "ttyS0", "Simulator"}, 1},
-        {"/dev/ttyACM3", "", false,
-         {"ttyUSB0: usb-FTDI_A1-if00-port0", "ttyS0", "/dev/ttyACM3"}, 2},
+        {"/dev/ttyS0",
+         "/dev/pts/7",
+         false,
+         {"ttyUSB0: usb-FTDI_A1-if00-port0", "ttyS0", "Simulator"},
+         1},
+        {"/dev/ttyACM3",
+         "",
+         false,
+         {"ttyUSB0: usb-FTDI_A1-if00-port0", "ttyS0", "/dev/ttyACM3"},
+         2},
     };
     for (const auto& c : cases) {
         const PortChoices choices = buildPortChoices(present, c.requested, c.simulator, c.simulate);

@@ -224,9 +224,10 @@ TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
         click(w, ui::kIdConnect);
         EXPECT_TRUE(waitUntil([&] {
             return w.text(ui::kIdStatusLine) ==
-                   "Error: cannot open " + path +
-                       ": " + platform::openErrorText(platform::OpenError::NoSuchDevice) +
-                       ". Check the name and the cable; `vornic-cli ports` lists the ports present.";
+                   "Error: cannot open " + path + ": " +
+                       platform::openErrorText(platform::OpenError::NoSuchDevice) +
+                       ". Check the name and the cable; `vornic-cli ports` lists the ports "
+                       "present.";
         })) << w.text(ui::kIdStatusLine);
     });
 }

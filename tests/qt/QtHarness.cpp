@@ -46,8 +46,8 @@ std::vector<Bytes> Wire::requests() const {
     std::vector<Bytes> out;
     size_t at = 0;
     while (at < sent_.size()) {
-        const bool framed = sent_[at] == 0xAA && at + 1 < sent_.size() &&
-                            at + 2 + sent_[at + 1] <= sent_.size();
+        const bool framed =
+            sent_[at] == 0xAA && at + 1 < sent_.size() && at + 2 + sent_[at + 1] <= sent_.size();
         const size_t end = framed ? at + 2 + sent_[at + 1] : sent_.size();
         out.emplace_back(sent_.begin() + static_cast<std::ptrdiff_t>(at),
                          sent_.begin() + static_cast<std::ptrdiff_t>(end));
@@ -68,9 +68,9 @@ std::vector<Bytes> Wire::settledFrom(size_t from, int quietMs) const {
         }
     }
     std::vector<Bytes> all = requests();
-    return from < all.size() ? std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(from),
-                                                  all.end())
-                             : std::vector<Bytes>{};
+    return from < all.size()
+               ? std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(from), all.end())
+               : std::vector<Bytes>{};
 }
 
 void ProgramFixture::startSimulator(int level, const sim::FaultPlan& faults) {

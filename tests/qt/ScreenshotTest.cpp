@@ -40,9 +40,8 @@ TEST_F(ScreenshotTest, EveryDialogConnected) {
     ASSERT_NO_FATAL_FAILURE(startSimulator(6));
     runProgram([&](ui::qt::QtDialog& window, ui::DlgConfig&) {
         click(window, ui::kIdConnect);
-        ASSERT_TRUE(waitUntil([&] {
-            return window.text(ui::kIdStatusLine) == "Connection established.";
-        }));
+        ASSERT_TRUE(
+            waitUntil([&] { return window.text(ui::kIdStatusLine) == "Connection established."; }));
         click(window, ui::kIdMeasureVoltage);
         ASSERT_TRUE(waitUntil([&] { return !window.text(ui::kIdVoltage).empty(); }));
         save(window, "main-dialog");

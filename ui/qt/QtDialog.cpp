@@ -41,8 +41,8 @@ IntRead parseNumber(const std::string& text, bool isSigned) {
         negative = true;
         ++i;
     }
-    const uint64_t limit = isSigned ? (negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1)
-                                    : uint64_t{0xFFFFFFFFu};
+    const uint64_t limit =
+        isSigned ? (negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1) : uint64_t{0xFFFFFFFFu};
     uint64_t value = 0;
     size_t digits = 0;
     for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
@@ -372,12 +372,11 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
             }
             QObject::connect(slider, &QSlider::sliderReleased, slider,
                              [this, id] { endTrack(id); });
-            QObject::connect(slider, &QSlider::valueChanged, slider,
-                             [this, id, slider](int) {
-                                 if (!programmatic_ && !slider->isSliderDown()) {
-                                     queueEndTrack(id);
-                                 }
-                             });
+            QObject::connect(slider, &QSlider::valueChanged, slider, [this, id, slider](int) {
+                if (!programmatic_ && !slider->isSliderDown()) {
+                    queueEndTrack(id);
+                }
+            });
             return slider;
         }
         case ControlKind::kEtchedLine: {
@@ -406,10 +405,9 @@ void QtDialog::fitTexts() {
         if (!checkLike && !label) {
             continue;
         }
-        const int needed = checkLike ? w->sizeHint().width()
-                                     : w->fontMetrics().horizontalAdvance(
-                                           static_cast<QLabel*>(w)->text()) +
-                                           2;
+        const int needed =
+            checkLike ? w->sizeHint().width()
+                      : w->fontMetrics().horizontalAdvance(static_cast<QLabel*>(w)->text()) + 2;
         QRect g = w->geometry();
         if (needed <= g.width() || (label && c->rect.h >= 16)) {
             continue;  // fits, or is meant to wrap onto more lines

@@ -65,7 +65,7 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     std::function<void()> onLineLost_;
     bool lineLost_ = false;  // UI thread
 
-    QtDialog* window_ = nullptr;  // UI thread
+    QtDialog* window_ = nullptr;   // UI thread
     DlgConfig* dialog_ = nullptr;  // UI thread
 
     std::mutex lock_;
