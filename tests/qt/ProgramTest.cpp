@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
+#include <QApplication>
 #include <QLineEdit>
 #include <QSlider>
 #include <QStyle>
@@ -178,6 +179,31 @@ TEST_F(ProgramTest, LevelFourAndClosingWhileConnected) {
         ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
         EXPECT_TRUE(w.isEnabled(ui::kIdMaxSpeedRa));
         EXPECT_FALSE(w.isEnabled(ui::kIdAdvancedSettings));
+
+        // Without a mouse: Tab walks every enabled tab stop in the table's order, and Space on a
+        // focused button presses it.
+        std::vector<ui::ControlId> expected;
+        for (const ui::ControlLayout& c : w.layout().controls) {
+            if ((c.style & ui::style::kTabStop) != 0 && w.isEnabled(c.id)) {
+                expected.push_back(c.id);
+            }
+        }
+        std::vector<ui::ControlId> visited;
+        w.widget(expected.front())->setFocus(Qt::TabFocusReason);
+        for (size_t i = 0; i < expected.size(); ++i) {
+            QWidget* focus = QApplication::focusWidget();
+            ui::ControlId id = 0;
+            for (const ui::ControlLayout& c : w.layout().controls) {
+                id = w.widget(c.id) == focus ? c.id : id;
+            }
+            visited.push_back(id);
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        EXPECT_EQ(visited, expected);
+        w.widget(ui::kIdStop)->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(framesOf([&] { QTest::keyClick(w.widget(ui::kIdStop), Qt::Key_Space); }),
+                  std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
+
         closed = Clock::now();
         w.window().close();
         EXPECT_TRUE(w.ended());

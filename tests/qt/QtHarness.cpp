@@ -1,6 +1,7 @@
 #include "QtHarness.h"
 
 #include <QAbstractButton>
+#include <QFont>
 #include <QThread>
 #include <QTimer>
 #include <cstdlib>
@@ -23,6 +24,12 @@ void ensureApplication() {
     static char name[] = "vornic_tests_qt";
     static char* argv[] = {name, nullptr};
     static QApplication app(argc, argv);
+    // A larger system font, as a user who needs one would have set it.
+    if (const char* points = std::getenv("VORNIC_TEST_FONT_POINTS")) {
+        QFont font = QApplication::font();
+        font.setPointSize(std::atoi(points));
+        QApplication::setFont(font);
+    }
 }
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs) {

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QPixmap>
 #include <QWidget>
+#include <cstdlib>
 
 #include "QtHarness.h"
 #include "ui/MainDialogIds.h"
@@ -27,9 +28,12 @@ class ScreenshotTest : public ProgramFixture {
         const QPixmap picture = w.grab();
         const int ratio = static_cast<int>(picture.devicePixelRatio() + 0.5);
         QDir().mkpath(QStringLiteral(VORNIC_SCREENSHOT_DIR));
-        const QString path = QStringLiteral(VORNIC_SCREENSHOT_DIR "/%1@%2x.png")
-                                 .arg(QString::fromStdString(name))
-                                 .arg(ratio);
+        const char* points = std::getenv("VORNIC_TEST_FONT_POINTS");
+        const QString path =
+            QStringLiteral(VORNIC_SCREENSHOT_DIR "/%1@%2x%3.png")
+                .arg(QString::fromStdString(name))
+                .arg(ratio)
+                .arg(points != nullptr ? QStringLiteral("-%1pt").arg(points) : QString());
         EXPECT_TRUE(picture.save(path)) << path.toStdString();
         saved_.push_back(path.toStdString());
     }
