@@ -13,6 +13,24 @@ namespace vornic::qttest {
 
 using namespace std::chrono;
 
+namespace {
+
+QApplication* application = nullptr;
+
+// The application goes before the program's exit handlers run, while Qt's own globals still exist.
+class ApplicationEnvironment final : public ::testing::Environment {
+  public:
+    void TearDown() override {
+        delete application;
+        application = nullptr;
+    }
+};
+
+[[maybe_unused]] const ::testing::Environment* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+}  // namespace
+
 void ensureApplication() {
     if (QApplication::instance() != nullptr) {
         return;
@@ -23,7 +41,7 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "vornic_tests_qt";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
+    application = new QApplication(argc, argv);
     // A larger system font, as a user who needs one would have set it.
     if (const char* points = std::getenv("VORNIC_TEST_FONT_POINTS")) {
         QFont font = QApplication::font();
