@@ -23,43 +23,11 @@
 #include <cmath>
 
 #include "ui/AccessibleNames.h"
+#include "ui/FieldNumber.h"
 
 namespace vornic::ui::qt {
 
 namespace {
-
-// The number a field holds, read the way a dialog field is read as an integer: blanks around it,
-// a minus sign only when signed, digits only, and it must fit the 32-bit type.
-IntRead parseNumber(const std::string& text, bool isSigned) {
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n && (text[i] == ' ' || text[i] == '\t')) {
-        ++i;
-    }
-    bool negative = false;
-    if (isSigned && i < n && text[i] == '-') {
-        negative = true;
-        ++i;
-    }
-    const uint64_t limit =
-        isSigned ? (negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1) : uint64_t{0xFFFFFFFFu};
-    uint64_t value = 0;
-    size_t digits = 0;
-    for (; i < n && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
-        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (value > limit) {
-            return {};
-        }
-    }
-    while (i < n && (text[i] == ' ' || text[i] == '\t')) {
-        ++i;
-    }
-    if (digits == 0 || i != n) {
-        return {};
-    }
-    const auto bits = static_cast<uint32_t>(value);
-    return {true, negative ? 0u - bits : bits};
-}
 
 QString qs(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -573,11 +541,11 @@ void QtDialog::setSigned(ControlId id, int32_t value) {
 }
 
 IntRead QtDialog::readUnsigned(ControlId id) const {
-    return parseNumber(text(id), false);
+    return readFieldNumber(text(id), false);
 }
 
 IntRead QtDialog::readSigned(ControlId id) const {
-    return parseNumber(text(id), true);
+    return readFieldNumber(text(id), true);
 }
 
 void QtDialog::setChecked(ControlId id, bool checked) {
