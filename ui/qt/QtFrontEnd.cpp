@@ -1,7 +1,8 @@
 #include "ui/qt/QtFrontEnd.h"
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QMessageBox>
 
 #include "controller/Contract.h"
@@ -10,18 +11,22 @@
 
 namespace vornic::ui::qt {
 
-namespace {
+QtFrontEnd::QtFrontEnd() {
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+        wakeRead_ = fds[0];
+        wakeWrite_ = fds[1];
+    }
+}
 
-const QEvent::Type kUserMessageEvent = static_cast<QEvent::Type>(QEvent::User + 24);
-
-class UserMessageEvent final : public QEvent {
-  public:
-    UserMessageEvent(uint32_t w, uint32_t l) : QEvent(kUserMessageEvent), wParam(w), lParam(l) {}
-    const uint32_t wParam;
-    const uint32_t lParam;
-};
-
-}  // namespace
+QtFrontEnd::~QtFrontEnd() {
+    delete notifier_;
+    for (int fd : {wakeRead_, wakeWrite_}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
 
 void QtFrontEnd::setPortList(std::vector<std::string> labels, std::vector<std::string> toolTips,
                              int selected) {
@@ -50,11 +55,18 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
     if (shown_) {
         window.setShownHook([this, &dialog](QtDialog& w) { shown_(w, dialog); });
     }
+    if (notifier_ == nullptr && wakeRead_ >= 0) {
+        // Made here rather than at construction: it needs the running application's event loop.
+        notifier_ = new QSocketNotifier(wakeRead_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] { woken(); });
+    }
     window_ = &window;
     dialog_ = &dialog;
     {
         std::lock_guard<std::mutex> lock(lock_);
         accepting_ = true;
+        head_ = 0;
+        count_ = 0;
     }
     const int result = window.exec();
 
@@ -62,36 +74,68 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
     {
         std::lock_guard<std::mutex> lock(lock_);
         accepting_ = false;
+        count_ = 0;
     }
     dialog.windowDestroyed();
-    QCoreApplication::removePostedEvents(this, kUserMessageEvent);
     window_ = nullptr;
     dialog_ = nullptr;
     return result;
 }
 
 void QtFrontEnd::post(uint32_t wParam, uint32_t lParam) {
-    // postEvent is thread-safe and never waits for the UI thread; the lock only orders the post
-    // against the end of the modal run.
-    std::lock_guard<std::mutex> lock(lock_);
-    if (accepting_) {
-        QCoreApplication::postEvent(this, new UserMessageEvent(wParam, lParam));
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (!accepting_ || count_ == kQueueCapacity) {
+            return;
+        }
+        ring_[(head_ + count_) % kQueueCapacity] = {wParam, lParam};
+        ++count_;
+        wake = !wakePending_;
+        wakePending_ = true;
+    }
+    if (wake) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up; nothing else can go wrong that a retry would fix.
+        static_cast<void>(::write(wakeWrite_, &byte, 1));
     }
 }
 
-void QtFrontEnd::customEvent(QEvent* event) {
-    if (event->type() != kUserMessageEvent || dialog_ == nullptr || window_ == nullptr) {
+void QtFrontEnd::woken() {
+    char drain[64];
+    while (::read(wakeRead_, drain, sizeof drain) > 0) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        wakePending_ = false;
+    }
+    for (;;) {
+        std::pair<uint32_t, uint32_t> message;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            if (count_ == 0) {
+                return;
+            }
+            message = ring_[head_];
+            head_ = (head_ + 1) % kQueueCapacity;
+            --count_;
+        }
+        deliver(message.first, message.second);
+    }
+}
+
+void QtFrontEnd::deliver(uint32_t wParam, uint32_t lParam) {
+    if (dialog_ == nullptr || window_ == nullptr) {
         return;
     }
-    const auto* message = static_cast<const UserMessageEvent*>(event);
-    if (message->wParam == kLineLostMessage) {
+    if (wParam == kLineLostMessage) {
         lineLost_ = true;
         if (onLineLost_) {
             onLineLost_();
         }
         return;
     }
-    static_cast<void>(dialog_->onUserMessage(message->wParam, message->lParam));
+    static_cast<void>(dialog_->onUserMessage(wParam, lParam));
 
     if (lineLost_ && window_->text(kIdStatusLine) == statusText(status::kConnectionClosed)) {
         lineLost_ = false;
