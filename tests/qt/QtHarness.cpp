@@ -163,3 +163,17 @@ void whenModalOpens(ui::qt::QtDialog& owner, std::function<void(ui::qt::QtDialog
 }
 
 }  // namespace vornic::qttest
+
+#if defined(__SANITIZE_THREAD__)
+// Qt comes from the distribution, built without the thread sanitizer: its own threads (the raster
+// painter's thread pool, image scaling) and its own locks are invisible to it, so what Qt does
+// inside itself is left out. Everything of ours, and every hand-off between our threads, is still
+// checked: the UI thread's wake-up goes through a standard lock and a pipe, not through Qt.
+extern "C" const char* __tsan_default_suppressions() {
+    return "called_from_lib:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\n"
+           "called_from_lib:libQt6Widgets.so.6\n"
+           "called_from_lib:libglib-2.0.so.0\n"
+           "called_from_lib:libfontconfig.so.1\n";
+}
+#endif
