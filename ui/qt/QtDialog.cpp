@@ -225,7 +225,8 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
             QLabel* label = nullptr;
             if ((c.style & style::kNotify) != 0) {
                 label = new LinkLabel(text, parent, [this, id] { command(id, notify::kClicked); });
-                label->setFocusPolicy(Qt::ClickFocus);
+                // Reachable with Tab and opened with Space, so the keyboard can follow it too.
+                label->setFocusPolicy(Qt::StrongFocus);
             } else {
                 label = new QLabel(text, parent);
             }
