@@ -358,6 +358,29 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
     return new QWidget(parent);
 }
 
+void QtDialog::alignWithField(const ControlLayout& label, QLabel& widget) {
+    // A one-line caption beside a field shares the field's text line: the toolkit pads fields
+    // differently from the dialog manager, so the label takes the field's height and centres.
+    for (const ControlLayout& c : layout_.controls) {
+        const bool field = c.kind == ControlKind::kEdit || c.kind == ControlKind::kReadOnlyEdit ||
+                           c.kind == ControlKind::kDropDownList;
+        const Rect f = visibleRect(c);
+        const int gapRight = f.x - (label.rect.x + label.rect.w);
+        const int gapLeft = label.rect.x - (f.x + f.w);
+        const bool beside = (gapRight >= -1 && gapRight <= 8) || (gapLeft >= -1 && gapLeft <= 8);
+        if (!field || !beside || f.y > label.rect.y + label.rect.h || f.y + f.h < label.rect.y) {
+            continue;
+        }
+        QWidget* other = this->widget(c.id);
+        QRect g = widget.geometry();
+        g.setTop(other->geometry().top());
+        g.setHeight(other->geometry().height());
+        widget.setGeometry(g);
+        widget.setAlignment((widget.alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
+        return;
+    }
+}
+
 void QtDialog::fitTexts() {
     // Text is measured in the user's font, which is seldom the one the table was drawn for: a
     // caption that would be cut grows into the free space beside it (to the right, or to both
@@ -373,6 +396,9 @@ void QtDialog::fitTexts() {
                            c->kind == ControlKind::kLabelRight;
         if (!checkLike && !label) {
             continue;
+        }
+        if (label && c->rect.h < 16) {
+            alignWithField(*c, *static_cast<QLabel*>(w));
         }
         const int needed =
             checkLike ? w->sizeHint().width()
@@ -424,6 +450,14 @@ int QtDialog::exec() {
     }
     if (ended_) {
         return result_;
+    }
+    // The keyboard starts on the first enabled tab stop, as in any dialog.
+    for (const ControlLayout& c : layout_.controls) {
+        QWidget* w = widget(c.id);
+        if ((c.style & style::kTabStop) != 0 && w != nullptr && w->isEnabled()) {
+            w->setFocus(Qt::TabFocusReason);
+            break;
+        }
     }
     if (QWidget* owner = window_->parentWidget()) {
         // Secondary dialogs open at (32, 32) dialog units from the owner's client area.

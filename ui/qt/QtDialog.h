@@ -35,6 +35,7 @@
 
 class QWidget;
 class QFont;
+class QLabel;
 
 namespace vornic::ui::qt {
 
@@ -130,6 +131,7 @@ class QtDialog final : public ControlModel {
 
     void build();
     void fitTexts();
+    void alignWithField(const ControlLayout& label, QLabel& widget);
     QWidget* makeWidget(const ControlLayout& c);
     void command(ControlId id, int notification);
     void endTrack(ControlId id);
