@@ -8,6 +8,8 @@ packages=(
     libcli11-dev nlohmann-json3-dev
     clang clang-format libclang-rt-14-dev
     procps
+    # The desktop program (Qt 6 Widgets), its fonts and platform plugins, and the Debian package
+    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core dpkg-dev file
 )
 
 # ---- Windows cross build: `scripts/install-deps.sh windows` adds mingw-w64 and Wine ----

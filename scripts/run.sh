@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds Vornic and runs it against the built-in KZ2 simulator.
+# Builds Vornic and opens the desktop program with the built-in KZ2 simulator selected (press
+# "Connect"). Without a display, use the command line: build/default/cli/vornic-cli --simulate info
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default -j "$(nproc)"
-exec build/default/cli/vornic-cli --simulate info "$@"
+cmake --build --preset default -j "$(nproc)" --target vornic vornic-cli kz2-sim
+exec build/default/ui/qt/vornic --simulate "$@"

@@ -1,56 +1,12 @@
 #include "ui/InMemoryControlModel.h"
 
 #include <algorithm>
-#include <limits>
 #include <utility>
 
+#include "ui/FieldNumber.h"
 #include "ui/Layout.h"
 
 namespace vornic::ui {
-
-namespace {
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-// The number a field holds, read the way the window system reads a dialog field as an integer:
-// blanks around it are allowed, a minus sign only when signed, then digits only, and the value
-// must fit the 32-bit type. Anything else is not a number.
-IntRead parseNumber(const std::string& text, bool isSigned) {
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n && isBlank(text[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (isSigned && i < n && text[i] == '-') {
-        negative = true;
-        ++i;
-    }
-    const uint64_t limit = isSigned ? (negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1)
-                                    : uint64_t{std::numeric_limits<uint32_t>::max()};
-    uint64_t value = 0;
-    size_t digits = 0;
-    while (i < n && text[i] >= '0' && text[i] <= '9') {
-        value = value * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (value > limit) {
-            return {};
-        }
-        ++digits;
-        ++i;
-    }
-    while (i < n && isBlank(text[i])) {
-        ++i;
-    }
-    if (digits == 0 || i != n) {
-        return {};
-    }
-    const uint32_t bits = static_cast<uint32_t>(value);
-    return {true, negative ? 0u - bits : bits};
-}
-
-}  // namespace
 
 InMemoryControlModel::InMemoryControlModel()
     : InMemoryControlModel(0, std::make_shared<std::deque<ModalScript>>()) {}
@@ -135,12 +91,12 @@ void InMemoryControlModel::setSigned(ControlId id, int32_t value) {
 
 IntRead InMemoryControlModel::readUnsigned(ControlId id) const {
     const Control* c = find(id);
-    return c != nullptr ? parseNumber(c->text, false) : IntRead{};
+    return c != nullptr ? readFieldNumber(c->text, false) : IntRead{};
 }
 
 IntRead InMemoryControlModel::readSigned(ControlId id) const {
     const Control* c = find(id);
-    return c != nullptr ? parseNumber(c->text, true) : IntRead{};
+    return c != nullptr ? readFieldNumber(c->text, true) : IntRead{};
 }
 
 void InMemoryControlModel::setChecked(ControlId id, bool checked) {

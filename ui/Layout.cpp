@@ -254,9 +254,10 @@ constexpr ControlTable buildMainControls() {
     // Connection row
     t.add(kIdPortLabel, K::kLabelRight, kStatic, "Port:", {6, 9, 20, 8});
     t.add(kIdPortList, K::kDropDownList, kListStyle, "", {28, 7, 50, 200});
-    t.add(kIdBaud115200, K::kCheckBox, kAutoCheckStyle, "115200 Baud", {84, 8, 56, 12});
-    t.add(kIdConnect, K::kButton, kButtonStyle, "Connect", {144, 7, 50, 14});
-    t.add(kIdDisconnect, K::kButton, kButtonStyle, "Disconnect", {198, 7, 50, 14});
+    // The baud box leaves room for fonts whose digits are wider than the average letter.
+    t.add(kIdBaud115200, K::kCheckBox, kAutoCheckStyle, "115200 Baud", {82, 8, 64, 12});
+    t.add(kIdConnect, K::kButton, kButtonStyle, "Connect", {148, 7, 48, 14});
+    t.add(kIdDisconnect, K::kButton, kButtonStyle, "Disconnect", {200, 7, 48, 14});
     t.add(kIdAbout, K::kButton, kButtonStyle, "About...", {252, 7, 44, 14});
     t.add(kIdMeasureVoltage, K::kButton, kButtonStyle, "Measure supply voltage:", {306, 7, 98, 14});
     t.add(kIdVoltage, K::kReadOnlyEdit, kReadOnlyStyle, "", {408, 8, 42, 12});

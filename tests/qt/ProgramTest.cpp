@@ -1,0 +1,262 @@
+// The real `vornic` window against a simulated KZ2 on a pseudo-terminal, driven with the mouse,
+// the keyboard and the accessibility interface; every user action must put exactly the expected
+// request frames on the line and nothing else.
+
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QLineEdit>
+#include <QSlider>
+#include <QStyle>
+#include <chrono>
+
+#include "QtHarness.h"
+#include "app/PortChoices.h"
+#include "ui/Layout.h"
+#include "ui/MainDialogIds.h"
+#include "ui/SecondaryDialogs.h"
+
+namespace vornic::qttest {
+namespace {
+
+using ui::qt::QtDialog;
+using Clock = std::chrono::steady_clock;
+
+Bytes ask(uint8_t code) {
+    return Frame().u8(code);
+}
+
+const std::vector<Bytes> kHandshakeLevel6 = {ask(0x01), ask(0x03), ask(0x02), ask(0x14),
+                                             ask(0x15), ask(0x3D), ask(0x64)};
+
+bool connect(QtDialog& window) {
+    click(window, ui::kIdConnect);
+    return waitUntil([&] { return window.text(ui::kIdStatusLine) == "Connection established."; });
+}
+
+// Drags the slider's handle to its right end with the mouse and lets go.
+void dragToEnd(QSlider* slider) {
+    const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
+    const int span = slider->width() - handle;
+    const int at = QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(),
+                                                   slider->value(), span) +
+                   handle / 2;
+    const QPoint from(at, slider->height() / 3);
+    QTest::mousePress(slider, Qt::LeftButton, {}, from);
+    QTest::mouseMove(slider, QPoint(slider->width() - 1, from.y()));
+    QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() - 1, from.y()));
+}
+
+// Types `text` over what the field holds, then leaves it with Tab.
+void typeAndTab(QtDialog& window, ui::ControlId id, const QString& text) {
+    auto* edit = qobject_cast<QLineEdit*>(window.widget(id));
+    ASSERT_NE(edit, nullptr);
+    QTest::mouseClick(edit, Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return edit->hasFocus(); }, 2000));
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    QTest::keyClick(edit, Qt::Key_Tab);
+}
+
+void doAction(QWidget* w, const QString& action) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(a->actionInterface(), nullptr);
+    a->actionInterface()->doAction(action);
+}
+
+class ProgramTest : public ProgramFixture {
+  protected:
+    // Runs `action` and returns the frames it put on the line once the line is quiet again.
+    std::vector<Bytes> framesOf(const std::function<void()>& action) {
+        const size_t mark = wire_->count();
+        action();
+        return wire_->settledFrom(mark);
+    }
+};
+
+TEST_F(ProgramTest, LevelSixSessionFromConnectToClose) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    const sim::AxisImage& ra = image_.axis[sim::kRa];
+    const sim::AxisImage& de = image_.axis[sim::kDe];
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        EXPECT_FALSE(w.isEnabled(ui::kIdAdvancedSettings));
+        EXPECT_FALSE(w.isEnabled(ui::kIdMaxSpeedRa));
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+        EXPECT_EQ(wire_->settledFrom(0), kHandshakeLevel6);
+        EXPECT_EQ(w.text(ui::kIdIdentityLine).rfind("HW:", 0), 0u) << w.text(ui::kIdIdentityLine);
+        EXPECT_TRUE(w.isEnabled(ui::kIdAdvancedSettings));
+        for (const ui::ControlLayout& c : w.layout().controls) {
+            const bool field =
+                c.kind == ui::ControlKind::kEdit || c.kind == ui::ControlKind::kReadOnlyEdit;
+            if (field && c.id != ui::kIdVoltage) {
+                EXPECT_FALSE(w.text(c.id).empty()) << "field " << c.id << " left empty";
+            }
+        }
+        EXPECT_EQ(w.text(ui::kIdMaxSpeedRa), std::to_string(ra.maxSpeed));
+        EXPECT_EQ(w.sliderPos(ui::kIdMaxSpeedSliderRa), ra.maxSpeed / 30);
+
+        // Mouse: a slider dragged to its end and released.
+        auto* accel = qobject_cast<QSlider*>(w.widget(ui::kIdAccelSliderRa));
+        EXPECT_EQ(framesOf([&] { dragToEnd(accel); }),
+                  std::vector<Bytes>{Frame().u8(0x37).u8(0).u8(0xC0).u8(240).u8(de.acceleration)});
+        EXPECT_EQ(w.text(ui::kIdAccelRa), "240");
+
+        // Keyboard: a field typed into and left with Tab; typing alone sends nothing.
+        EXPECT_EQ(framesOf([&] { typeAndTab(w, ui::kIdMaxSpeedRa, "1234"); }),
+                  std::vector<Bytes>{Frame().u8(0x35).u8(0).u8(0xC0).u16(1234).u16(de.maxSpeed)});
+        EXPECT_EQ(w.sliderPos(ui::kIdMaxSpeedSliderRa), 39);
+
+        EXPECT_EQ(framesOf([&] { click(w, ui::kIdReverseGuidingRa); }),
+                  std::vector<Bytes>{Frame().u8(0x32).u8(0).u8(0xC0).u8(0).u8(1).u8(0)});
+        EXPECT_TRUE(w.isChecked(ui::kIdReverseGuidingRa));
+
+        const std::vector<Bytes> move = framesOf([&] { click(w, ui::kIdMoveNorth); });
+        ASSERT_EQ(move.size(), 1u);
+        EXPECT_EQ(Bytes(move[0].begin(), move[0].begin() + 5), (Bytes{0xAA, 7, 0x23, 0, 0x40}));
+        EXPECT_EQ(framesOf([&] { click(w, ui::kIdStop); }),
+                  std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
+
+        // "Track on" is checked by the program, not by the click itself.
+        EXPECT_EQ(framesOf([&] { click(w, ui::kIdTrackOn); }).size(), 1u);
+        EXPECT_TRUE(w.isChecked(ui::kIdTrackOn));
+        EXPECT_FALSE(w.isChecked(ui::kIdTrackOff));
+
+        // The gear-ratio dialog confirmed: the ratios go out and are read back.
+        whenModalOpens(w, [](QtDialog& child) {
+            typeAndTab(child, ui::gear_dlg::kRa, "287200");
+            typeAndTab(child, ui::gear_dlg::kDe, "164000");
+            click(child, ui::kIdOk);
+        });
+        EXPECT_EQ(framesOf([&] { click(w, ui::kIdChangeGearRatio); }),
+                  (std::vector<Bytes>{Frame().u8(0x1A).u8(1).u8(0xC0).u32(287200).u32(164000),
+                                      ask(0x14)}));
+        EXPECT_TRUE(waitUntil([&] { return w.text(ui::kIdGearDe) == "164000"; }));
+
+        // Advanced settings edited, then cancelled: nothing at all.
+        whenModalOpens(w, [](QtDialog& child) {
+            typeAndTab(child, ui::site_dlg::kHysteresis, "12");
+            click(child, ui::kIdCancel);
+        });
+        EXPECT_TRUE(framesOf([&] { click(w, ui::kIdAdvancedSettings); }).empty());
+
+        // Assistive technology: a Toggle, a Press and a slider value reach the logic like the
+        // mouse does.
+        EXPECT_EQ(framesOf([&] {
+                      doAction(w.widget(ui::kIdReverseRotationDe),
+                               QAccessibleActionInterface::toggleAction());
+                  }),
+                  std::vector<Bytes>{Frame().u8(0x32).u8(0).u8(0xC0).u8(2).u8(1).u8(0)});
+        EXPECT_EQ(framesOf([&] {
+                      doAction(w.widget(ui::kIdStop), QAccessibleActionInterface::pressAction());
+                  }),
+                  std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
+        EXPECT_EQ(framesOf([&] {
+                      QAccessibleInterface* a =
+                          QAccessible::queryAccessibleInterface(w.widget(ui::kIdAccelSliderDe));
+                      ASSERT_NE(a, nullptr);
+                      a->valueInterface()->setCurrentValue(3);
+                  }),
+                  std::vector<Bytes>{Frame().u8(0x37).u8(0).u8(0xC0).u8(240).u8(48)});
+
+        // Enter and Escape close nothing.
+        QTest::keyClick(&w.window(), Qt::Key_Escape);
+        QTest::keyClick(&w.window(), Qt::Key_Return);
+        EXPECT_FALSE(w.ended());
+    });
+    EXPECT_EQ(wire_->requests().size(), kHandshakeLevel6.size() + 11) << "nothing stray";
+    sim_->stop();
+    EXPECT_EQ(sim_->controller().device().live().axis[sim::kRa].maxSpeed, 1234);
+    EXPECT_EQ(ra.gearRatio, image_.axis[sim::kRa].gearRatio);
+}
+
+// Advanced settings needs a controller of feature level 5 or 6; closing while connected ends the
+// program within a second.
+TEST_F(ProgramTest, LevelFourAndClosingWhileConnected) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(4));
+    Clock::time_point closed;
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+        EXPECT_TRUE(w.isEnabled(ui::kIdMaxSpeedRa));
+        EXPECT_FALSE(w.isEnabled(ui::kIdAdvancedSettings));
+
+        // Without a mouse: Tab walks every enabled tab stop in the table's order, and Space on a
+        // focused button presses it.
+        std::vector<ui::ControlId> expected;
+        for (const ui::ControlLayout& c : w.layout().controls) {
+            if ((c.style & ui::style::kTabStop) != 0 && w.isEnabled(c.id)) {
+                expected.push_back(c.id);
+            }
+        }
+        std::vector<ui::ControlId> visited;
+        w.widget(expected.front())->setFocus(Qt::TabFocusReason);
+        for (size_t i = 0; i < expected.size(); ++i) {
+            QWidget* focus = QApplication::focusWidget();
+            ui::ControlId id = 0;
+            for (const ui::ControlLayout& c : w.layout().controls) {
+                id = w.widget(c.id) == focus ? c.id : id;
+            }
+            visited.push_back(id);
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        EXPECT_EQ(visited, expected);
+        w.widget(ui::kIdStop)->setFocus(Qt::TabFocusReason);
+        EXPECT_EQ(framesOf([&] { QTest::keyClick(w.widget(ui::kIdStop), Qt::Key_Space); }),
+                  std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
+
+        closed = Clock::now();
+        w.window().close();
+        EXPECT_TRUE(w.ended());
+    });
+    EXPECT_LT(Clock::now() - closed, std::chrono::seconds(1));
+}
+
+// The controller vanishes while connected: the error shows, the window still answers, and it
+// closes at once.
+TEST_F(ProgramTest, HangUpWhileConnected) {
+    sim::FaultPlan faults;
+    faults.hangupAfter = static_cast<int64_t>(kHandshakeLevel6.size());
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6, faults));
+    Clock::time_point closed;
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+        click(w, ui::kIdMeasureVoltage);
+        EXPECT_TRUE(waitUntil([&] {
+            return w.text(ui::kIdStatusLine).rfind("Error: Connection lost", 0) == 0;
+        })) << w.text(ui::kIdStatusLine);
+        EXPECT_FALSE(w.isEnabled(ui::kIdMaxSpeedRa)) << "no longer connected";
+        bool aboutShown = false;
+        whenModalOpens(w, [&](QtDialog& child) {
+            aboutShown = true;
+            click(child, ui::kIdCancel);
+        });
+        click(w, ui::kIdAbout);
+        EXPECT_TRUE(aboutShown);
+        closed = Clock::now();
+        w.window().close();
+    });
+    EXPECT_LT(Clock::now() - closed, std::chrono::seconds(1));
+}
+
+// A port that cannot be opened says why, in the words of the command line.
+TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
+    const std::string path = "/dev/vornic-test-no-such-port";
+    ports_.set(1, path);
+    frontEnd_.setPortList({path}, {path}, 0);
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        frontEnd_.setOpenErrorDescriber([&] {
+            return describeOpenError(path, {platform::OpenError::NoSuchDevice, 2, {}});
+        });
+        click(w, ui::kIdConnect);
+        EXPECT_TRUE(waitUntil([&] {
+            return w.text(ui::kIdStatusLine) ==
+                   "Error: cannot open " + path + ": " +
+                       platform::openErrorText(platform::OpenError::NoSuchDevice) +
+                       ". Check the name and the cable; `vornic-cli ports` lists the ports "
+                       "present.";
+        })) << w.text(ui::kIdStatusLine);
+    });
+}
+
+}  // namespace
+}  // namespace vornic::qttest

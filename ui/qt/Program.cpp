@@ -1,0 +1,186 @@
+#include "ui/qt/Program.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/Application.h"
+#include "app/LineWatch.h"
+#include "app/PortChoices.h"
+#include "platform/PortTable.h"
+#include "sim/Kz2Device.h"
+#include "sim/PtySimulator.h"
+#include "ui/MainDialogIds.h"
+#include "ui/qt/QtFrontEnd.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: vornic [--simulate[=LEVEL] | --port PATH]\n"
+    "  --simulate[=LEVEL]  start with the built-in KZ2 simulator selected (feature level 0..6,\n"
+    "                      default 6)\n"
+    "  --port PATH         start with this serial device selected, e.g. /dev/ttyUSB0\n"
+    "Nothing connects until \"Connect\" is pressed. Without a display, use vornic-cli.\n";
+
+struct Options {
+    bool simulate = false;
+    int level = 6;
+    std::string port;
+};
+
+// Returns 0 when the options are good, else the exit status (0 after --help is signalled by -1).
+int parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return -1;
+        }
+        if (arg == "--simulate") {
+            options.simulate = true;
+        } else if (arg.rfind("--simulate=", 0) == 0) {
+            const std::string level = arg.substr(11);
+            if (level.size() != 1 || level[0] < '0' || level[0] > '6') {
+                std::fprintf(stderr, "vornic: --simulate: the feature level must be 0..6, not %s\n",
+                             level.c_str());
+                return 2;
+            }
+            options.simulate = true;
+            options.level = level[0] - '0';
+        } else if (arg == "--port" && i + 1 < argc) {
+            options.port = argv[++i];
+        } else if (arg.rfind("--port=", 0) == 0 && arg.size() > 7) {
+            options.port = arg.substr(7);
+        } else {
+            std::fprintf(stderr, "vornic: unknown option %s\n%s", arg.c_str(), kUsage);
+            return 2;
+        }
+    }
+    if (options.simulate && !options.port.empty()) {
+        std::fprintf(stderr, "vornic: give either --port or --simulate, not both\n");
+        return 2;
+    }
+    return 0;
+}
+
+constexpr const char* kNoDisplay =
+    "vornic: no display to show the window on (%s). Run it in a desktop session, or use "
+    "vornic-cli from a terminal (vornic-cli --help).\n";
+
+bool startingToolkit = false;
+
+// While the toolkit starts, a failure to open the display is fatal inside Qt and would abort
+// with a core dump; it ends the program with the one-line explanation instead.
+void toolkitMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtFatalMsg && startingToolkit) {
+        std::fprintf(stderr, kNoDisplay, "the display cannot be opened");
+        std::_Exit(1);
+    }
+    // While the toolkit starts, its own complaints only precede the fatal one explained above.
+    if (!startingToolkit && type != QtDebugMsg && type != QtInfoMsg) {
+        std::fprintf(stderr, "vornic: %s\n", message.toLocal8Bit().constData());
+    }
+}
+
+bool hasDisplay() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && platform[0] != '\0') {
+        return true;  // chosen explicitly (offscreen, vnc, ...)
+    }
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
+    Options options;
+    if (const int status = parseOptions(argc, argv, options); status != 0) {
+        return status < 0 ? 0 : status;
+    }
+    if (!hasDisplay()) {
+        std::fprintf(stderr, kNoDisplay, "neither DISPLAY nor WAYLAND_DISPLAY is set");
+        return 1;
+    }
+
+    qInstallMessageHandler(toolkitMessages);
+    startingToolkit = true;
+    QApplication app(argc, argv);
+    startingToolkit = false;
+    QApplication::setApplicationName(QStringLiteral("vornic"));
+    QApplication::setDesktopFileName(QStringLiteral("vornic"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vornic")));
+
+    // The simulator's line is always offered; it only answers once the user connects to it.
+    std::unique_ptr<vornic::sim::PtySimulator> simulator;
+    {
+        vornic::sim::SimSetup setup;
+        if (vornic::sim::identityForLevel(options.level, setup.identity)) {
+            simulator = std::make_unique<vornic::sim::PtySimulator>(std::move(setup));
+            std::string error;
+            if (!simulator->start(error)) {
+                std::fprintf(stderr, "vornic: the simulator cannot be started: %s\n",
+                             error.c_str());
+                simulator.reset();
+            }
+        }
+    }
+
+    const vornic::PortChoices choices = vornic::buildPortChoices(
+        vornic::platform::listSerialPorts(), options.port,
+        simulator ? simulator->slavePath() : std::string(), options.simulate);
+    vornic::platform::PortTable ports;
+    vornic::fillPortTable(choices, ports);
+
+    vornic::ui::qt::QtFrontEnd frontEnd;
+    std::vector<std::string> labels;
+    std::vector<std::string> tips;
+    for (const vornic::PortChoice& c : choices.items) {
+        labels.push_back(c.label);
+        tips.push_back(c.toolTip);
+    }
+    frontEnd.setPortList(std::move(labels), std::move(tips), choices.selected);
+
+    vornic::Application application(
+        frontEnd,
+        [&frontEnd] {
+            return std::make_unique<vornic::WatchedSerialPort>(
+                vornic::platform::makeSerialPort(), [&frontEnd] { frontEnd.lineLost(); });
+        },
+        ports);
+    frontEnd.setLineLostHandler([&] {
+        if (vornic::TelescopeControl* control = application.telescopeControl()) {
+            control->disconnect();
+        }
+    });
+    frontEnd.setOpenErrorDescriber([&]() -> std::string {
+        vornic::TelescopeControl* control = application.telescopeControl();
+        vornic::ui::qt::QtDialog* window = frontEnd.mainWindow();
+        if (control == nullptr || window == nullptr) {
+            return {};
+        }
+        const int index = window->selection(vornic::ui::kIdPortList);
+        if (index < 0 || index >= static_cast<int>(choices.items.size())) {
+            return {};
+        }
+        return vornic::describeOpenError(choices.items[static_cast<size_t>(index)].path,
+                                         control->lastOpenError());
+    });
+    if (prepare) {
+        prepare(frontEnd, application);
+    }
+    const int status = application.run();
+    if (simulator) {
+        simulator->stop();
+    }
+    return status;
+}

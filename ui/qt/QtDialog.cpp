@@ -1,0 +1,713 @@
+#include "ui/qt/QtDialog.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFocusEvent>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+
+#include "ui/AccessibleNames.h"
+#include "ui/FieldNumber.h"
+
+namespace vornic::ui::qt {
+
+namespace {
+
+QString qs(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+// A button whose checked state only the program sets: a click reports the click and leaves the
+// state alone ("Track on"/"Track off", the plain radio buttons).
+template <class Base>
+class ProgramChecked final : public Base {
+  public:
+    using Base::Base;
+
+  protected:
+    void nextCheckState() override {}
+};
+
+// Static text that reports clicks (the About box's web address).
+class LinkLabel final : public QLabel {
+  public:
+    LinkLabel(const QString& text, QWidget* parent, std::function<void()> clicked)
+        : QLabel(text, parent), clicked_(std::move(clicked)) {}
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QLabel::mouseReleaseEvent(event);
+        if (rect().contains(event->position().toPoint())) {
+            clicked_();
+        }
+    }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Space) {
+            clicked_();
+            return;
+        }
+        QLabel::keyPressEvent(event);
+    }
+
+  private:
+    std::function<void()> clicked_;
+};
+
+}  // namespace
+
+DialogUnits DialogUnits::forFont(const QFont& font) {
+    // As the Win32 dialog manager measures a dialog font: the average width of the 52 Latin
+    // letters, rounded, and the font's full line height.
+    const QFontMetrics metrics(font);
+    const int width = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    DialogUnits u;
+    u.baseX = std::max(1, (width / 26 + 1) / 2);
+    u.baseY = std::max(1, metrics.height());
+    return u;
+}
+
+QIcon arrowIcon(int imageId) {
+    // Drawn at twice the size and scaled by Qt as needed, so the triangle stays sharp at scale 2.
+    QIcon icon;
+    for (int scale : {1, 2}) {
+        QPixmap pixmap(16 * scale, 16 * scale);
+        pixmap.setDevicePixelRatio(scale);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QApplication::palette().color(QPalette::ButtonText));
+        QPolygonF t;
+        switch (imageId) {
+            case image::kArrowLeft:
+                t << QPointF(4, 8) << QPointF(11, 2) << QPointF(11, 14);
+                break;
+            case image::kArrowRight:
+                t << QPointF(12, 8) << QPointF(5, 2) << QPointF(5, 14);
+                break;
+            case image::kArrowUp:
+                t << QPointF(8, 4) << QPointF(2, 11) << QPointF(14, 11);
+                break;
+            default:
+                t << QPointF(8, 12) << QPointF(2, 5) << QPointF(14, 5);
+                break;
+        }
+        p.drawPolygon(t);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+DialogWindow::DialogWindow(QtDialog& owner, QWidget* parent) : QDialog(parent), owner_(owner) {}
+
+void DialogWindow::closeEvent(QCloseEvent* event) {
+    owner_.closeRequested();
+    if (owner_.ended()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void DialogWindow::keyPressEvent(QKeyEvent* event) {
+    // The dialog manager turns Enter into command 1 and Escape into command 2 whether or not the
+    // dialog has such buttons; only the logic decides what they do.
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+        switch (event->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                owner_.command(1, notify::kClicked);
+                return;
+            case Qt::Key_Escape:
+                owner_.command(2, notify::kClicked);
+                return;
+            default:
+                break;
+        }
+    }
+    QWidget::keyPressEvent(event);  // not QDialog's, which would close on Escape
+}
+
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        // A context menu borrows the focus without the user leaving the field.
+        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+            owner_.fieldLeft(static_cast<QWidget*>(watched));
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QtDialog::QtDialog(const DialogLayout& layout, DialogLogic& logic, QWidget* parent)
+    : layout_(layout), logic_(logic) {
+    window_ = new DialogWindow(*this, parent);
+    build();
+}
+
+QtDialog::~QtDialog() {
+    ended_ = true;
+    delete window_.data();
+}
+
+void QtDialog::build() {
+    DialogWindow& w = *window_;
+    units_ = DialogUnits::forFont(w.font());
+    w.setWindowTitle(QString::fromUtf8(layout_.caption));
+    // A fixed-size dialog frame: caption, system menu and close box, no minimise or maximise.
+    w.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                     Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    w.setFixedSize(units_.x(layout_.width), units_.y(layout_.height));
+    w.setModal(true);
+    w.setSizeGripEnabled(false);
+
+    QWidget* previous = nullptr;
+    for (const ControlLayout& c : layout_.controls) {
+        QWidget* widget = makeWidget(c);
+        const Rect r = visibleRect(c);
+        int x = units_.x(r.x);
+        int y = units_.y(r.y);
+        int width = units_.x(r.x + r.w) - x;
+        int height = units_.y(r.y + r.h) - y;
+        if (c.kind == ControlKind::kEtchedLine) {
+            height = 2;
+        }
+        widget->setGeometry(x, y, width, height);
+        widgets_[c.id] = widget;
+        ids_[widget] = c.id;
+        const std::string name = accessibleName(layout_, c);
+        if (!name.empty()) {
+            widget->setAccessibleName(qs(name));
+        }
+        if (c.kind == ControlKind::kGroupBox) {
+            widget->lower();  // drawn under the controls it frames
+        }
+        if (widget->focusPolicy() != Qt::NoFocus) {
+            if (previous != nullptr) {
+                QWidget::setTabOrder(previous, widget);  // the table's order
+            }
+            previous = widget;
+        }
+    }
+    fitTexts();
+}
+
+QWidget* QtDialog::makeWidget(const ControlLayout& c) {
+    QWidget* parent = window_;
+    const QString text = QString::fromUtf8(c.text);
+    const bool tabStop = (c.style & style::kTabStop) != 0;
+    const ControlId id = c.id;
+    switch (c.kind) {
+        case ControlKind::kLabel:
+        case ControlKind::kLabelRight:
+        case ControlKind::kLabelCentre: {
+            QLabel* label = nullptr;
+            if ((c.style & style::kNotify) != 0) {
+                label = new LinkLabel(text, parent, [this, id] { command(id, notify::kClicked); });
+                // Reachable with Tab and opened with Space, so the keyboard can follow it too.
+                label->setFocusPolicy(Qt::StrongFocus);
+            } else {
+                label = new QLabel(text, parent);
+            }
+            const Qt::Alignment h = c.kind == ControlKind::kLabelRight    ? Qt::AlignRight
+                                    : c.kind == ControlKind::kLabelCentre ? Qt::AlignHCenter
+                                                                          : Qt::AlignLeft;
+            label->setAlignment(h | Qt::AlignTop);
+            label->setWordWrap(true);
+            if ((c.style & style::kLink) != 0) {
+                QFont f = label->font();
+                f.setUnderline(true);
+                label->setFont(f);
+                QPalette pal = label->palette();
+                pal.setColor(QPalette::WindowText, pal.color(QPalette::Link));
+                label->setPalette(pal);
+                label->setCursor(Qt::PointingHandCursor);
+            }
+            if ((c.style & style::kTitle) != 0) {
+                // A title 16 pixels high where the dialog font is 13: the same ratio at any size.
+                QFont f = label->font();
+                f.setPointSizeF(f.pointSizeF() * 16.0 / 13.0);
+                f.setBold(true);
+                label->setFont(f);
+            }
+            return label;
+        }
+        case ControlKind::kEdit:
+        case ControlKind::kReadOnlyEdit: {
+            auto* edit = new QLineEdit(parent);
+            edit->installEventFilter(window_);
+            if (c.kind == ControlKind::kReadOnlyEdit) {
+                edit->setReadOnly(true);
+                // Read-only fields sit on the dialog's own colour, as the user expects of text
+                // that can be selected and copied but not changed.
+                QPalette pal = edit->palette();
+                pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+                edit->setPalette(pal);
+            }
+            edit->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+            return edit;
+        }
+        case ControlKind::kButton:
+        case ControlKind::kPictureButton: {
+            auto* button = new QPushButton(text, parent);
+            button->setAutoDefault(false);
+            button->setDefault(false);
+            if (c.kind == ControlKind::kPictureButton) {
+                button->setIconSize(QSize(16, 16));
+            }
+            QObject::connect(button, &QPushButton::clicked, button,
+                             [this, id] { command(id, notify::kClicked); });
+            return button;
+        }
+        case ControlKind::kPushLikeCheck:
+        case ControlKind::kRadioButton:
+        case ControlKind::kCheckBox: {
+            QAbstractButton* button = nullptr;
+            const bool automatic =
+                c.kind == ControlKind::kCheckBox && (c.style & style::kAuto) != 0;
+            if (c.kind == ControlKind::kPushLikeCheck) {
+                auto* push = new ProgramChecked<QPushButton>(text, parent);
+                push->setAutoDefault(false);
+                button = push;
+            } else if (c.kind == ControlKind::kRadioButton) {
+                button = new ProgramChecked<QRadioButton>(text, parent);
+                button->setAutoExclusive(false);
+            } else if (automatic) {
+                button = new QCheckBox(text, parent);
+            } else {
+                button = new ProgramChecked<QCheckBox>(text, parent);
+            }
+            button->setCheckable(true);
+            if (!automatic) {
+                QObject::connect(button, &QAbstractButton::clicked, button,
+                                 [this, id] { command(id, notify::kClicked); });
+            }
+            // A state change nobody in the program made: a click on an automatic box, or a
+            // Toggle from assistive technology. The latter bypasses the click, so for the
+            // program-checked kinds the state goes back to what the program set and the logic
+            // hears a click, exactly as from the mouse.
+            QObject::connect(button, &QAbstractButton::toggled, button,
+                             [this, id, automatic, button](bool checked) {
+                                 if (programmatic_) {
+                                     return;
+                                 }
+                                 if (!automatic) {
+                                     programmatic_ = true;
+                                     button->setChecked(!checked);
+                                     programmatic_ = false;
+                                 }
+                                 command(id, notify::kClicked);
+                             });
+            return button;
+        }
+        case ControlKind::kGroupBox: {
+            auto* box = new QGroupBox(text, parent);
+            box->setFocusPolicy(Qt::NoFocus);
+            return box;
+        }
+        case ControlKind::kDropDownList: {
+            auto* combo = new QComboBox(parent);
+            combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            QObject::connect(combo, &QComboBox::activated, combo,
+                             [this, id](int) { command(id, notify::kSelChange); });
+            return combo;
+        }
+        case ControlKind::kSlider: {
+            auto* slider = new QSlider(Qt::Horizontal, parent);
+            if ((c.style & style::kAutoTicks) != 0) {
+                slider->setTickPosition(QSlider::TicksBelow);
+                slider->setTickInterval(1);
+            }
+            QObject::connect(slider, &QSlider::sliderReleased, slider,
+                             [this, id] { endTrack(id); });
+            QObject::connect(slider, &QSlider::valueChanged, slider, [this, id, slider](int) {
+                if (!programmatic_ && !slider->isSliderDown()) {
+                    queueEndTrack(id);
+                }
+            });
+            return slider;
+        }
+        case ControlKind::kEtchedLine: {
+            auto* line = new QFrame(parent);
+            line->setFrameShape(QFrame::HLine);
+            line->setFrameShadow(QFrame::Sunken);
+            return line;
+        }
+    }
+    return new QWidget(parent);
+}
+
+void QtDialog::alignWithField(const ControlLayout& label, QLabel& widget) {
+    // A one-line caption beside a field shares the field's text line: the toolkit pads fields
+    // differently from the dialog manager, so the label takes the field's height and centres.
+    for (const ControlLayout& c : layout_.controls) {
+        const bool field = c.kind == ControlKind::kEdit || c.kind == ControlKind::kReadOnlyEdit ||
+                           c.kind == ControlKind::kDropDownList;
+        const Rect f = visibleRect(c);
+        const int gapRight = f.x - (label.rect.x + label.rect.w);
+        const int gapLeft = label.rect.x - (f.x + f.w);
+        const bool beside = (gapRight >= -1 && gapRight <= 8) || (gapLeft >= -1 && gapLeft <= 8);
+        if (!field || !beside || f.y > label.rect.y + label.rect.h || f.y + f.h < label.rect.y) {
+            continue;
+        }
+        QWidget* other = this->widget(c.id);
+        QRect g = widget.geometry();
+        g.setTop(other->geometry().top());
+        g.setHeight(other->geometry().height());
+        widget.setGeometry(g);
+        widget.setAlignment((widget.alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignVCenter);
+        return;
+    }
+}
+
+void QtDialog::fitTexts() {
+    // Text is measured in the user's font, which is seldom the one the table was drawn for: a
+    // caption that would be cut grows into the free space beside it (to the right, or to both
+    // sides when centred), never over another control or out of its group or the window.
+    std::vector<std::pair<const ControlLayout*, QWidget*>> all;
+    for (const ControlLayout& c : layout_.controls) {
+        all.emplace_back(&c, widget(c.id));
+    }
+    for (auto [c, w] : all) {
+        const bool checkLike =
+            c->kind == ControlKind::kCheckBox || c->kind == ControlKind::kRadioButton;
+        const bool label = c->kind == ControlKind::kLabel || c->kind == ControlKind::kLabelCentre ||
+                           c->kind == ControlKind::kLabelRight;
+        if (!checkLike && !label) {
+            continue;
+        }
+        if (label && c->rect.h < 16) {
+            alignWithField(*c, *static_cast<QLabel*>(w));
+        }
+        const int needed =
+            checkLike ? w->sizeHint().width()
+                      : w->fontMetrics().horizontalAdvance(static_cast<QLabel*>(w)->text()) + 2;
+        QRect g = w->geometry();
+        if (needed <= g.width() || (label && c->rect.h >= 16)) {
+            continue;  // fits, or is meant to wrap onto more lines
+        }
+        int left = 0;
+        int right = window_->width();
+        for (auto [o, other] : all) {
+            if (other == w || o->kind == ControlKind::kEtchedLine) {
+                continue;
+            }
+            const QRect og = other->geometry();
+            if (o->kind == ControlKind::kGroupBox) {
+                if (og.contains(g)) {
+                    left = std::max(left, og.left() + 4);
+                    right = std::min(right, og.right() - 4);
+                }
+                continue;
+            }
+            if (og.bottom() < g.top() || og.top() > g.bottom()) {
+                continue;
+            }
+            if (og.left() >= g.right()) {
+                right = std::min(right, og.left() - 2);
+            } else if (og.right() <= g.left()) {
+                left = std::max(left, og.right() + 2);
+            }
+        }
+        const int extra = needed - g.width();
+        if (c->kind == ControlKind::kLabelCentre) {
+            const int grow = std::min({extra / 2 + 1, g.left() - left, right - g.right()});
+            g.adjust(-std::max(0, grow), 0, std::max(0, grow), 0);
+        } else if (c->kind == ControlKind::kLabelRight) {
+            g.setLeft(std::max(left, g.left() - extra));
+        } else {
+            g.setRight(std::min(right, g.right() + extra));
+        }
+        w->setGeometry(g);
+    }
+}
+
+int QtDialog::exec() {
+    logic_.onInit(*this);
+    if (init_) {
+        init_(*this);
+    }
+    if (ended_) {
+        return result_;
+    }
+    // The keyboard starts on the first enabled tab stop, as in any dialog.
+    for (const ControlLayout& c : layout_.controls) {
+        QWidget* w = widget(c.id);
+        if ((c.style & style::kTabStop) != 0 && w != nullptr && w->isEnabled()) {
+            w->setFocus(Qt::TabFocusReason);
+            break;
+        }
+    }
+    if (QWidget* owner = window_->parentWidget()) {
+        // Secondary dialogs open at (32, 32) dialog units from the owner's client area.
+        window_->move(owner->mapToGlobal(QPoint(units_.x(layout_.x), units_.y(layout_.y))));
+    }
+    if (shown_) {
+        QTimer::singleShot(0, window_, [this] {
+            if (!ended_) {
+                shown_(*this);
+            }
+        });
+    }
+    window_->exec();
+    ended_ = true;
+    return result_;
+}
+
+QWidget* QtDialog::widget(ControlId id) const {
+    const auto it = widgets_.find(id);
+    return it == widgets_.end() ? nullptr : it->second;
+}
+
+void QtDialog::command(ControlId id, int notification) {
+    if (ended_ || programmatic_) {
+        return;
+    }
+    static_cast<void>(logic_.onCommand(*this, id, notification));
+}
+
+void QtDialog::fieldLeft(QWidget* field) {
+    // Only edit fields report losing the focus; to every other control any notification is a
+    // click.
+    if (qobject_cast<QLineEdit*>(field) == nullptr) {
+        return;
+    }
+    const auto it = ids_.find(field);
+    if (it != ids_.end()) {
+        command(it->second, notify::kKillFocus);
+    }
+}
+
+void QtDialog::endTrack(ControlId id) {
+    endTrackQueued_[id] = false;
+    if (!ended_ && hScroll_) {
+        hScroll_(kScrollEndTrack, id);
+    }
+}
+
+void QtDialog::queueEndTrack(ControlId id) {
+    // Several steps of one key press or wheel turn end in one report, once the value has settled.
+    if (endTrackQueued_[id]) {
+        return;
+    }
+    endTrackQueued_[id] = true;
+    QTimer::singleShot(0, window_, [this, id] {
+        if (endTrackQueued_[id]) {
+            endTrack(id);
+        }
+    });
+}
+
+void QtDialog::closeRequested() {
+    if (ended_) {
+        return;
+    }
+    // Closing leaves the field being edited: it is reported before the dialog ends.
+    if (QWidget* focus = window_->focusWidget()) {
+        fieldLeft(focus);
+    }
+    if (!ended_) {
+        logic_.onClose(*this);
+    }
+}
+
+// --- ControlModel ---------------------------------------------------------------------------
+
+void QtDialog::setText(ControlId id, const std::string& text) {
+    QWidget* w = widget(id);
+    programmatic_ = true;
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        edit->setText(qs(text));
+        edit->setCursorPosition(0);
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        label->setText(qs(text));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        button->setText(qs(text));
+    } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
+        box->setTitle(qs(text));
+    }
+    programmatic_ = false;
+}
+
+std::string QtDialog::text(ControlId id) const {
+    QWidget* w = widget(id);
+    QString t;
+    if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+        t = edit->text();
+    } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        t = label->text();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+        t = button->text();
+    } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
+        t = box->title();
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        t = combo->currentText();
+    }
+    return t.toStdString();
+}
+
+void QtDialog::setUnsigned(ControlId id, uint32_t value) {
+    setText(id, std::to_string(value));
+}
+
+void QtDialog::setSigned(ControlId id, int32_t value) {
+    setText(id, std::to_string(value));
+}
+
+IntRead QtDialog::readUnsigned(ControlId id) const {
+    return readFieldNumber(text(id), false);
+}
+
+IntRead QtDialog::readSigned(ControlId id) const {
+    return readFieldNumber(text(id), true);
+}
+
+void QtDialog::setChecked(ControlId id, bool checked) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget(id))) {
+        programmatic_ = true;
+        button->setChecked(checked);
+        programmatic_ = false;
+    }
+}
+
+bool QtDialog::isChecked(ControlId id) const {
+    auto* button = qobject_cast<QAbstractButton*>(widget(id));
+    return button != nullptr && button->isChecked();
+}
+
+void QtDialog::setSliderRange(ControlId id, int minimum, int maximum) {
+    if (auto* slider = qobject_cast<QSlider*>(widget(id))) {
+        programmatic_ = true;
+        slider->setRange(minimum, maximum);
+        // A page is a fifth of the range, as on a Win32 trackbar.
+        slider->setPageStep(std::max(1, (maximum - minimum) / 5));
+        programmatic_ = false;
+    }
+}
+
+void QtDialog::setSliderPos(ControlId id, int position) {
+    if (auto* slider = qobject_cast<QSlider*>(widget(id))) {
+        programmatic_ = true;
+        slider->setValue(position);
+        programmatic_ = false;
+    }
+}
+
+int QtDialog::sliderPos(ControlId id) const {
+    auto* slider = qobject_cast<QSlider*>(widget(id));
+    return slider != nullptr ? slider->value() : 0;
+}
+
+void QtDialog::addItem(ControlId id, const std::string& text) {
+    auto* combo = qobject_cast<QComboBox*>(widget(id));
+    if (combo == nullptr) {
+        return;
+    }
+    const int index = itemCounts_[id]++;
+    QString shown = qs(text);
+    QString tip;
+    const auto labels = labels_.find(id);
+    if (labels != labels_.end()) {
+        if (index >= static_cast<int>(labels->second.size())) {
+            return;
+        }
+        shown = qs(labels->second[static_cast<size_t>(index)]);
+        const auto& tips = toolTips_[id];
+        if (index < static_cast<int>(tips.size())) {
+            tip = qs(tips[static_cast<size_t>(index)]);
+        }
+    }
+    programmatic_ = true;
+    combo->addItem(shown);
+    if (!tip.isEmpty()) {
+        combo->setItemData(combo->count() - 1, tip, Qt::ToolTipRole);
+    }
+    programmatic_ = false;
+    // The opened list is as wide as its longest item, even where the closed box is narrow.
+    combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 8);
+}
+
+void QtDialog::setItemLabels(ControlId id, std::vector<std::string> labels,
+                             std::vector<std::string> toolTips) {
+    labels_[id] = std::move(labels);
+    toolTips_[id] = std::move(toolTips);
+}
+
+void QtDialog::setSelection(ControlId id, int index) {
+    if (auto* combo = qobject_cast<QComboBox*>(widget(id))) {
+        programmatic_ = true;
+        combo->setCurrentIndex(index < combo->count() ? index : -1);
+        programmatic_ = false;
+        combo->setToolTip(combo->currentData(Qt::ToolTipRole).toString());
+    }
+}
+
+int QtDialog::selection(ControlId id) const {
+    auto* combo = qobject_cast<QComboBox*>(widget(id));
+    return combo != nullptr ? combo->currentIndex() : -1;
+}
+
+void QtDialog::setEnabled(ControlId id, bool enabled) {
+    if (QWidget* w = widget(id)) {
+        w->setEnabled(enabled);
+    }
+}
+
+bool QtDialog::isEnabled(ControlId id) const {
+    QWidget* w = widget(id);
+    return w != nullptr && w->isEnabled();
+}
+
+void QtDialog::setImage(ControlId id, int imageId) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget(id))) {
+        button->setIcon(arrowIcon(imageId));
+    }
+}
+
+int QtDialog::runModal(DialogLogic& dialog) {
+    const DialogLayout* layout = findDialogLayout(dialog.dialogId());
+    if (layout == nullptr || ended_) {
+        return 0;
+    }
+    QtDialog child(*layout, dialog, window_);
+    child_ = &child;
+    const int result = child.exec();
+    child_ = nullptr;
+    return result;
+}
+
+void QtDialog::endDialog(int result) {
+    if (ended_) {
+        return;
+    }
+    ended_ = true;
+    result_ = result;
+    window_->done(result);
+}
+
+void QtDialog::openUrl(const std::string& url) {
+    QDesktopServices::openUrl(QUrl(qs(url)));
+}
+
+}  // namespace vornic::ui::qt

@@ -1,0 +1,163 @@
+#include "ui/qt/QtFrontEnd.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QMessageBox>
+
+#include "controller/Contract.h"
+#include "ui/Layout.h"
+#include "ui/MainDialogIds.h"
+
+namespace vornic::ui::qt {
+
+QtFrontEnd::QtFrontEnd() {
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0) {
+        wakeRead_ = fds[0];
+        wakeWrite_ = fds[1];
+    }
+}
+
+QtFrontEnd::~QtFrontEnd() {
+    delete notifier_;
+    for (int fd : {wakeRead_, wakeWrite_}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+void QtFrontEnd::setPortList(std::vector<std::string> labels, std::vector<std::string> toolTips,
+                             int selected) {
+    portLabels_ = std::move(labels);
+    portToolTips_ = std::move(toolTips);
+    portSelected_ = selected;
+}
+
+void QtFrontEnd::showMessageBox(const char* text, const char* caption) {
+    QMessageBox::critical(nullptr, QString::fromUtf8(caption != nullptr ? caption : ""),
+                          QString::fromUtf8(text != nullptr ? text : ""));
+}
+
+int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
+    const DialogLayout* layout = findDialogLayout(kMainDialogId);
+    if (layout == nullptr) {
+        return 0;
+    }
+    QtDialog window(*layout, dialog, nullptr);
+    window.setHScrollHandler(
+        [&dialog](int scrollCode, ControlId slider) { dialog.onHScroll(scrollCode, slider); });
+    if (!portLabels_.empty()) {
+        window.setItemLabels(kIdPortList, portLabels_, portToolTips_);
+        window.setInitHook([this](QtDialog& w) { w.setSelection(kIdPortList, portSelected_); });
+    }
+    if (shown_) {
+        window.setShownHook([this, &dialog](QtDialog& w) { shown_(w, dialog); });
+    }
+    if (notifier_ == nullptr && wakeRead_ >= 0) {
+        // Made here rather than at construction: it needs the running application's event loop.
+        notifier_ = new QSocketNotifier(wakeRead_, QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] { woken(); });
+    }
+    window_ = &window;
+    dialog_ = &dialog;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        accepting_ = true;
+        head_ = 0;
+        count_ = 0;
+    }
+    const int result = window.exec();
+
+    // The window is gone: nothing more is posted to it, and what is still queued is dropped.
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        accepting_ = false;
+        count_ = 0;
+    }
+    dialog.windowDestroyed();
+    window_ = nullptr;
+    dialog_ = nullptr;
+    return result;
+}
+
+void QtFrontEnd::post(uint32_t wParam, uint32_t lParam) {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (!accepting_ || count_ == kQueueCapacity) {
+            return;
+        }
+        ring_[(head_ + count_) % kQueueCapacity] = {wParam, lParam};
+        ++count_;
+        wake = !wakePending_;
+        wakePending_ = true;
+    }
+    if (wake) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up; nothing else can go wrong that a retry would fix.
+        static_cast<void>(::write(wakeWrite_, &byte, 1));
+    }
+}
+
+void QtFrontEnd::woken() {
+    char drain[64];
+    while (::read(wakeRead_, drain, sizeof drain) > 0) {
+    }
+    {
+        std::lock_guard<std::mutex> lock(lock_);
+        wakePending_ = false;
+    }
+    for (;;) {
+        std::pair<uint32_t, uint32_t> message;
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            if (count_ == 0) {
+                return;
+            }
+            message = ring_[head_];
+            head_ = (head_ + 1) % kQueueCapacity;
+            --count_;
+        }
+        deliver(message.first, message.second);
+    }
+}
+
+void QtFrontEnd::deliver(uint32_t wParam, uint32_t lParam) {
+    if (dialog_ == nullptr || window_ == nullptr) {
+        return;
+    }
+    if (wParam == kLineLostMessage) {
+        lineLost_ = true;
+        if (onLineLost_) {
+            onLineLost_();
+        }
+        return;
+    }
+    static_cast<void>(dialog_->onUserMessage(wParam, lParam));
+
+    if (lineLost_ && window_->text(kIdStatusLine) == statusText(status::kConnectionClosed)) {
+        lineLost_ = false;
+        window_->setText(kIdStatusLine,
+                         "Error: Connection lost: the controller's line went away (cable or "
+                         "adapter unplugged?). Connect again when it is back.");
+        return;
+    }
+
+    // "Cannot open port" alone leaves the user guessing; the reason and what to do follow it.
+    if (describeOpenError_ && window_ != nullptr &&
+        window_->text(kIdStatusLine) == statusText(status::kCannotOpenPort)) {
+        const std::string reason = describeOpenError_();
+        if (!reason.empty()) {
+            window_->setText(kIdStatusLine, std::string("Error: ") + reason);
+            if (QWidget* line = window_->widget(kIdStatusLine)) {
+                line->setToolTip(QString::fromStdString(reason));
+            }
+        }
+    } else if (QWidget* line = window_->widget(kIdStatusLine)) {
+        line->setToolTip(QString());
+    }
+}
+
+}  // namespace vornic::ui::qt

@@ -1,0 +1,98 @@
+#pragma once
+// QtFrontEnd: the FrontEnd of the desktop program on Qt Widgets.
+//
+// The main dialog runs modally as a QtDialog on the thread that owns the QApplication (the UI
+// thread). The wake-up post is the PostMessage of this front end: post() may be called on any
+// thread and never waits for the UI thread. It puts the message into a fixed ring under a lock
+// (one entry per report; nothing is allocated) and, if the UI thread has not been woken yet,
+// writes one byte into a pipe that the UI thread's event loop watches. The UI thread then hands
+// every queued message to DlgConfig::onUserMessage, which lets AppModel deliver whatever its single
+// mailbox holds. Posts made while no main dialog runs are dropped, and messages still queued when
+// it ends are discarded, as messages to a destroyed window would be. A full ring drops the new
+// message, which loses nothing: the mailbox keeps the latest report for the queued ones.
+//
+// The pipe and the standard lock, not a queued Qt event, carry the hand-off so that every step of
+// it is visible to the thread sanitizer, which cannot see inside the toolkit's own locks.
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Application.h"
+#include "ui/qt/QtDialog.h"
+
+namespace vornic::ui::qt {
+
+class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
+  public:
+    using Hook = std::function<void(QtDialog& window, DlgConfig& dialog)>;
+
+    static constexpr size_t kQueueCapacity = 256;
+
+    QtFrontEnd();
+    ~QtFrontEnd() override;
+    QtFrontEnd(const QtFrontEnd&) = delete;
+    QtFrontEnd& operator=(const QtFrontEnd&) = delete;
+
+    // The port list shown instead of the logic's port numbers, and the item selected at start.
+    void setPortList(std::vector<std::string> labels, std::vector<std::string> toolTips,
+                     int selected);
+    // Why the port of the last connect could not be opened; shown with the status line's error.
+    void setOpenErrorDescriber(std::function<std::string()> describe) {
+        describeOpenError_ = std::move(describe);
+    }
+    // Any thread: the controller's line is gone. The UI thread then runs `onLineLost` (which
+    // disconnects) and the "Connection closed" that follows says what happened.
+    void lineLost() { post(kLineLostMessage, 0); }
+    void setLineLostHandler(std::function<void()> handler) { onLineLost_ = std::move(handler); }
+    // Runs once the main window is shown (tests drive the window from here).
+    void setShownHook(Hook hook) { shown_ = std::move(hook); }
+
+    // FrontEnd
+    [[nodiscard]] bool initCommonControls() override { return true; }
+    void showMessageBox(const char* text, const char* caption) override;
+    UiPoster& poster() override { return *this; }
+    int runMainDialog(DlgConfig& dialog) override;
+
+    // UiPoster (any thread)
+    void post(uint32_t wParam, uint32_t lParam) override;
+
+    // The main window while it runs (UI thread), or nullptr.
+    [[nodiscard]] QtDialog* mainWindow() const { return window_; }
+
+  private:
+    static constexpr uint32_t kLineLostMessage = 2000;
+
+    std::vector<std::string> portLabels_;
+    std::vector<std::string> portToolTips_;
+    int portSelected_ = 0;
+    std::function<std::string()> describeOpenError_;
+    Hook shown_;
+    std::function<void()> onLineLost_;
+    bool lineLost_ = false;  // UI thread
+
+    QtDialog* window_ = nullptr;   // UI thread
+    DlgConfig* dialog_ = nullptr;  // UI thread
+
+    void woken();
+    void deliver(uint32_t wParam, uint32_t lParam);
+
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+
+    std::mutex lock_;
+    bool accepting_ = false;    // under lock_
+    bool wakePending_ = false;  // under lock_: a byte is in the pipe
+    std::array<std::pair<uint32_t, uint32_t>, kQueueCapacity> ring_{};  // under lock_
+    size_t head_ = 0;                                                   // under lock_
+    size_t count_ = 0;                                                  // under lock_
+};
+
+}  // namespace vornic::ui::qt

@@ -1,0 +1,5 @@
+#include "ui/qt/Program.h"
+
+int main(int argc, char** argv) {
+    return vornic::ui::qt::runProgram(argc, argv);
+}
