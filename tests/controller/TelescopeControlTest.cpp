@@ -322,6 +322,10 @@ TEST_F(TelescopeControlTest, TicksTheLinkDoesNotNeedAreNotWritten) {
     };
     pipe->tellsIdle = true;
     ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    if (!pipe->readerWaitingOnEmpty()) {
+        // The Windows named pipe cannot tell an idle reader race-free, so it passes every tick on.
+        GTEST_SKIP() << "this pipe writes every tick";
+    }
     EXPECT_EQ(ticksWritten(5), 0) << "closed";
     connectAndHandshake(kLevel1Firmware);
     EXPECT_EQ(ticksWritten(40), 32) << "the last request's time-out counts 32 ticks";
