@@ -9,6 +9,17 @@
 //
 // A file may carry fewer settings than a full backup: restore then leaves the missing ones as they
 // are. Unknown fields are refused, so that a misspelt name cannot be skipped silently.
+//
+// A backup written by `backup` carries the controller's identity; its values came from the
+// controller and are taken as they are, anywhere within what the controller can hold, so that
+// every backup restores onto the controller it came from. A file without an identity was typed by
+// hand and gets the ranges that `set` allows.
+//
+// Guarantees for hostile input (asserted by the backup fuzz target): `parseBackupText` never
+// throws and reads at most 1 MiB nested at most 8 deep; on failure it returns a one-line message
+// of bounded length with no control characters; on success every given field lies within the
+// range the file's origin allows, and `restorePlan` only builds operations whose arguments the
+// operation takes.
 
 #include <cstdint>
 #include <string>
@@ -29,8 +40,10 @@ enum class Shape {
 struct SettingField {
     const char* name;
     Shape shape;
-    int64_t min;
+    int64_t min;  // the range a person may type
     int64_t max;
+    int64_t widthMin;  // the range the controller can hold and report
+    int64_t widthMax;
     uint8_t minLevel;  // lowest feature level at which the controller reports the field
     int64_t (*get)(const MountSettings&, int axis, int index);
     void (*set)(MountSettings&, int axis, int index, int64_t value);
@@ -44,6 +57,7 @@ const SettingField* findField(const std::string& name);
 struct SettingsImage {
     MountSettings values;
     std::vector<bool> present = std::vector<bool>(writableFields().size(), false);
+    bool fromController = false;  // the file carries the controller's identity
     [[nodiscard]] bool has(size_t field) const { return present[field]; }
 };
 

@@ -38,6 +38,7 @@ struct Invocation {
     uint32_t positionCode = 4;       // sync
     std::string file;                // backup, diff, restore
     bool save = false;               // restore
+    bool keepPartial = false;        // restore: keep what took when something did not
 
     [[nodiscard]] bool needsController() const { return command != "ports"; }
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/Faults.h"
+#include "sim/FileText.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
 #include "sim/StateFile.h"
@@ -158,10 +159,16 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr,
                              "kz2-sim: %s does not exist yet; starting from factory "
                              "settings\n",
-                             statePath.c_str());
+                             shown(statePath, 200).c_str());
                 break;
             case StateLoad::loaded:
                 break;
+        }
+        // A "store" is acknowledged like the real controller does, so a file that cannot be
+        // written must stop us here, not show up later as settings silently lost.
+        if (!checkStateWritable(statePath, error)) {
+            std::fprintf(stderr, "kz2-sim: state file: %s\n", error.c_str());
+            return kUsageError;
         }
         setup.onStore = [statePath](const ConfigImage& stored) {
             std::string why;
