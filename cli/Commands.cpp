@@ -11,6 +11,7 @@
 #include "cli/Format.h"
 #include "cli/Session.h"
 #include "platform/PortTable.h"
+#include "sim/FileText.h"
 #include "sim/PtySimulator.h"
 
 namespace vornic::cli {
@@ -557,6 +558,15 @@ int runInvocation(const Invocation& inv) {
         if (!readFileText(inv.file, text, error) || !parseBackupText(text, image, error)) {
             errorLine(inv.file + ": " + error +
                       (inv.command == "restore" ? "; nothing was changed" : ""));
+            return kExitUsage;
+        }
+    }
+
+    // So is the place a backup goes: a device or FIFO there is refused before connecting.
+    if (inv.command == "backup") {
+        std::string error;
+        if (!sim::checkWritable(inv.file, error)) {
+            errorLine(error);
             return kExitUsage;
         }
     }
