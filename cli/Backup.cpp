@@ -413,7 +413,7 @@ bool readFileText(const std::string& path, std::string& text, std::string& error
         case sim::ReadResult::ok:
             return true;
         case sim::ReadResult::missing:
-            error = "cannot read " + sim::shown(path, 200) + ": " + std::strerror(ENOENT);
+            error = "cannot open " + sim::shown(path, 200) + ": " + std::strerror(ENOENT);
             return false;
         case sim::ReadResult::failed:
             return false;

@@ -413,7 +413,8 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
     int64_t ignored = 0;
     if (axisIndex == -2 && !parseInteger(rest[0], ignored) &&
         std::isalpha(static_cast<unsigned char>(rest[0][0]))) {
-        error = "set " + name + ": the axis must be ra or de, not " + sim::shown(rest[0]);
+        error = "set " + name + ": " + sim::shown(rest[0]) +
+                " is neither an axis (ra, de) nor a number";
         return false;
     }
     request.axis = -1;

@@ -154,7 +154,8 @@ ReadResult readRegularFile(const std::string& path, size_t maxBytes, std::string
         }
         text.append(buffer, static_cast<size_t>(n));
         if (text.size() > maxBytes) {
-            error = shown(path, 200) + " is larger than " + std::to_string(maxBytes) + " bytes";
+            error = shown(path, 200) + " is too large (more than " + std::to_string(maxBytes) +
+                    " bytes)";
             ::close(fd);
             return ReadResult::failed;
         }
