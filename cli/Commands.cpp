@@ -248,6 +248,7 @@ int runSet(Session& session, Output& out, const Invocation& inv) {
     // The gear ratios come back in their own report; everything else is read back by connecting
     // again, since the controller does not answer those writes.
     if (inv.set.field != "gearRatio") {
+        out.text("Reading the settings back to check them:");
         const Outcome again = session.reconnect();
         if (!again.ok()) {
             return failure(again, session);
