@@ -293,5 +293,29 @@ TEST(Messages, SayWhatIsWrongInTheToolsOwnWordsAndQuoteInputSafely) {
     }
 }
 
+TEST(Messages, APortWithoutPermissionGivesTheDialoutAdviceOnce) {
+    Dir dir;
+    const std::string port = dir.write("port", "");
+    ASSERT_EQ(::chmod(port.c_str(), 0), 0);
+    // Root may open anything, so as root the tool runs as nobody.
+    const bool root = ::geteuid() == 0;
+    if (root && ::access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "running as root without setpriv";
+    }
+    ::chmod(dir.file("").c_str(), 0755);
+    Args args = {"--port", port, "info"};
+    std::string program = cliBinary();
+    if (root) {
+        args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+        program = "/usr/bin/setpriv";
+    }
+    ChildProcess child(program, args);
+    const RunResult r = child.finish(30);
+    EXPECT_EQ(r.exitCode, 1) << describe(args, r);
+    const size_t first = r.err.find("must be in the");
+    ASSERT_NE(first, std::string::npos) << describe(args, r);
+    EXPECT_EQ(r.err.find("must be in the", first + 1), std::string::npos) << describe(args, r);
+}
+
 }  // namespace
 }  // namespace vornic::testing
