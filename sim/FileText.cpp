@@ -229,6 +229,12 @@ bool replaceFile(const std::string& path, const std::string& text, std::string& 
         error = cannot("write", path, errno);
         return false;
     }
+    // A file that exists keeps at most the permissions it had: a private file stays private.
+    struct stat old {};
+    struct stat created {};
+    if (::stat(target.c_str(), &old) == 0 && ::fstat(fd, &created) == 0) {
+        (void)::fchmod(fd, created.st_mode & old.st_mode & 0777);
+    }
     if (!writeAll(fd, text) || ::fsync(fd) != 0) {
         error = cannot("write", path, errno);
         ::close(fd);

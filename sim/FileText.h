@@ -14,7 +14,8 @@
 //   to the file it points to, which is replaced, and the link stays. Anything else at the path (a
 //   device, a FIFO, a directory) is refused and named. The new text goes into a file created
 //   exclusively next to the target, never through a link, and is synced before it takes the
-//   target's place, so the target is either the old file or the whole new one.
+//   target's place, so the target is either the old file or the whole new one. A new file gets
+//   mode 0644 less the umask; a replaced one never more than it had.
 #include <sys/types.h>
 
 #include <cstddef>

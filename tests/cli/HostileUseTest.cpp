@@ -99,6 +99,13 @@ TEST(HostileFiles, ATemporaryNameTakenByAPlantedLinkIsNeverWrittenThrough) {
     ASSERT_TRUE(sim::replaceFile(dir.file("out.json"), "new", error)) << error;
     EXPECT_EQ(dir.read("victim"), "precious");
     EXPECT_EQ(dir.read("out.json"), "new");
+    // A private file stays private when it is replaced.
+    ASSERT_EQ(::chmod(dir.file("out.json").c_str(), 0600), 0);
+    ASSERT_TRUE(sim::replaceFile(dir.file("out.json"), "newer", error)) << error;
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("out.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(dir.read("out.json"), "newer");
 }
 
 TEST(HostileFiles, SimulatorRefusesStateFilesItCouldHangOnOrNotWrite) {
