@@ -18,7 +18,11 @@ for f in build/fuzz/fuzz/vornic_*_fuzz; do
     seeds=()
     [ -d "fuzz/corpus/$name" ] && seeds=("fuzz/corpus/$name")
     echo "-- $name for ${seconds}s"
-    "$f" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$work" "${seeds[@]}" 2>&1 |
-        grep -E "^stat::number_of_executed_units|(INITED|DONE) +cov:" |
-        tail -n 3
+    log="build/fuzz/$name.log"
+    if ! "$f" -max_total_time="$seconds" -max_len=4096 -print_final_stats=1 "$work" "${seeds[@]}" \
+        >"$log" 2>&1; then
+        tail -n 40 "$log"
+        exit 1
+    fi
+    grep -E "^stat::number_of_executed_units|(INITED|DONE) +cov:" "$log" | tail -n 3
 done
