@@ -322,10 +322,10 @@ SettingsImage wholeImage(const MountSettings& settings) {
 
 // After a restore that did not fully take: sends the controller's earlier values for whatever
 // changed, reads back and says what could not be put back.
-int putBack(Session& session, Output& out, const MountSettings& before, size_t notTakenCount) {
+int putBack(Session& session, Output& out, const MountSettings& before,
+            const std::string& notTaken) {
     const SettingsImage earlier = wholeImage(before);
     const std::vector<OpCall> plan = restorePlan(earlier, session.settings());
-    const std::string notTaken = std::to_string(notTakenCount) + " setting(s) did not take";
     if (plan.empty()) {
         errorLine(notTaken +
                   "; nothing else had changed, so the controller holds its earlier "
@@ -388,14 +388,15 @@ int runRestore(Session& session, Output& out, const Invocation& inv, const Setti
         j["notTaken"] = notTaken.size();
         out.json(j);
         if (result != kExitOk || !notTaken.empty()) {
-            const size_t count = std::max<size_t>(notTaken.size(), 1);
+            const std::string what =
+                notTaken.empty() ? std::string("the restore did not finish")
+                                 : std::to_string(notTaken.size()) + " setting(s) did not take";
             if (inv.keepPartial) {
-                errorLine(std::to_string(count) +
-                          " setting(s) did not take; the others were kept (--keep-partial)" +
+                errorLine(what + "; the others were kept (--keep-partial)" +
                           (inv.save ? "; the settings were not stored in the controller" : ""));
                 return kExitFailed;
             }
-            return putBack(session, out, before, count);
+            return putBack(session, out, before, what);
         }
         out.text("Verified: the controller holds the file's settings.");
     }
