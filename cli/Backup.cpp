@@ -1,8 +1,10 @@
 #include "cli/Backup.h"
 
 #include "cli/System.h"
+#include "sim/FileText.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -19,62 +21,64 @@ constexpr int kMaxNesting = 8;
 constexpr int64_t kMaxU8 = 0xFF;
 constexpr int64_t kMaxU16 = 0xFFFF;
 constexpr int64_t kMaxU32 = 0xFFFFFFFF;
+constexpr int64_t kMinI32 = INT32_MIN;
+constexpr int64_t kMaxI32 = INT32_MAX;
 constexpr int64_t kNinetyDegrees = 90 * 86400;
 constexpr int64_t kHalfTurn = 180 * 86400;
 
 const uint8_t kAxisMask[2] = {axis::kRa, axis::kDe};
 
 const std::vector<SettingField> kFields = {
-    {"gearRatio", Shape::Pair, 1, kMaxU32, 0,
+    {"gearRatio", Shape::Pair, 1, kMaxU32, 0, kMaxU32, 0,
      [](const MountSettings& s, int a, int) -> int64_t { return s.gearRatio[a]; },
      [](MountSettings& s, int a, int, int64_t v) { s.gearRatio[a] = static_cast<uint32_t>(v); }},
-    {"maxSpeed", Shape::Pair, 0, kMaxU16, 3,
+    {"maxSpeed", Shape::Pair, 0, kMaxU16, 0, kMaxU16, 3,
      [](const MountSettings& s, int a, int) -> int64_t { return s.maxSpeed[a]; },
      [](MountSettings& s, int a, int, int64_t v) { s.maxSpeed[a] = static_cast<uint32_t>(v); }},
-    {"acceleration", Shape::Pair, 0, kMaxU8, 3,
+    {"acceleration", Shape::Pair, 0, kMaxU8, 0, kMaxU8, 3,
      [](const MountSettings& s, int a, int) -> int64_t { return s.acceleration[a]; },
      [](MountSettings& s, int a, int, int64_t v) { s.acceleration[a] = static_cast<uint8_t>(v); }},
-    {"deceleration", Shape::Pair, 0, kMaxU8, 3,
+    {"deceleration", Shape::Pair, 0, kMaxU8, 0, kMaxU8, 3,
      [](const MountSettings& s, int a, int) -> int64_t { return s.deceleration[a]; },
      [](MountSettings& s, int a, int, int64_t v) { s.deceleration[a] = static_cast<uint8_t>(v); }},
-    {"motorCurrent", Shape::Triples, 0, kMaxU16, 3,
+    {"motorCurrent", Shape::Triples, 0, kMaxU16, 0, kMaxU16, 3,
      [](const MountSettings& s, int a, int i) -> int64_t { return s.motorCurrent[a][i]; },
      [](MountSettings& s, int a, int i, int64_t v) {
          s.motorCurrent[a][i] = static_cast<uint16_t>(v);
      }},
-    {"decay", Shape::Triples, 0, 3, 3,
+    {"decay", Shape::Triples, 0, 3, 0, kMaxU8, 3,
      [](const MountSettings& s, int a, int i) -> int64_t { return s.decay[a][i]; },
      [](MountSettings& s, int a, int i, int64_t v) { s.decay[a][i] = static_cast<uint8_t>(v); }},
-    {"thirdOvertone", Shape::Pair, -20, 20, 3,
+    {"thirdOvertone", Shape::Pair, -20, 20, -128, 127, 3,
      [](const MountSettings& s, int a, int) -> int64_t { return s.thirdOvertone[a]; },
      [](MountSettings& s, int a, int, int64_t v) { s.thirdOvertone[a] = static_cast<int8_t>(v); }},
-    {"incCurrentAt", Shape::Pair, 0, kMaxU16, 3,
+    {"incCurrentAt", Shape::Pair, 0, kMaxU16, 0, kMaxU16, 3,
      [](const MountSettings& s, int a, int) -> int64_t { return s.incCurrentAt[a]; },
      [](MountSettings& s, int a, int, int64_t v) { s.incCurrentAt[a] = static_cast<uint16_t>(v); }},
-    {"guidingRate", Shape::Pair, 1, 16, 3,
+    {"guidingRate", Shape::Pair, 1, 16, 0, kMaxU8, 3,
      [](const MountSettings& s, int a, int) -> int64_t { return s.guidingRate[a]; },
      [](MountSettings& s, int a, int, int64_t v) { s.guidingRate[a] = static_cast<uint16_t>(v); }},
-    {"reverseRotation", Shape::Scalar, 0, 3, 3,
+    {"reverseRotation", Shape::Scalar, 0, 3, 0, kMaxU8, 3,
      [](const MountSettings& s, int, int) -> int64_t { return s.reverseRotation; },
      [](MountSettings& s, int, int, int64_t v) { s.reverseRotation = static_cast<uint8_t>(v); }},
-    {"reverseAutoguiding", Shape::Scalar, 0, 3, 3,
+    {"reverseAutoguiding", Shape::Scalar, 0, 3, 0, 15, 3,
      [](const MountSettings& s, int, int) -> int64_t { return s.reverseAutoguiding; },
      [](MountSettings& s, int, int, int64_t v) { s.reverseAutoguiding = static_cast<uint8_t>(v); }},
-    {"reverseLimitSwitches", Shape::Scalar, 0, 3, 3,
+    {"reverseLimitSwitches", Shape::Scalar, 0, 3, 0, 15, 3,
      [](const MountSettings& s, int, int) -> int64_t { return s.reverseLimitSwitches; },
      [](MountSettings& s, int, int, int64_t v) {
          s.reverseLimitSwitches = static_cast<uint8_t>(v);
      }},
-    {"mountType", Shape::Scalar, 0, 2, 5,
+    {"mountType", Shape::Scalar, 0, 2, 0, kMaxU8, 5,
      [](const MountSettings& s, int, int) -> int64_t { return s.mountType; },
      [](MountSettings& s, int, int, int64_t v) { s.mountType = static_cast<uint8_t>(v); }},
-    {"latitude", Shape::Scalar, -kNinetyDegrees, kNinetyDegrees, 5,
+    {"latitude", Shape::Scalar, -kNinetyDegrees, kNinetyDegrees, kMinI32, kMaxI32, 5,
      [](const MountSettings& s, int, int) -> int64_t { return s.latitude; },
      [](MountSettings& s, int, int, int64_t v) { s.latitude = static_cast<int32_t>(v); }},
-    {"longitude", Shape::Scalar, -kHalfTurn, kHalfTurn, 5,
+    {"longitude", Shape::Scalar, -kHalfTurn, kHalfTurn, kMinI32, kMaxI32, 5,
      [](const MountSettings& s, int, int) -> int64_t { return s.longitude; },
      [](MountSettings& s, int, int, int64_t v) { s.longitude = static_cast<int32_t>(v); }},
-    {"meridianFlipHysteresis", Shape::Scalar, 0, kMaxU8, 5,
+    {"meridianFlipHysteresis", Shape::Scalar, 0, kMaxU8, 0, kMaxU8, 5,
      [](const MountSettings& s, int, int) -> int64_t { return s.meridianFlipHysteresis; },
      [](MountSettings& s, int, int, int64_t v) {
          s.meridianFlipHysteresis = static_cast<uint8_t>(v);
@@ -137,14 +141,28 @@ bool readInteger(const Json& value, int64_t& out) {
     return false;
 }
 
+// A bad value as it may appear in a message: short and printable.
+std::string quoted(const Json& value) {
+    return sim::shown(value.dump(), 40);
+}
+
 bool checkInteger(const Json& value, const std::string& where, int64_t min, int64_t max,
                   int64_t& out, std::string& error) {
     if (!readInteger(value, out)) {
-        error = where + ": must be a whole number, not " + value.dump();
+        // The parser keeps a whole number too long for 64 bits as a floating-point value.
+        const bool wholeButHuge = value.is_number_float() &&
+                                  std::fabs(value.get<double>()) >= 9.2e18 &&
+                                  std::isfinite(value.get<double>());
+        if (wholeButHuge) {
+            error = where + ": the number is out of range " + std::to_string(min) + ".." +
+                    std::to_string(max);
+        } else {
+            error = where + ": must be a whole number, not " + quoted(value);
+        }
         return false;
     }
     if (out < min || out > max) {
-        error = where + ": " + value.dump() + " is out of range " + std::to_string(min) + ".." +
+        error = where + ": " + quoted(value) + " is out of range " + std::to_string(min) + ".." +
                 std::to_string(max);
         return false;
     }
@@ -159,13 +177,15 @@ bool checkArray(const Json& value, size_t size, const std::string& where, std::s
     return true;
 }
 
-bool parseField(const SettingField& info, const Json& value, MountSettings& out,
-                std::string& error) {
+bool parseField(const SettingField& info, const Json& value, bool fromController,
+                MountSettings& out, std::string& error) {
     const std::string where = std::string("settings.") + info.name;
+    const int64_t min = fromController ? info.widthMin : info.min;
+    const int64_t max = fromController ? info.widthMax : info.max;
     int64_t v = 0;
     switch (info.shape) {
         case Shape::Scalar:
-            if (!checkInteger(value, where, info.min, info.max, v, error)) {
+            if (!checkInteger(value, where, min, max, v, error)) {
                 return false;
             }
             info.set(out, 0, 0, v);
@@ -176,8 +196,7 @@ bool parseField(const SettingField& info, const Json& value, MountSettings& out,
             }
             for (int a = 0; a < 2; ++a) {
                 const std::string element = where + "[" + std::to_string(a) + "]";
-                if (!checkInteger(value[static_cast<size_t>(a)], element, info.min, info.max, v,
-                                  error)) {
+                if (!checkInteger(value[static_cast<size_t>(a)], element, min, max, v, error)) {
                     return false;
                 }
                 info.set(out, a, 0, v);
@@ -196,8 +215,8 @@ bool parseField(const SettingField& info, const Json& value, MountSettings& out,
                 }
                 for (int i = 0; i < 3; ++i) {
                     const std::string element = axisWhere + "[" + std::to_string(i) + "]";
-                    if (!checkInteger(axisValues[static_cast<size_t>(i)], element, info.min,
-                                      info.max, v, error)) {
+                    if (!checkInteger(axisValues[static_cast<size_t>(i)], element, min, max, v,
+                                      error)) {
                         return false;
                     }
                     info.set(out, a, i, v);
@@ -321,7 +340,7 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
     try {
         doc = Json::parse(text);
     } catch (const Json::exception& e) {
-        error = std::string("not valid JSON: ") + e.what();
+        error = sim::describeJsonError(text, e);
         return false;
     }
     if (!doc.is_object()) {
@@ -330,6 +349,7 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
     }
     int64_t v = 0;
     bool haveFormat = false;
+    bool fromController = false;
     const Json* settings = nullptr;
     for (const auto& [key, value] : doc.items()) {
         if (key == "vornicBackup") {
@@ -346,6 +366,7 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
             if (!checkInteger(value, key, 0, kMaxU32, v, error)) {
                 return false;
             }
+            fromController = true;
         } else if (key == "portType") {
             if (!checkInteger(value, key, 0, kMaxU8, v, error)) {
                 return false;
@@ -361,7 +382,7 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
             }
             settings = &value;
         } else {
-            error = "unknown field " + key;
+            error = "unknown field " + sim::shown(key);
             return false;
         }
     }
@@ -373,13 +394,14 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
         error = "settings: missing";
         return false;
     }
+    image.fromController = fromController;
     for (const auto& [key, value] : settings->items()) {
         const size_t index = fieldIndex(key.c_str());
         if (index == kFields.size()) {
-            error = "unknown field settings." + key;
+            error = "unknown field settings." + sim::shown(key);
             return false;
         }
-        if (!parseField(kFields[index], value, image.values, error)) {
+        if (!parseField(kFields[index], value, fromController, image.values, error)) {
             return false;
         }
         image.present[index] = true;
@@ -408,7 +430,7 @@ bool checkAgainstController(const SettingsImage& image, const MountSettings& con
             for (int i = 0; i < 3; ++i) {
                 const uint32_t max = controller.maxCurrent[a];
                 const uint32_t value = image.values.motorCurrent[a][i];
-                if (max != 0 && value > max) {
+                if (max != 0 && value > max && !image.fromController) {
                     error = "settings.motorCurrent[" + std::to_string(a) + "][" +
                             std::to_string(i) + "]: " + std::to_string(value) +
                             " mA is above this axis's maximum current of " + std::to_string(max) +

@@ -9,6 +9,17 @@
 //
 // A file may carry fewer settings than a full backup: restore then leaves the missing ones as they
 // are. Unknown fields are refused, so that a misspelt name cannot be skipped silently.
+//
+// A backup written by `backup` carries the controller's identity; its values came from the
+// controller and are taken as they are, anywhere within what the controller can hold, so that
+// every backup restores onto the controller it came from. A file without an identity was typed by
+// hand and gets the ranges that `set` allows.
+//
+// Guarantees for hostile input (asserted by the backup fuzz target): `parseBackupText` never
+// throws and reads at most 1 MiB nested at most 8 deep; on failure it returns a one-line message
+// of bounded length with no control characters; on success every given field lies within the
+// range the file's origin allows, and `restorePlan` only builds operations whose arguments the
+// operation takes.
 
 #include <cstdint>
 #include <string>
@@ -29,8 +40,10 @@ enum class Shape {
 struct SettingField {
     const char* name;
     Shape shape;
-    int64_t min;
+    int64_t min;  // the range a person may type
     int64_t max;
+    int64_t widthMin;  // the range the controller can hold and report
+    int64_t widthMax;
     uint8_t minLevel;  // lowest feature level at which the controller reports the field
     int64_t (*get)(const MountSettings&, int axis, int index);
     void (*set)(MountSettings&, int axis, int index, int64_t value);
@@ -44,6 +57,7 @@ const SettingField* findField(const std::string& name);
 struct SettingsImage {
     MountSettings values;
     std::vector<bool> present = std::vector<bool>(writableFields().size(), false);
+    bool fromController = false;  // the file carries the controller's identity
     [[nodiscard]] bool has(size_t field) const { return present[field]; }
 };
 
@@ -58,10 +72,18 @@ std::string isoDateNow();
 [[nodiscard]] bool parseBackupText(const std::string& text, SettingsImage& image,
                                    std::string& error);
 
-// Reads a whole file (at most 1 MiB) into `text`. Returns false with the reason in `error`.
+// File access, one implementation per OS (cli/posix, cli/win32).
+// Reads a whole regular file (at most 1 MiB) into `text`; never blocks on a FIFO or a device.
+// Returns false with the reason in `error`.
 [[nodiscard]] bool readFileText(const std::string& path, std::string& text, std::string& error);
 
-// Writes a file through a temporary file and a rename, so a failed write leaves no half file.
+// Whether a backup may go to `path`: nothing or a regular file is there (through any links), and
+// its folder takes a new file. False with the reason, naming what is there, otherwise.
+[[nodiscard]] bool checkWriteTarget(const std::string& path, std::string& error);
+
+// Replaces the file at `path` through a temporary file made exclusively beside it, synced, then
+// renamed into place: the target is either the old file or the whole new one, a device or FIFO is
+// never written, and a link is followed to the file it names.
 [[nodiscard]] bool writeFileText(const std::string& path, const std::string& text,
                                  std::string& error);
 

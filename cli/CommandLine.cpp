@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "sim/FileText.h"
+
 namespace vornic::cli {
 
 namespace {
@@ -64,6 +66,61 @@ const char* kDescription =
     "Exit status: 0 done, 1 the controller or the link failed (or a wait timed out), 2 usage "
     "error.";
 
+// The options of the main command that take a value in the next word.
+bool takesValue(const std::string& word) {
+    return word == "--port" || word == "--baud" || word == "--timeout";
+}
+
+// The first word that is neither an option nor an option's value: what the user meant as the
+// command.
+std::string commandWord(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i] != nullptr ? argv[i] : "";
+        if (takesValue(word)) {
+            ++i;
+        } else if (word.empty() || word[0] != '-') {
+            return word;
+        }
+    }
+    return "";
+}
+
+// A message made safe for the terminal: each line printable and of bounded length, since the
+// parser's own messages quote what was typed.
+std::string printable(const std::string& message) {
+    std::string result;
+    size_t start = 0;
+    while (start <= message.size()) {
+        const size_t end = std::min(message.find('\n', start), message.size());
+        result += (result.empty() && start == 0 ? "" : "\n") +
+                  sim::shown(std::string_view(message).substr(start, end - start), 400);
+        start = end + 1;
+    }
+    return result;
+}
+
+// CLI11's messages in our own words where they do not say what to do.
+std::string parseErrorText(const CLI::ParseError& e, const CLI::App& app, int argc,
+                           const char* const* argv) {
+    const std::string what = e.what();
+    if (app.get_subcommands().empty() && (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr ||
+                                          dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr)) {
+        std::string commands;
+        for (const CLI::App* command : app.get_subcommands({})) {
+            commands += (commands.empty() ? "" : ", ") + command->get_name();
+        }
+        const std::string word = commandWord(argc, argv);
+        return (word.empty() ? std::string("a command is required")
+                             : "unknown command " + sim::shown(word)) +
+               "; the commands are: " + commands;
+    }
+    const size_t atMost = what.find(": At Most 1 required but received");
+    if (atMost != std::string::npos) {
+        return what.substr(0, atMost) + " is given more than once; give it once";
+    }
+    return what;
+}
+
 }  // namespace
 
 std::optional<uint32_t> positionCodeFor(const std::string& text) {
@@ -112,7 +169,13 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
                "Linux only, since it needs a pseudo-terminal")
             ->expected(0, 1);
     app.add_option("--baud", inv.baud, "Baud rate, 9600 (default) or 115200")
-        ->check(CLI::IsMember({9600u, 115200u}));
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                return value == "9600" || value == "115200"
+                           ? std::string()
+                           : "the baud rate must be 9600 or 115200, not " + sim::shown(value);
+            },
+            "9600|115200"));
     app.add_flag("--json", inv.json, "Print every report as one JSON object per line");
     app.add_flag("--trace", inv.trace, "Print every frame both ways in hex on stderr");
     app.add_option("--timeout", inv.timeoutSeconds,
@@ -186,6 +249,9 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
         app.add_subcommand("restore", "Send what differs from a backup, then read back and verify");
     restore->add_option("file", inv.file, "Backup file")->required();
     restore->add_flag("--save", inv.save, "Store the settings in the controller at the end");
+    restore->add_flag("--keep-partial", inv.keepPartial,
+                      "When a setting does not take, keep the others instead of putting back the "
+                      "controller's earlier settings");
 
     try {
         app.parse(argc, argv);
@@ -198,13 +264,13 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
         result.exitCode = kExitOk;
         return result;
     } catch (const CLI::ParseError& e) {
-        result.error = e.what();
+        result.error = printable(parseErrorText(e, app, argc, argv));
         result.exitCode = kExitUsage;
         return result;
     }
 
     auto usage = [&](const std::string& message) {
-        result.error = message;
+        result.error = printable(message);
         result.exitCode = kExitUsage;
         return result;
     };
@@ -227,7 +293,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
         if (!simulateText.empty() && simulateText != "true") {
             const auto level = parseNumber(simulateText);
             if (!level || *level > 6) {
-                return usage("--simulate: the feature level must be 0..6, not " + simulateText);
+                return usage("--simulate: the feature level must be 0..6, not " +
+                             sim::shown(simulateText));
             }
             inv.simulateLevel = *level;
         }
@@ -243,6 +310,11 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
         }
     }
 
+    if ((inv.command == "backup" || inv.command == "diff" || inv.command == "restore") &&
+        inv.file.empty()) {
+        return usage(inv.command + ": the file name is empty");
+    }
+
     if (inv.command == "do") {
         std::string error;
         if (!parseOperations(opWords, inv.operations, error)) {
@@ -252,7 +324,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
         inv.direction = directionFor(directionWord);
         if (inv.direction > direction::kEast) {
             return usage("move: the direction must be north, south, east or west, not " +
-                         directionWord);
+                         sim::shown(directionWord));
         }
     } else if (inv.command == "track") {
         inv.trackOn = trackWord == "on";
@@ -280,7 +352,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
             for (const char* name : kPositionNames) {
                 names += "\n  " + normalise(name);
             }
-            return usage("sync: unknown position " + positionWord +
+            return usage("sync: unknown position " + sim::shown(positionWord) +
                          "; give a code 4..13 or one of:" + names);
         }
         inv.positionCode = *code;

@@ -38,6 +38,7 @@ struct Invocation {
     uint32_t positionCode = 4;       // sync
     std::string file;                // backup, diff, restore
     bool save = false;               // restore
+    bool keepPartial = false;        // restore: keep what took when something did not
 
     [[nodiscard]] bool needsController() const { return command != "ports"; }
 };
@@ -48,6 +49,11 @@ struct ParseResult {
     std::string error;   // usage error for stderr
 };
 
+// Guarantees for hostile input (asserted by the command-line fuzz target): no exception escapes;
+// the exit code is -1 (go on), 0 (help) or 2 (usage error); a usage error is printable text of
+// bounded length that quotes what was typed escaped and cut short; an accepted command line has
+// a known command, one controller (port or simulator) when it needs one, a baud rate of 9600 or
+// 115200, a finite time-out, and only values that its command can use.
 ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& invocation);
 
 // The reference position code for a sync argument: a code 4..13 or a position name as the

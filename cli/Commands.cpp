@@ -1,7 +1,10 @@
 #include "cli/Commands.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "cli/Backup.h"
@@ -9,6 +12,7 @@
 #include "cli/Session.h"
 #include "cli/System.h"
 #include "platform/PortTable.h"
+#include "sim/FileText.h"
 
 namespace vornic::cli {
 
@@ -166,6 +170,13 @@ int runMove(Session& session, Output& out, const Invocation& inv) {
             outcome = Outcome{};  // Ctrl-C is the ordinary way to end a move
         }
     }
+    if (outcome.result == Outcome::Result::LineLost) {
+        // Nothing can reach the controller any more: say so instead of pretending to stop it.
+        errorLine(
+            "the serial line to the controller was lost (hang-up) during the move, so the stop "
+            "could not be sent; stop the mount at the controller");
+        return kExitFailed;
+    }
     const OpCall stop = makeCall("stopMove", {direction::kBoth});
     echoOperation(out, stop);
     session.control().stopMove(direction::kBoth);
@@ -196,25 +207,11 @@ int runSync(Session& session, Output& out, const Invocation& inv) {
     return result;
 }
 
-int runSet(Session& session, Output& out, const Invocation& inv) {
-    std::vector<OpCall> calls;
-    std::string error;
-    if (!buildSetOperations(inv.set, session.settings(), calls, error)) {
-        errorLine(error);
-        return kExitFailed;
-    }
-    if (calls.empty()) {
-        out.text("Nothing to change: the controller already holds these values.");
-        return kExitOk;
-    }
-    return performAll(session, out, calls);
-}
-
 void printDifferences(Output& out, const std::vector<Difference>& list, const char* type,
-                      const char* prefix) {
+                      const char* prefix, const char* wantedLabel = "file") {
     for (const auto& d : list) {
-        out.text(std::string(prefix) + d.field + ": file " + d.file.dump() + ", controller " +
-                 d.controller.dump());
+        out.text(std::string(prefix) + d.field + ": " + wantedLabel + " " + d.file.dump() +
+                 ", controller " + d.controller.dump());
         Json j;
         j["type"] = type;
         j["field"] = d.field;
@@ -222,6 +219,60 @@ void printDifferences(Output& out, const std::vector<Difference>& list, const ch
         j["controller"] = d.controller;
         out.json(j);
     }
+}
+
+// The fields a set request may change.
+std::vector<std::string> fieldsOfRequest(const SetRequest& request) {
+    if (request.field == "site") {
+        return {"mountType", "latitude", "longitude", "meridianFlipHysteresis"};
+    }
+    return {request.field};
+}
+
+int runSet(Session& session, Output& out, const Invocation& inv) {
+    std::vector<OpCall> calls;
+    std::string error;
+    MountSettings expected;
+    if (!buildSetOperations(inv.set, session.settings(), calls, error, &expected)) {
+        errorLine(error);
+        return kExitFailed;
+    }
+    if (calls.empty()) {
+        out.text("Nothing to change: the controller already holds these values.");
+        return kExitOk;
+    }
+    const int result = performAll(session, out, calls);
+    if (result != kExitOk) {
+        return result;
+    }
+    // The gear ratios come back in their own report; everything else is read back by connecting
+    // again, since the controller does not answer those writes.
+    if (inv.set.field != "gearRatio") {
+        out.text("Reading the settings back to check them:");
+        const Outcome again = session.reconnect();
+        if (!again.ok()) {
+            return failure(again, session);
+        }
+    }
+    SettingsImage wanted;
+    wanted.values = expected;
+    for (const std::string& name : fieldsOfRequest(inv.set)) {
+        for (size_t i = 0; i < writableFields().size(); ++i) {
+            if (name == writableFields()[i].name) {
+                wanted.present[i] = true;
+            }
+        }
+    }
+    const auto notTaken = differences(wanted, session.settings());
+    if (!notTaken.empty()) {
+        printDifferences(out, notTaken, "notTaken", "Did not take: ", "asked");
+        errorLine("the controller did not take " + notTaken.front().field +
+                  (notTaken.size() > 1 ? " and " + std::to_string(notTaken.size() - 1) + " more"
+                                       : std::string()) +
+                  "; it still holds " + notTaken.front().controller.dump());
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 int runBackup(Session& session, Output& out, const Invocation& inv) {
@@ -258,6 +309,57 @@ int runDiff(Session& session, Output& out, const SettingsImage& image) {
     return kExitOk;
 }
 
+// Every field the controller reports at its feature level, with the values of `settings`.
+SettingsImage wholeImage(const MountSettings& settings) {
+    SettingsImage image;
+    image.values = settings;
+    image.fromController = true;
+    for (size_t i = 0; i < writableFields().size(); ++i) {
+        image.present[i] = settings.featureLevel >= writableFields()[i].minLevel;
+    }
+    return image;
+}
+
+// After a restore that did not fully take: sends the controller's earlier values for whatever
+// changed, reads back and says what could not be put back.
+int putBack(Session& session, Output& out, const MountSettings& before,
+            const std::string& notTaken) {
+    const SettingsImage earlier = wholeImage(before);
+    const std::vector<OpCall> plan = restorePlan(earlier, session.settings());
+    if (plan.empty()) {
+        errorLine(notTaken +
+                  "; nothing else had changed, so the controller holds its earlier "
+                  "settings");
+        return kExitFailed;
+    }
+    out.text("Putting back the settings that were changed:");
+    const int sent = performAll(session, out, plan);
+    const Outcome again = session.reconnect();
+    if (sent != kExitOk || !again.ok()) {
+        if (!again.ok()) {
+            failure(again, session);
+        }
+        errorLine(notTaken +
+                  "; putting back the earlier settings failed, so the controller may "
+                  "hold part of the file's settings");
+        return kExitFailed;
+    }
+    const auto left = differences(earlier, session.settings());
+    printDifferences(out, left, "notPutBack", "Could not put back: ", "earlier");
+    Json j;
+    j["type"] = "putBack";
+    j["sent"] = plan.size();
+    j["notPutBack"] = left.size();
+    out.json(j);
+    if (!left.empty()) {
+        errorLine(notTaken + "; " + std::to_string(left.size()) +
+                  " of the changed settings could not be put back");
+    } else {
+        errorLine(notTaken + "; the settings that had changed were put back and verified");
+    }
+    return kExitFailed;
+}
+
 int runRestore(Session& session, Output& out, const Invocation& inv, const SettingsImage& image) {
     std::string error;
     if (!checkAgainstController(image, session.settings(), error)) {
@@ -268,14 +370,15 @@ int runRestore(Session& session, Output& out, const Invocation& inv, const Setti
     if (plan.empty()) {
         out.text("Nothing to restore: the controller already holds the file's settings.");
     } else {
+        // The link has no transactions; what the controller held before is the way back.
+        const MountSettings before = session.settings();
         const int result = performAll(session, out, plan);
-        if (result != kExitOk) {
-            return result;
-        }
         // Read everything back from the controller itself, not from what was sent.
         const Outcome again = session.reconnect();
         if (!again.ok()) {
-            return failure(again, session);
+            failure(again, session);
+            errorLine("cannot read the controller back; it may hold part of the file's settings");
+            return kExitFailed;
         }
         const auto notTaken = differences(image, session.settings());
         printDifferences(out, notTaken, "notTaken", "Did not take: ");
@@ -284,10 +387,16 @@ int runRestore(Session& session, Output& out, const Invocation& inv, const Setti
         j["sent"] = plan.size();
         j["notTaken"] = notTaken.size();
         out.json(j);
-        if (!notTaken.empty()) {
-            errorLine(std::to_string(notTaken.size()) + " setting(s) did not take" +
-                      (inv.save ? "; the settings were not stored in the controller" : ""));
-            return kExitFailed;
+        if (result != kExitOk || !notTaken.empty()) {
+            const std::string what =
+                notTaken.empty() ? std::string("the restore did not finish")
+                                 : std::to_string(notTaken.size()) + " setting(s) did not take";
+            if (inv.keepPartial) {
+                errorLine(what + "; the others were kept (--keep-partial)" +
+                          (inv.save ? "; the settings were not stored in the controller" : ""));
+                return kExitFailed;
+            }
+            return putBack(session, out, before, what);
         }
         out.text("Verified: the controller holds the file's settings.");
     }
@@ -353,12 +462,23 @@ struct InterruptGuard {
     InterruptGuard& operator=(const InterruptGuard&) = delete;
 };
 
+// What was printed is the result: a report that could not be written counts as a failure.
+int finishOutput(const Output& out, int result) {
+    if (out.writeError() == 0) {
+        return result;
+    }
+    errorLine(std::string("cannot write to standard output: ") + std::strerror(out.writeError()));
+    return result == kExitOk ? kExitFailed : result;
+}
+
 }  // namespace
 
 void Output::emit(const std::string& line) {
-    std::fputs(line.c_str(), out_);
-    std::fputc('\n', out_);
-    std::fflush(out_);
+    const bool written = std::fputs(line.c_str(), out_) >= 0 && std::fputc('\n', out_) != EOF &&
+                         std::fflush(out_) == 0;
+    if (!written && writeError_ == 0) {
+        writeError_ = errno != 0 ? errno : EIO;
+    }
 }
 
 void Output::text(const std::string& line) {
@@ -428,7 +548,7 @@ void Output::report(const Report& r) {
 int runInvocation(const Invocation& inv) {
     Output out(inv.json);
     if (inv.command == "ports") {
-        return runPorts(out);
+        return finishOutput(out, runPorts(out));
     }
     out.setFullListing(inv.command == "info" || inv.command == "reload-defaults");
 
@@ -440,6 +560,15 @@ int runInvocation(const Invocation& inv) {
         if (!readFileText(inv.file, text, error) || !parseBackupText(text, image, error)) {
             errorLine(inv.file + ": " + error +
                       (inv.command == "restore" ? "; nothing was changed" : ""));
+            return kExitUsage;
+        }
+    }
+
+    // So is the place a backup goes: a device or FIFO there is refused before connecting.
+    if (inv.command == "backup") {
+        std::string error;
+        if (!checkWriteTarget(inv.file, error)) {
+            errorLine(error);
             return kExitUsage;
         }
     }
@@ -478,7 +607,7 @@ int runInvocation(const Invocation& inv) {
     if (simulator) {
         simulator->stop();
     }
-    return result;
+    return finishOutput(out, result);
 }
 
 }  // namespace vornic::cli

@@ -28,6 +28,8 @@ class Output {
     void json(const Json& object);
 
     [[nodiscard]] bool isJson() const { return json_; }
+    // The errno of the first line that could not be written, or 0.
+    [[nodiscard]] int writeError() const { return writeError_; }
 
   private:
     void emit(const std::string& line);
@@ -35,6 +37,7 @@ class Output {
     const bool json_;
     std::FILE* const out_;
     bool fullListing_ = false;
+    int writeError_ = 0;
 };
 
 // Runs a parsed command line. Returns the exit status; reasons for failures go to stderr.

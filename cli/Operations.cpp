@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "sim/FileText.h"
+
 namespace vornic::cli {
 
 const std::vector<OperationInfo>& operationTable() {
@@ -92,6 +94,130 @@ std::optional<uint32_t> parseNumber(const std::string& text) {
     return static_cast<uint32_t>(value);
 }
 
+namespace {
+
+constexpr int64_t kAnyU32 = 0xFFFFFFFF;
+constexpr int64_t kAnyI32 = INT32_MIN;
+
+struct ArgumentRule {
+    int64_t min;
+    int64_t max;
+    const char* allowed;  // the values taken, when they are a list rather than a range
+    bool (*takes)(int64_t);
+};
+
+bool isSelector(int64_t v) {
+    return (v >= 0x80 && v <= 0x82) || (v >= 0x40 && v <= 0x42);
+}
+bool isAxisMask(int64_t v) {
+    return v == 0x80 || v == 0x40 || v == 0xC0;
+}
+bool isPositionCode(int64_t v) {
+    return v == 2 || (v >= 4 && v <= 13);
+}
+bool isBaud(int64_t v) {
+    return v == 9600 || v == 115200;
+}
+
+// What each argument of an operation can carry: the width of its field in the request frame, or
+// the codes that have a meaning. A value outside would be cut or ignored by the engine without a
+// word, so it is refused before anything is sent.
+ArgumentRule ruleFor(const std::string& name, int index) {
+    const ArgumentRule u8{0, 0xFF, nullptr, nullptr};
+    const ArgumentRule u16{0, 0xFFFF, nullptr, nullptr};
+    const ArgumentRule u32{0, kAnyU32, nullptr, nullptr};
+    const ArgumentRule any32{kAnyI32, kAnyU32, nullptr, nullptr};
+    const ArgumentRule onOff{0, 1, nullptr, nullptr};
+    const ArgumentRule selector{0, 0, "0x80..0x82 (RA) or 0x40..0x42 (DE)", isSelector};
+    const ArgumentRule mask{0, 0, "0x80 (RA), 0x40 (DE) or 0xC0 (both)", isAxisMask};
+    if (name == "connect") {
+        return index == 0 ? ArgumentRule{1, 256, nullptr, nullptr}
+                          : ArgumentRule{0, 0, "9600 or 115200", isBaud};
+    }
+    if (name == "startMove") {
+        return index == 0 ? ArgumentRule{0, 3, nullptr, nullptr}
+                          : ArgumentRule{0, 31, nullptr, nullptr};
+    }
+    if (name == "stopMove") {
+        return {0, 4, nullptr, nullptr};
+    }
+    if (name == "setTracking" || name == "setExp") {
+        return onOff;
+    }
+    if (name == "setGearRatios") {
+        return u32;
+    }
+    if (name == "setMotorCurrent") {
+        return index == 0 ? selector : u16;
+    }
+    if (name == "setDecay") {
+        return index == 0 ? selector : u8;
+    }
+    if (name == "setMaxSpeeds") {
+        return u16;
+    }
+    if (name == "setOvertone") {
+        return index == 0 ? mask : ArgumentRule{-128, 127, nullptr, nullptr};
+    }
+    if (name == "setCurrentBoost") {
+        return index == 0 ? mask : u16;
+    }
+    if (name == "setPositionPair") {
+        return any32;
+    }
+    if (name == "applySiteSettings") {
+        switch (index) {
+            case 0:
+                return {0, 15, nullptr, nullptr};
+            case 2:
+            case 3:
+                return any32;
+            default:
+                return u8;
+        }
+    }
+    if (name == "initScope") {
+        return {0, 0, "2 or 4..13", isPositionCode};
+    }
+    return u8;  // reverse flags, accelerations, decelerations, guiding rates
+}
+
+std::string argumentName(const OperationInfo& info, int index) {
+    std::istringstream words(info.arguments);
+    std::string word;
+    for (int i = 0; i <= index && words >> word; ++i) {
+    }
+    return word;
+}
+
+}  // namespace
+
+std::optional<int64_t> parseSignedNumber(const std::string& text) {
+    const auto value = parseNumber(text);
+    if (!value) {
+        return std::nullopt;
+    }
+    if (!text.empty() && text[0] == '-') {
+        return -static_cast<int64_t>(0x100000000ull - *value) % 0x100000000ll;
+    }
+    return static_cast<int64_t>(*value);
+}
+
+bool checkArgument(const OperationInfo& info, int index, int64_t value, std::string& error) {
+    const ArgumentRule rule = ruleFor(info.name, index);
+    const bool taken =
+        rule.takes != nullptr ? rule.takes(value) : (value >= rule.min && value <= rule.max);
+    if (taken) {
+        return true;
+    }
+    error =
+        std::string(info.name) + ": " + argumentName(info, index) + " " + std::to_string(value) +
+        (rule.allowed != nullptr
+             ? std::string(" is not one it takes; it must be ") + rule.allowed
+             : " is out of range " + std::to_string(rule.min) + ".." + std::to_string(rule.max));
+    return false;
+}
+
 bool parseOperations(const std::vector<std::string>& words, std::vector<OpCall>& calls,
                      std::string& error) {
     std::vector<std::string> tokens;
@@ -116,20 +242,24 @@ bool parseOperations(const std::vector<std::string>& words, std::vector<OpCall>&
             expected = info->argCount;
             continue;
         }
-        const auto number = parseNumber(token);
+        const auto number = parseSignedNumber(token);
         if (calls.empty() || !number) {
-            error = number ? "a number before any operation name: " + token
-                           : "unknown operation or bad number: " + token;
+            error = number ? "a number before any operation name: " + sim::shown(token)
+                           : "unknown operation or bad number: " + sim::shown(token);
             return false;
         }
         if (expected == 0) {
             error = std::string(calls.back().info->name) + " takes " +
                     std::to_string(calls.back().info->argCount) +
-                    " argument(s), got more: " + token;
+                    " argument(s), got more: " + sim::shown(token);
             return false;
         }
         OpCall& call = calls.back();
-        call.args[call.info->argCount - expected] = *number;
+        const int index = call.info->argCount - expected;
+        if (!checkArgument(*call.info, index, *number, error)) {
+            return false;
+        }
+        call.args[index] = static_cast<uint32_t>(*number);
         --expected;
     }
     if (calls.empty()) {

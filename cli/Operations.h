@@ -29,6 +29,20 @@ struct OpCall {
 // Reads a number: decimal (a leading "-" allowed) or 0x hexadecimal, within -2^31 .. 2^32-1.
 [[nodiscard]] std::optional<uint32_t> parseNumber(const std::string& text);
 
+// The same as a signed value: "-5" gives -5, "0xFFFFFFFF" gives 4294967295.
+[[nodiscard]] std::optional<int64_t> parseSignedNumber(const std::string& text);
+
+// Whether argument `index` of the operation takes `value` (the width of its field in the request,
+// or the codes with a meaning); if not, says which values it takes.
+[[nodiscard]] bool checkArgument(const OperationInfo& info, int index, int64_t value,
+                                 std::string& error);
+
+// Cuts the `do` arguments into calls, each argument checked with checkArgument.
+//
+// Guarantees for hostile input (asserted by the command-line fuzz target): never throws; on
+// success every argument of every call is one its operation takes; on failure the message names
+// the word at fault, quoted short and printable.
+//
 // Cuts the `do` arguments into calls. Each argument may hold a whole call ("setMaxSpeeds 630 800")
 // or the calls may be spread over several arguments; a name starts a new call. On a usage error
 // returns false and explains it in `error`.

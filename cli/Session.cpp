@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+
+#include "sim/FileText.h"
 
 namespace vornic::cli {
 
@@ -184,10 +187,17 @@ void Session::drain() {
 
 std::string Session::openErrorDescription() const {
     const platform::OpenResult error = control_->lastOpenError();
-    std::string text = std::string("cannot open ") + config_.devicePath + ": " +
+    // The reason is built here from the error code, not taken from the port's fixed-size detail
+    // text, which a long device path can fill before the reason is reached.
+    std::string text = std::string("cannot open ") + sim::shown(config_.devicePath, 300) + ": " +
                        platform::openErrorText(error.error);
-    if (error.detail[0] != '\0') {
-        text += " (" + std::string(error.detail) + ")";
+    if (error.systemError != 0) {
+        text += std::string(" (") + std::strerror(error.systemError) + ")";
+    }
+    const std::string detail(error.detail, strnlen(error.detail, sizeof error.detail));
+    const size_t holder = detail.find("; in use by ");
+    if (error.error == platform::OpenError::Busy && holder != std::string::npos) {
+        text += "; " + sim::shown(detail.substr(holder + 2), 120);
     }
     switch (error.error) {
         case platform::OpenError::NoSuchDevice:

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cli/Backup.h"
+#include "sim/FileText.h"
 #include "text/Text.h"
 
 namespace vornic::cli {
@@ -58,12 +59,12 @@ bool parseInteger(const std::string& text, int64_t& value) {
 bool parseValue(const std::string& text, const char* name, int64_t min, int64_t max, int64_t& value,
                 std::string& error) {
     if (!parseInteger(text, value)) {
-        error = std::string(name) + ": not a whole number: " + text;
+        error = std::string(name) + ": not a whole number: " + sim::shown(text);
         return false;
     }
     if (value < min || value > max) {
-        error = std::string(name) + ": " + text + " is out of range " + std::to_string(min) + ".." +
-                std::to_string(max);
+        error = std::string(name) + ": " + sim::shown(text) + " is out of range " +
+                std::to_string(min) + ".." + std::to_string(max);
         return false;
     }
     return true;
@@ -190,19 +191,27 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
     size_t pos = 0;
     const char positive = latitude ? 'N' : 'E';
     const char negative = latitude ? 'S' : 'W';
+    bool letter = false;
     if (pos < t.size() && std::isalpha(static_cast<unsigned char>(t[pos]))) {
-        const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(t[pos])));
-        if (letter != positive && letter != negative) {
+        const char hemisphere = static_cast<char>(std::toupper(static_cast<unsigned char>(t[pos])));
+        if (hemisphere != positive && hemisphere != negative) {
             error = std::string(what) + ": the hemisphere must be " + positive + " or " + negative +
-                    ": " + text;
+                    ": " + sim::shown(text);
             return false;
         }
+        letter = true;
         ++pos;
     }
     while (pos < t.size() && t[pos] == ' ') {
         ++pos;
     }
     if (pos < t.size() && t[pos] == '-') {
+        // The angle reader would let the sign cancel the letter: "S -47" would mean north.
+        if (letter) {
+            error = std::string(what) +
+                    ": give a hemisphere letter or a minus sign, not both: " + sim::shown(text);
+            return false;
+        }
         ++pos;
     }
     // Degrees, then up to two more groups below 60, separated by ":" or ".".
@@ -216,7 +225,7 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
         const size_t digits = pos - start;
         if (digits == 0 || digits > (count == 0 ? 3u : 2u)) {
             error = std::string(what) + ": expected [" + positive + "|" + negative +
-                    "] D:MM:SS, got: " + text;
+                    "] D:MM:SS, got: " + sim::shown(text);
             return false;
         }
         groups[count++] = std::stoll(t.substr(start, digits));
@@ -225,18 +234,18 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
         }
         if (t[pos] != ':' && t[pos] != '.') {
             error = std::string(what) + ": expected [" + positive + "|" + negative +
-                    "] D:MM:SS, got: " + text;
+                    "] D:MM:SS, got: " + sim::shown(text);
             return false;
         }
         ++pos;
     }
     if (pos != t.size()) {
         error = std::string(what) + ": expected [" + positive + "|" + negative +
-                "] D:MM:SS, got: " + text;
+                "] D:MM:SS, got: " + sim::shown(text);
         return false;
     }
     if (groups[1] > 59 || groups[2] > 59) {
-        error = std::string(what) + ": minutes and seconds must be below 60: " + text;
+        error = std::string(what) + ": minutes and seconds must be below 60: " + sim::shown(text);
         return false;
     }
     // The conversion itself is the dialog's, so the same text means the same angle everywhere.
@@ -245,7 +254,8 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
               latitude ? kAngleLatitude : kAngleLongitude);
     const int64_t limit = (latitude ? 90 : 180) * int64_t{kAngleUnitsPerDegree};
     if (value > limit || value < -limit) {
-        error = std::string(what) + ": beyond " + (latitude ? "90" : "180") + " degrees: " + text;
+        error = std::string(what) + ": beyond " + (latitude ? "90" : "180") +
+                " degrees: " + sim::shown(text);
         return false;
     }
     angle = value;
@@ -261,7 +271,7 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
     }
     const std::string name = canonicalName(words[0]);
     if (name.empty()) {
-        error = "unknown setting " + words[0] + ": " + kSetUsage;
+        error = "unknown setting " + sim::shown(words[0]) + ": " + kSetUsage;
         return false;
     }
     const bool siteOptionsGiven =
@@ -290,7 +300,7 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
             } else if (name == "longitude") {
                 options.longitude = rest[0];
             } else if (!parseInteger(rest[0], number)) {
-                error = name + ": not a whole number: " + rest[0];
+                error = name + ": not a whole number: " + sim::shown(rest[0]);
                 return false;
             } else if (name == "mountType") {
                 options.mountType = number;
@@ -346,7 +356,8 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
             }
             field = reverseFieldFor(rest[0]);
             if (field.empty()) {
-                error = "set reverse: rotation, autoguiding or limitSwitches, not " + rest[0];
+                error = "set reverse: rotation, autoguiding or limitSwitches, not " +
+                        sim::shown(rest[0]);
                 return false;
             }
             rest.erase(rest.begin());
@@ -357,11 +368,11 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
         request.field = field;
         request.axis = parseAxis(rest[0]);
         if (request.axis == -2) {
-            error = "set reverse: axis must be ra, de or both, not " + rest[0];
+            error = "set reverse: axis must be ra, de or both, not " + sim::shown(rest[0]);
             return false;
         }
         if (!parseOnOff(rest[1], request.flagOn)) {
-            error = "set reverse: on or off, not " + rest[1];
+            error = "set reverse: on or off, not " + sim::shown(rest[1]);
             return false;
         }
         return true;
@@ -378,12 +389,12 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
         }
         request.axis = parseAxis(rest[0]);
         if (request.axis < 0) {
-            error = "set " + name + ": axis must be ra or de, not " + rest[0];
+            error = "set " + name + ": axis must be ra or de, not " + sim::shown(rest[0]);
             return false;
         }
         request.index = parseSlot(rest[1]);
         if (request.index < 0) {
-            error = "set " + name + ": idle, track or run, not " + rest[1];
+            error = "set " + name + ": idle, track or run, not " + sim::shown(rest[1]);
             return false;
         }
         return parseValue(rest[2], info->name, info->min, info->max, request.values[0], error);
@@ -398,14 +409,25 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
         return parseValue(rest[1], info->name, info->min, info->max, request.values[axisIndex],
                           error);
     }
+    // A word that is neither an axis nor a number is a misspelt axis, not a bad value.
+    int64_t ignored = 0;
+    if (axisIndex == -2 && !parseInteger(rest[0], ignored) &&
+        std::isalpha(static_cast<unsigned char>(rest[0][0]))) {
+        error = "set " + name + ": " + sim::shown(rest[0]) +
+                " is neither an axis (ra, de) nor a number";
+        return false;
+    }
     request.axis = -1;
     return parseValue(rest[0], info->name, info->min, info->max, request.values[0], error) &&
            parseValue(rest[1], info->name, info->min, info->max, request.values[1], error);
 }
 
 bool buildSetOperations(const SetRequest& request, const MountSettings& current,
-                        std::vector<OpCall>& calls, std::string& error) {
+                        std::vector<OpCall>& calls, std::string& error, MountSettings* expected) {
     calls.clear();
+    MountSettings unused;
+    MountSettings& after = expected != nullptr ? *expected : unused;
+    after = current;
     const std::string& field = request.field;
     const unsigned level = current.featureLevel;
     const SettingField* info = findField(field == "site" ? "latitude" : field);
@@ -438,6 +460,10 @@ bool buildSetOperations(const SetRequest& request, const MountSettings& current,
         if (s.hysteresis != current.meridianFlipHysteresis) {
             s.changeMask |= site::kHysteresisChanged;
         }
+        after.mountType = static_cast<uint8_t>(s.mountType);
+        after.latitude = s.latitude;
+        after.longitude = s.longitude;
+        after.meridianFlipHysteresis = static_cast<uint8_t>(s.hysteresis);
         if (s.changeMask != 0) {
             calls.push_back(call("applySiteSettings",
                                  {s.changeMask, s.mountType, static_cast<uint32_t>(s.latitude),
@@ -452,6 +478,9 @@ bool buildSetOperations(const SetRequest& request, const MountSettings& current,
         const int which = field == "reverseRotation" ? 0 : field == "reverseAutoguiding" ? 1 : 2;
         const uint32_t bits = request.axis == -1 ? 3u : (1u << request.axis);
         flags[which] = request.flagOn ? (flags[which] | bits) : (flags[which] & ~bits);
+        after.reverseRotation = static_cast<uint8_t>(flags[0] & 3u);
+        after.reverseAutoguiding = static_cast<uint8_t>(flags[1] & 3u);
+        after.reverseLimitSwitches = static_cast<uint8_t>(flags[2] & 3u);
         calls.push_back(call("setReverseFlags", {flags[0] & 3u, flags[1] & 3u, flags[2] & 3u}));
         return true;
     }
@@ -460,6 +489,7 @@ bool buildSetOperations(const SetRequest& request, const MountSettings& current,
         const int a = request.axis;
         const uint32_t value = static_cast<uint32_t>(request.values[0]);
         const uint32_t selector = kAxisMask[a] + static_cast<uint32_t>(request.index);
+        info->set(after, a, request.index, request.values[0]);
         if (field == "motorCurrent") {
             const uint32_t max = current.maxCurrent[a];
             if (max != 0 && value > max) {
@@ -481,6 +511,9 @@ bool buildSetOperations(const SetRequest& request, const MountSettings& current,
         const bool given = request.axis == -1 || request.axis == a;
         values[a] = given ? static_cast<uint32_t>(request.values[a])
                           : static_cast<uint32_t>(info->get(current, a, 0));
+        if (given) {
+            info->set(after, a, 0, request.values[a]);
+        }
     }
     if (field == "thirdOvertone" || field == "incCurrentAt") {
         for (int a = 0; a < 2; ++a) {

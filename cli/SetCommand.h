@@ -50,8 +50,10 @@ struct SiteOptions {
 
 // The operations that carry out the request on a controller holding `current`. Returns false
 // with the reason when the controller cannot take it (feature level, maximum current). An empty
-// list with true means nothing differs.
+// list with true means nothing differs. `expected`, when given, receives the settings the
+// controller should hold afterwards, for checking the read-back.
 [[nodiscard]] bool buildSetOperations(const SetRequest& request, const MountSettings& current,
-                                      std::vector<OpCall>& calls, std::string& error);
+                                      std::vector<OpCall>& calls, std::string& error,
+                                      MountSettings* expected = nullptr);
 
 }  // namespace vornic::cli

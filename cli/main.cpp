@@ -10,8 +10,10 @@ int main(int argc, char** argv) {
 
     vornic::cli::Invocation invocation;
     const vornic::cli::ParseResult parsed = vornic::cli::parseCommandLine(argc, argv, invocation);
-    if (!parsed.output.empty()) {
-        std::fputs(parsed.output.c_str(), stdout);
+    if (!parsed.output.empty() &&
+        (std::fputs(parsed.output.c_str(), stdout) < 0 || std::fflush(stdout) != 0)) {
+        std::perror("vornic-cli: cannot write to standard output");
+        return vornic::cli::kExitFailed;
     }
     if (!parsed.error.empty()) {
         std::fprintf(stderr,

@@ -2,6 +2,7 @@
 // pick the firmware level, the faults and how the rest is cut into chunks; every reply that comes
 // out must be a whole, correctly announced frame. A first byte of 0xF0 or more sends the rest to
 // the state-file reader instead.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -41,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[0] >= 0xF0) {
         // The rest is a state file: whatever it holds, a file that loads must save and load
         // again to the same settings.
-        ConfigImage image;
+        // A refused file leaves the image as it was and is explained in one printable line.
+        ConfigImage image = factoryImage();
         std::string error;
         const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
         if (stateFromJson(text, image, error)) {
@@ -49,7 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!stateFromJson(stateToJson(image), again, error) || !(again == image)) {
                 std::abort();
             }
-        } else if (error.empty()) {
+        } else if (error.empty() || error.size() > 600 || !(image == factoryImage()) ||
+                   std::any_of(error.begin(), error.end(), [](char c) {
+                       return static_cast<unsigned char>(c) < 0x20 ||
+                              static_cast<unsigned char>(c) >= 0x7F;
+                   })) {
             std::abort();
         }
         return 0;

@@ -138,6 +138,11 @@ class Kz2Device {
               const ConfigImage& stored);
 
     // Takes received bytes in order; every request they complete is handled before this returns.
+    //
+    // Guarantees for hostile input (asserted by the sim fuzz target): any byte stream, cut
+    // anywhere, is taken without reading past what was given; every request handed to the sink
+    // is a whole frame as its length byte announces, and every reply is a whole frame of at most
+    // kMaxReplyFrame bytes.
     void feed(const uint8_t* data, size_t size, DeviceSink& sink);
 
     // Lets `ms` milliseconds of device time pass: axes move, a stalled partial frame expires.

@@ -1,5 +1,7 @@
 #include "sim/StateFile.h"
 
+#include "sim/FileText.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,18 +22,6 @@ constexpr const char* kFormat = "kz2-sim state 1";
 constexpr int kMaxDepth = 8;
 
 const char* const kDecayNames[3] = {"idle", "track", "run"};
-
-// A key as it may appear in a message: printable ASCII only, and not too long.
-std::string shown(std::string_view key) {
-    std::string out;
-    for (const char c : key.substr(0, 40)) {
-        out += (c >= 0x20 && c < 0x7F) ? c : '?';
-    }
-    if (key.size() > 40) {
-        out += "...";
-    }
-    return out;
-}
 
 const char* kindOf(const Json& j) {
     if (j.is_number_float()) {
@@ -286,10 +276,7 @@ bool stateFromJson(std::string_view text, ConfigImage& image, std::string& error
     try {
         j = Json::parse(text);
     } catch (const Json::exception& e) {
-        // Keep the parser's description, without its internal identifier.
-        std::string what = e.what();
-        const size_t close = what.find("] ");
-        error = "not valid JSON: " + (close == std::string::npos ? what : what.substr(close + 2));
+        error = describeJsonError(text, e);
         return false;
     }
 
@@ -350,66 +337,30 @@ bool stateFromJson(std::string_view text, ConfigImage& image, std::string& error
 }
 
 StateLoad loadState(const std::string& path, ConfigImage& image, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        if (errno == ENOENT) {
-            return StateLoad::missing;
-        }
-        error = "state file " + path + ": cannot open it: " + std::strerror(errno);
-        return StateLoad::invalid;
-    }
     std::string text;
-    char chunk[4096];
-    size_t got = 0;
-    bool tooBig = false;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        if (text.size() + got > kMaxStateFileBytes) {
-            tooBig = true;
-            break;
-        }
-        text.append(chunk, got);
-    }
-    const bool readError = std::ferror(f) != 0;
-    std::fclose(f);
-    if (readError) {
-        error = "state file " + path + ": cannot read it";
-        return StateLoad::invalid;
-    }
-    if (tooBig) {
-        error = "state file " + path + ": the file is larger than " +
-                std::to_string(kMaxStateFileBytes) + " bytes";
-        return StateLoad::invalid;
-    }
     std::string why;
+    switch (readRegularFile(path, kMaxStateFileBytes, text, why)) {
+        case ReadResult::missing:
+            return StateLoad::missing;
+        case ReadResult::failed:
+            error = "state file: " + why;
+            return StateLoad::invalid;
+        case ReadResult::ok:
+            break;
+    }
     if (!stateFromJson(text, image, why)) {
-        error = "state file " + path + ": " + why;
+        error = "state file " + shown(path, 200) + ": " + why;
         return StateLoad::invalid;
     }
     return StateLoad::loaded;
 }
 
 bool saveState(const std::string& path, const ConfigImage& image, std::string& error) {
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
-    const std::string text = stateToJson(image);
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) {
-        error = "cannot write " + temp + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool flushed = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !flushed || !closed) {
-        error = "cannot write " + temp;
-        std::remove(temp.c_str());
-        return false;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot replace " + path + ": " + std::strerror(errno);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    return replaceFile(path, stateToJson(image), error);
+}
+
+bool checkStateWritable(const std::string& path, std::string& error) {
+    return checkWritable(path, error);
 }
 
 }  // namespace vornic::sim

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sim/Faults.h"
+#include "sim/FileText.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
 #include "sim/StateFile.h"
@@ -150,18 +151,20 @@ int main(int argc, char** argv) {
 
     if (!statePath.empty()) {
         std::string error;
-        switch (loadState(statePath, setup.stored, error)) {
-            case StateLoad::invalid:
-                std::fprintf(stderr, "kz2-sim: %s\n", error.c_str());
-                return kUsageError;
-            case StateLoad::missing:
-                std::fprintf(stderr,
-                             "kz2-sim: %s does not exist yet; starting from factory "
-                             "settings\n",
-                             statePath.c_str());
-                break;
-            case StateLoad::loaded:
-                break;
+        const StateLoad loaded = loadState(statePath, setup.stored, error);
+        if (loaded == StateLoad::invalid) {
+            std::fprintf(stderr, "kz2-sim: %s\n", error.c_str());
+            return kUsageError;
+        }
+        // A "store" is acknowledged like the real controller does, so a file that cannot be
+        // written must stop us here, not show up later as settings silently lost.
+        if (!checkStateWritable(statePath, error)) {
+            std::fprintf(stderr, "kz2-sim: state file: %s\n", error.c_str());
+            return kUsageError;
+        }
+        if (loaded == StateLoad::missing) {
+            std::fprintf(stderr, "kz2-sim: %s does not exist yet; starting from factory settings\n",
+                         shown(statePath, 200).c_str());
         }
         setup.onStore = [statePath](const ConfigImage& stored) {
             std::string why;

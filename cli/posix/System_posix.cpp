@@ -15,6 +15,7 @@
 #include "cli/Reports.h"
 #include "cli/Session.h"
 #include "cli/System.h"
+#include "sim/FileText.h"
 #include "sim/PtySimulator.h"
 
 namespace vornic::cli {
@@ -105,76 +106,24 @@ void clearInterrupted() {
 }
 
 bool readFileText(const std::string& path, std::string& text, std::string& error) {
-    // Non-blocking open, so that a FIFO handed to us cannot hang the program.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    struct stat fileStatus {};
-    if (::fstat(fd, &fileStatus) != 0 || !S_ISREG(fileStatus.st_mode)) {
-        ::close(fd);
-        error = path + " is not a regular file";
-        return false;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error = "cannot read " + path + ": " + std::strerror(errno);
-            ::close(fd);
+    switch (sim::readRegularFile(path, kMaxFileBytes, text, error)) {
+        case sim::ReadResult::ok:
+            return true;
+        case sim::ReadResult::missing:
+            error = "cannot open " + sim::shown(path, 200) + ": " + std::strerror(ENOENT);
             return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > kMaxFileBytes) {
-            ::close(fd);
-            error = path + " is too large to be a backup";
+        case sim::ReadResult::failed:
             return false;
-        }
     }
-    ::close(fd);
-    return true;
+    return false;
+}
+
+bool checkWriteTarget(const std::string& path, std::string& error) {
+    return sim::checkWritable(path, error);
 }
 
 bool writeFileText(const std::string& path, const std::string& text, std::string& error) {
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = "cannot write " + temporary + ": " + std::strerror(errno);
-        return false;
-    }
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            error = "cannot write " + temporary + ": " + std::strerror(errno);
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return false;
-        }
-        written += static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = "cannot write " + temporary + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return sim::replaceFile(path, text, error);
 }
 
 void prepareProcess() {

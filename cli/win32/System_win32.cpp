@@ -13,6 +13,7 @@
 #include "cli/Reports.h"
 #include "cli/Session.h"
 #include "cli/System.h"
+#include "sim/FileText.h"
 
 namespace vornic::cli {
 
@@ -112,13 +113,13 @@ bool readFileText(const std::string& path, std::string& text, std::string& error
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot open " + path + ": " + systemText(GetLastError());
+        error = "cannot open " + sim::shown(path, 200) + ": " + systemText(GetLastError());
         return false;
     }
     // Only a file on a disk: a pipe or a device handed to us could keep us waiting for ever.
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
-        error = path + " is not a regular file";
+        error = sim::shown(path, 200) + " is not a regular file";
         return false;
     }
     text.clear();
@@ -126,7 +127,7 @@ bool readFileText(const std::string& path, std::string& text, std::string& error
     for (;;) {
         DWORD n = 0;
         if (!ReadFile(file, buffer, sizeof buffer, &n, nullptr)) {
-            error = "cannot read " + path + ": " + systemText(GetLastError());
+            error = "cannot read " + sim::shown(path, 200) + ": " + systemText(GetLastError());
             CloseHandle(file);
             return false;
         }
@@ -136,7 +137,7 @@ bool readFileText(const std::string& path, std::string& text, std::string& error
         text.append(buffer, n);
         if (text.size() > kMaxFileBytes) {
             CloseHandle(file);
-            error = path + " is too large to be a backup";
+            error = sim::shown(path, 200) + " is too large to be a backup";
             return false;
         }
     }
@@ -144,12 +145,25 @@ bool readFileText(const std::string& path, std::string& text, std::string& error
     return true;
 }
 
+bool checkWriteTarget(const std::string& path, std::string& error) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = "cannot write " + sim::shown(path, 200) + ": it is a folder, not a regular file";
+        return false;
+    }
+    return true;
+}
+
 bool writeFileText(const std::string& path, const std::string& text, std::string& error) {
+    if (!checkWriteTarget(path, error)) {
+        return false;
+    }
+    // Made exclusively, so a file or link already there under this name is never written through.
     const std::string temporary = path + ".tmp" + std::to_string(GetCurrentProcessId());
-    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    const HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        error = "cannot write " + temporary + ": " + systemText(GetLastError());
+        error = "cannot write " + sim::shown(path, 200) + ": " + systemText(GetLastError());
         return false;
     }
     size_t written = 0;
@@ -163,13 +177,14 @@ bool writeFileText(const std::string& path, const std::string& text, std::string
     ok = ok && FlushFileBuffers(file);
     const DWORD failure = ok ? ERROR_SUCCESS : GetLastError();
     if (!CloseHandle(file) || !ok) {
-        error = "cannot write " + temporary + ": " + systemText(ok ? GetLastError() : failure);
+        error = "cannot write " + sim::shown(path, 200) + ": " +
+                systemText(ok ? GetLastError() : failure);
         DeleteFileA(temporary.c_str());
         return false;
     }
     if (!MoveFileExA(temporary.c_str(), path.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = "cannot write " + path + ": " + systemText(GetLastError());
+        error = "cannot write " + sim::shown(path, 200) + ": " + systemText(GetLastError());
         DeleteFileA(temporary.c_str());
         return false;
     }

@@ -622,6 +622,18 @@ TEST(CliUsage, UsageErrorsExitWith2BeforeTouchingAnyPort) {
         {"--simulate", "do", "setMaxSpeeds 1 x"},
         {"--simulate", "do", "measureVoltage 5"},
         {"--simulate", "do", "initScope 0x100000000"},
+        // Values the field cannot carry, or codes the operation has no use for, are refused
+        // instead of being cut to the field's width or dropped without a word.
+        {"--simulate", "do", "initScope 99"},
+        {"--simulate", "do", "setMaxSpeeds 0x1FFFF 0x1FFFF"},
+        {"--simulate", "do", "setOvertone 0x80 999"},
+        {"--simulate", "do", "applySiteSettings 8 0 0 0 999"},
+        {"--simulate", "do", "setMotorCurrent 0x83 900"},
+        {"--simulate", "do", "startMove 4 10"},
+        {"--simulate", "backup", ""},
+        // A hemisphere letter and a minus sign contradict each other.
+        {"--simulate", "set", "site", "--latitude", "S -47:30:00"},
+        {"--simulate", "set", "site", "--longitude", "W -8:00:00"},
         {"--simulate", "move", "up"},
         {"--simulate", "move", "north", "--speed", "32"},
         {"--simulate", "move", "north", "--seconds", "nan"},

@@ -1,0 +1,232 @@
+#include "sim/FileText.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vornic::sim {
+
+namespace {
+
+// Symbolic links followed before giving up, as the kernel does.
+constexpr int kMaxLinkHops = 40;
+
+std::string directoryOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string cannot(const char* what, const std::string& path, int error) {
+    return std::string("cannot ") + what + " " + shown(path, 200) + ": " + std::strerror(error);
+}
+
+bool writeAll(int fd, const std::string& text) {
+    size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A new, empty file next to `target`, created exclusively and never through a link, so that
+// nothing planted in a shared directory can redirect the write.
+int createTemporary(const std::string& target, std::string& temporary) {
+    static unsigned counter = 0;
+    const std::string directory = directoryOf(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = directory + "/.vornic-" + std::to_string(::getpid()) + "-" +
+                    std::to_string(counter++) + ".tmp";
+        const int fd =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+}  // namespace
+
+const char* fileKind(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a directory";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    if (S_ISLNK(mode)) {
+        return "a symbolic link";
+    }
+    return S_ISREG(mode) ? "a regular file" : "not a regular file";
+}
+
+ReadResult readRegularFile(const std::string& path, size_t maxBytes, std::string& text,
+                           std::string& error) {
+    if (path.empty()) {
+        error = "no file name given";
+        return ReadResult::failed;
+    }
+    // Non-blocking, so that a FIFO or a device at the path cannot hang us in the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return ReadResult::missing;
+        }
+        error = cannot("read", path, errno);
+        return ReadResult::failed;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        error = cannot("read", path, errno);
+        ::close(fd);
+        return ReadResult::failed;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = shown(path, 200) + " is " + fileKind(status.st_mode) + ", not a regular file";
+        ::close(fd);
+        return ReadResult::failed;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = cannot("read", path, errno);
+            ::close(fd);
+            return ReadResult::failed;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > maxBytes) {
+            error = shown(path, 200) + " is too large (more than " + std::to_string(maxBytes) +
+                    " bytes)";
+            ::close(fd);
+            return ReadResult::failed;
+        }
+    }
+    ::close(fd);
+    return ReadResult::ok;
+}
+
+bool resolveWriteTarget(const std::string& path, std::string& target, std::string& error) {
+    if (path.empty()) {
+        error = "no file name given";
+        return false;
+    }
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        struct stat status {};
+        if (::lstat(current.c_str(), &status) != 0) {
+            if (errno == ENOENT) {
+                target = current;  // a new file; a missing directory shows up when writing
+                return true;
+            }
+            error = cannot("write", path, errno);
+            return false;
+        }
+        if (S_ISREG(status.st_mode)) {
+            target = current;
+            return true;
+        }
+        if (!S_ISLNK(status.st_mode)) {
+            error = "cannot write " + shown(path, 200) + ": it is " + fileKind(status.st_mode) +
+                    ", not a regular file";
+            return false;
+        }
+        char link[4096];
+        const ssize_t n = ::readlink(current.c_str(), link, sizeof link - 1);
+        if (n < 0) {
+            error = cannot("write", path, errno);
+            return false;
+        }
+        const std::string next(link, static_cast<size_t>(n));
+        current = next[0] == '/' ? next : directoryOf(current) + "/" + next;
+    }
+    error = cannot("write", path, ELOOP);
+    return false;
+}
+
+bool checkWritable(const std::string& path, std::string& error) {
+    std::string target;
+    if (!resolveWriteTarget(path, target, error)) {
+        return false;
+    }
+    std::string temporary;
+    const int fd = createTemporary(target, temporary);
+    if (fd < 0) {
+        error = cannot("write", path, errno);
+        return false;
+    }
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return true;
+}
+
+bool replaceFile(const std::string& path, const std::string& text, std::string& error) {
+    std::string target;
+    if (!resolveWriteTarget(path, target, error)) {
+        return false;
+    }
+    std::string temporary;
+    const int fd = createTemporary(target, temporary);
+    if (fd < 0) {
+        error = cannot("write", path, errno);
+        return false;
+    }
+    // A file that exists keeps at most the permissions it had: a private file stays private.
+    struct stat old {};
+    struct stat created {};
+    if (::stat(target.c_str(), &old) == 0 && ::fstat(fd, &created) == 0) {
+        (void)::fchmod(fd, created.st_mode & old.st_mode & 0777);
+    }
+    if (!writeAll(fd, text) || ::fsync(fd) != 0) {
+        error = cannot("write", path, errno);
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::close(fd) != 0) {
+        error = cannot("write", path, errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        error = cannot("write", path, errno);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace vornic::sim
