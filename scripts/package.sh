@@ -25,7 +25,13 @@ fi
 if [ "${1:-}" = "--install" ]; then
     $SUDO apt-get install -y "$deb"
     vornic-cli --simulate info
-    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM vornic 2>&1 | grep -q vornic-cli
+    # Without a display the desktop program must say so, point to vornic-cli, and exit 1.
+    status=0
+    message=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM vornic 2>&1) || status=$?
+    [ "$status" -eq 1 ] && grep -q vornic-cli <<<"$message" || {
+        echo "vornic without a display: exit $status, said: $message"
+        exit 1
+    }
 else
     apt-get install --simulate "$deb" >/dev/null
     scratch=$(mktemp -d)
