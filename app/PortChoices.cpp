@@ -66,13 +66,25 @@ void fillPortTable(const PortChoices& choices, platform::PortTable& table) {
     }
 }
 
-std::string describeOpenError(const std::string& path, const platform::OpenResult& error) {
-    std::string text =
-        std::string("cannot open ") + path + ": " + platform::openErrorText(error.error);
+std::string describeOpenError(const std::string& shownPath, const platform::OpenResult& error) {
+    // The reason is built from the error code, not taken from the port's fixed-size detail text,
+    // which a long device path can fill before the reason is reached.
+    std::string text = "cannot open " + shownPath + ": " + platform::openErrorText(error.error);
+    if (error.systemError != 0) {
+        text += std::string(" (") + std::strerror(error.systemError) + ")";
+    }
     // The detail is a fixed buffer filled by the platform layer; never read past it.
     const std::string detail(error.detail, strnlen(error.detail, sizeof error.detail));
-    if (!detail.empty()) {
-        text += " (" + detail + ")";
+    const size_t holder = detail.find("; in use by ");
+    if (error.error == platform::OpenError::Busy && holder != std::string::npos) {
+        // A program's name comes from the system, not from us: nothing unprintable goes out.
+        std::string who = detail.substr(holder + 2, 120);
+        for (char& c : who) {
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
+                c = '?';
+            }
+        }
+        text += "; " + who;
     }
     switch (error.error) {
         case platform::OpenError::NoSuchDevice:

@@ -38,8 +38,9 @@ inline constexpr const char* kSimulatorLabel = "Simulator";
 // Puts item i of `choices` under port number i + 1.
 void fillPortTable(const PortChoices& choices, platform::PortTable& table);
 
-// Why `path` could not be opened, with what to do about it; the command line says the same.
-[[nodiscard]] std::string describeOpenError(const std::string& path,
+// Why a port could not be opened, with what to do about it; the desktop program and the command
+// line both say it this way. `shownPath` is the path as it may be shown (the caller quotes it).
+[[nodiscard]] std::string describeOpenError(const std::string& shownPath,
                                             const platform::OpenResult& error);
 
 }  // namespace vornic

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "app/PortChoices.h"
 #include "sim/FileText.h"
 
 namespace vornic::cli {
@@ -186,39 +187,7 @@ void Session::drain() {
 }
 
 std::string Session::openErrorDescription() const {
-    const platform::OpenResult error = control_->lastOpenError();
-    // The reason is built here from the error code, not taken from the port's fixed-size detail
-    // text, which a long device path can fill before the reason is reached.
-    std::string text = std::string("cannot open ") + sim::shown(config_.devicePath, 300) + ": " +
-                       platform::openErrorText(error.error);
-    if (error.systemError != 0) {
-        text += std::string(" (") + std::strerror(error.systemError) + ")";
-    }
-    const std::string detail(error.detail, strnlen(error.detail, sizeof error.detail));
-    const size_t holder = detail.find("; in use by ");
-    if (error.error == platform::OpenError::Busy && holder != std::string::npos) {
-        text += "; " + sim::shown(detail.substr(holder + 2), 120);
-    }
-    switch (error.error) {
-        case platform::OpenError::NoSuchDevice:
-            text += ". Check the name and the cable; `vornic-cli ports` lists the ports present.";
-            break;
-        case platform::OpenError::PermissionDenied:
-            text +=
-                ". Your user must be in the dialout group: sudo usermod -aG dialout $USER, then "
-                "log out and in again.";
-            break;
-        case platform::OpenError::Busy:
-            text += ". Close the other program and try again.";
-            break;
-        case platform::OpenError::NotATerminal:
-            text += ". Name the serial device of the controller, e.g. /dev/ttyUSB0.";
-            break;
-        default:
-            text += ".";
-            break;
-    }
-    return text;
+    return describeOpenError(sim::shown(config_.devicePath, 300), control_->lastOpenError());
 }
 
 }  // namespace vornic::cli

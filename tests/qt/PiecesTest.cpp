@@ -95,8 +95,9 @@ TEST(PortChoices, ListOrderSelectionAndTable) {
 
 TEST(OpenErrorText, SaysWhatToDo) {
     platform::OpenResult busy{platform::OpenError::Busy, 16, {}};
-    std::snprintf(busy.detail, sizeof busy.detail, "held by minicom (pid 42)");
-    EXPECT_NE(describeOpenError("/dev/ttyUSB0", busy).find("(held by minicom (pid 42))"),
+    std::snprintf(busy.detail, sizeof busy.detail,
+                  "/dev/ttyUSB0: busy; in use by mini\x1b (pid 42)");
+    EXPECT_NE(describeOpenError("/dev/ttyUSB0", busy).find("; in use by mini? (pid 42)."),
               std::string::npos);
     EXPECT_NE(describeOpenError("/dev/ttyUSB0", {platform::OpenError::PermissionDenied, 13, {}})
                   .find("dialout"),

@@ -8,7 +8,9 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QStyle>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "QtHarness.h"
 #include "app/PortChoices.h"
@@ -251,8 +253,9 @@ TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
         EXPECT_TRUE(waitUntil([&] {
             return w.text(ui::kIdStatusLine) ==
                    "Error: cannot open " + path + ": " +
-                       platform::openErrorText(platform::OpenError::NoSuchDevice) +
-                       ". Check the name and the cable; `vornic-cli ports` lists the ports "
+                       platform::openErrorText(platform::OpenError::NoSuchDevice) + " (" +
+                       std::strerror(ENOENT) +
+                       "). Check the name and the cable; `vornic-cli ports` lists the ports "
                        "present.";
         })) << w.text(ui::kIdStatusLine);
     });
