@@ -148,6 +148,29 @@ class TelescopeControlPtyTest : public ::testing::Test {
         EXPECT_EQ(received, nextRequest);
     }
 
+    // Connects and runs a level-1 handshake to its settings report, the axis block carrying the
+    // gear ratios given.
+    void connectWithGearRatios(uint32_t ra, uint32_t de) {
+        control->connect(1, 115200);
+        expectRequest({0xAA, 0x01, 0x01});
+        answerThenExpect({0x55, 0x05, 0x01, 0x00, 0x00, 0x01, 0x00}, {0xAA, 0x01, 0x03});
+        answerThenExpect({0x55, 0x02, 0x03, 0x00}, {0xAA, 0x01, 0x02});
+        answerThenExpect({0x55, 0x05, 0x02, 0x00, 0x00, 0x00, 0x01}, {0xAA, 0x01, 0x14});
+        Bytes axisBlock(2 + 29, 0x00);
+        axisBlock[0] = 0x55;
+        axisBlock[1] = 0x1D;
+        axisBlock[2] = 0x14;
+        axisBlock = withLe32At(axisBlock, 2 + 3, ra);
+        axisBlock = withLe32At(axisBlock, 2 + 16, de);
+        answerThenExpect(axisBlock, {0xAA, 0x01, 0x15});
+        Bytes settingsBlock(2 + 58, 0x00);
+        settingsBlock[0] = 0x55;
+        settingsBlock[1] = 0x3A;
+        settingsBlock[2] = 0x15;
+        master.send(settingsBlock);
+        ASSERT_TRUE(listener.waitForReports(1, kWait));
+    }
+
     PtyMaster master;
     RecordingTelescopeListener listener;
     platform::PortTable ports;
@@ -173,27 +196,8 @@ TEST_F(TelescopeControlPtyTest, UnsupportedDeviceIsRejectedAndThePortReleased) {
 }
 
 TEST_F(TelescopeControlPtyTest, HandshakeAndControlBytesCrossTheLineIntact) {
-    control->connect(1, 115200);
-    expectRequest({0xAA, 0x01, 0x01});
-    answerThenExpect({0x55, 0x05, 0x01, 0x00, 0x00, 0x01, 0x00}, {0xAA, 0x01, 0x03});
-    answerThenExpect({0x55, 0x02, 0x03, 0x00}, {0xAA, 0x01, 0x02});
-    answerThenExpect({0x55, 0x05, 0x02, 0x00, 0x00, 0x00, 0x01}, {0xAA, 0x01, 0x14});
-
     // Gear ratios full of bytes a terminal would like to interpret: CR, LF, XON, XOFF, 0xFF.
-    Bytes axisBlock(2 + 29, 0x00);
-    axisBlock[0] = 0x55;
-    axisBlock[1] = 0x1D;
-    axisBlock[2] = 0x14;
-    axisBlock = withLe32At(axisBlock, 2 + 3, 0x130A0D11);
-    axisBlock = withLe32At(axisBlock, 2 + 16, 0x0000FF13);
-    answerThenExpect(axisBlock, {0xAA, 0x01, 0x15});
-
-    Bytes settingsBlock(2 + 58, 0x00);
-    settingsBlock[0] = 0x55;
-    settingsBlock[1] = 0x3A;
-    settingsBlock[2] = 0x15;
-    master.send(settingsBlock);
-    ASSERT_TRUE(listener.waitForReports(1, kWait));
+    connectWithGearRatios(0x130A0D11, 0x0000FF13);
     const auto reports = listener.reports();
     EXPECT_EQ(reports[0].kind, report::kConnected);
     EXPECT_EQ(reports[0].settings.gearRatio[0], 0x130A0D11u);
@@ -213,20 +217,7 @@ TEST_F(TelescopeControlPtyTest, HandshakeAndControlBytesCrossTheLineIntact) {
 // output drain first and discards only input. The far end reads nothing until the port has
 // closed, so the last requests still wait in the line's buffer when the close comes.
 TEST_F(TelescopeControlPtyTest, StopWrittenRightBeforeClosingReachesASlowFarEnd) {
-    control->connect(1, 115200);
-    expectRequest({0xAA, 0x01, 0x01});
-    answerThenExpect({0x55, 0x05, 0x01, 0x00, 0x00, 0x01, 0x00}, {0xAA, 0x01, 0x03});
-    answerThenExpect({0x55, 0x02, 0x03, 0x00}, {0xAA, 0x01, 0x02});
-    answerThenExpect({0x55, 0x05, 0x02, 0x00, 0x00, 0x00, 0x01}, {0xAA, 0x01, 0x14});
-    Bytes axisBlock(2 + 29, 0x00);
-    axisBlock[0] = 0x55;
-    axisBlock[1] = 0x1D;
-    answerThenExpect(axisBlock, {0xAA, 0x01, 0x15});
-    Bytes settingsBlock(2 + 58, 0x00);
-    settingsBlock[0] = 0x55;
-    settingsBlock[1] = 0x3A;
-    master.send(settingsBlock);
-    ASSERT_TRUE(listener.waitForReports(1, kWait));
+    connectWithGearRatios(0, 0);
 
     // More than the far end's line buffer holds, so the tail waits in the pty's queue.
     constexpr size_t kMoves = 1000;
