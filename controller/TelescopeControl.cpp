@@ -22,7 +22,7 @@
 
 #include "controller/TelescopeControl.h"
 
-#include <chrono>
+#include <mutex>
 
 #include "platform/Process.h"
 #include "text/Text.h"
@@ -71,7 +71,11 @@ TelescopeControl::TelescopeControl(TelescopeListener& listener,
         port_ = platform::makeSerialPort();
     }
     // Last: from here on the worker may touch every field.
-    workerThread_ = std::thread([this] { workerLoop(); });
+    if (!workerThread_.start([this] { workerLoop(); })) {
+        // Nobody would ever read the pipe, and a writer would block once it is full: without a
+        // worker every operation is dropped, as after shutdown.
+        shutDown_.store(true);
+    }
 }
 
 TelescopeControl::~TelescopeControl() {
@@ -224,21 +228,27 @@ void TelescopeControl::defineParkPosition() {
 // ---- Shutdown and queries ----
 
 void TelescopeControl::shutdown() {
-    std::lock_guard guard(shutdownLock_);
-    if (shutDown_.exchange(true)) {
-        return;
-    }
-    pipeWriteLock_.wake();
     // From here no operation writes and the reader forwards nothing more, so the pipe drains: the
     // worker handles what is already queued and then sees the stop.
+    shutDown_.store(true);
+    pipeWriteLock_.wake();
     pipe_->signalStop();
-    if (workerThread_.joinable()) {
-        workerThread_.join();
+    if (workerThread_.isCurrent()) {
+        // Asked from a listener call: the worker cannot wait for its own end. It ends once this
+        // dispatch returns; the destructor, on another thread, does the rest.
+        return;
+    }
+    std::lock_guard guard(shutdownLock_);
+    if (shutdownDone_) {
+        return;
+    }
+    shutdownDone_ = true;
+    while (!workerThread_.join(platform::kWaitForever)) {
     }
     // Frees any writer still blocked on a full pipe.
     pipe_->close();
     // Only now, with the worker gone, may this thread use the port.
-    if (portOpen_ || readerThread_.joinable()) {
+    if (portOpen_ || readerThread_.held()) {
         closePort();
     }
 }
@@ -360,7 +370,7 @@ void TelescopeControl::dispatchConnect(const uint8_t* message) {
     listener_.onStatus(status::kConnecting);
     // Gives the controller time to settle after the port opened.
     if (options_.connectPauseMs > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(options_.connectPauseMs));
+        platform::sleepFor(options_.connectPauseMs);
     }
     applyResult(link_.handshakeStart());
 }
@@ -403,21 +413,10 @@ bool TelescopeControl::openPort(uint32_t portNumber, uint32_t baudRate) {
 }
 
 void TelescopeControl::startReader() {
-    if (readerThread_.joinable()) {
-        readerThread_.join();  // an earlier reader has ended with its closePort; only tidies up
-    }
     readerStop_.store(false);
-    {
-        std::lock_guard lock(readerMutex_);
-        readerEnded_ = false;
-    }
-    try {
-        readerThread_ = std::thread([this] { readerLoop(); });
-    } catch (...) {
-        // No thread: nothing is forwarded and the handshake runs into its time-out, which closes
-        // the port again.
-        markReaderEnded();
-    }
+    // Without a thread nothing is forwarded and the handshake runs into its time-out, which
+    // closes the port again.
+    (void)readerThread_.start([this] { readerLoop(); });
 }
 
 void TelescopeControl::readerLoop() {
@@ -438,7 +437,6 @@ void TelescopeControl::readerLoop() {
         }
         break;
     }
-    markReaderEnded();
 }
 
 // Takes the pipe-write lock for the reader; gives up (false) once the reader is told to stop.
@@ -446,24 +444,30 @@ bool TelescopeControl::lockPipeForReader() {
     return pipeWriteLock_.lockUnless(readerStop_, shutDown_);
 }
 
+// A critical section cannot give up a wait, so the lock is a flag that the critical section
+// guards, waited for on a condition variable.
 void TelescopeControl::PipeWriteLock::lock() {
-    std::unique_lock guard(mutex_);
-    changed_.wait(guard, [&] { return !held_; });
+    std::lock_guard guard(guard_);
+    while (held_) {
+        changed_.wait(guard_, platform::kWaitForever);
+    }
     held_ = true;
 }
 
 void TelescopeControl::PipeWriteLock::unlock() {
     {
-        std::lock_guard guard(mutex_);
+        std::lock_guard guard(guard_);
         held_ = false;
     }
-    changed_.notify_all();
+    changed_.notifyAll();
 }
 
 bool TelescopeControl::PipeWriteLock::lockUnless(const std::atomic<bool>& first,
                                                  const std::atomic<bool>& second) {
-    std::unique_lock guard(mutex_);
-    changed_.wait(guard, [&] { return !held_ || first.load() || second.load(); });
+    std::lock_guard guard(guard_);
+    while (held_ && !first.load() && !second.load()) {
+        changed_.wait(guard_, platform::kWaitForever);
+    }
     if (first.load() || second.load()) {
         return false;
     }
@@ -471,10 +475,10 @@ bool TelescopeControl::PipeWriteLock::lockUnless(const std::atomic<bool>& first,
     return true;
 }
 
-// Taking the mutex orders the flag the caller has just set before the waiter's next look at it.
+// Taking the guard orders the flag the caller has just set before the waiter's next look at it.
 void TelescopeControl::PipeWriteLock::wake() {
-    { std::lock_guard guard(mutex_); }
-    changed_.notify_all();
+    { std::lock_guard guard(guard_); }
+    changed_.notifyAll();
 }
 
 // Cuts a run of received bytes into serial-data messages of at most 31 bytes, in order. Returns
@@ -498,38 +502,23 @@ bool TelescopeControl::forwardSerialData(const uint8_t* bytes, size_t count) {
     return true;
 }
 
-void TelescopeControl::markReaderEnded() {
-    {
-        std::lock_guard lock(readerMutex_);
-        readerEnded_ = true;
-    }
-    readerChanged_.notify_all();
-}
-
 void TelescopeControl::closePort() {
     readerStop_.store(true);
     pipeWriteLock_.wake();
     pipe_->wakeWriters();
     port_->signalStop();
-    if (readerThread_.joinable()) {
-        waitForReaderEnd();
-        // Normally the reader has ended by now. If it has not within the time-out, the port layer
-        // has failed to end a read on the stop signal; the reader still uses the port and this
-        // object, so it can be neither abandoned nor its port closed under it: wait for it.
-        readerThread_.join();
+    if (!readerThread_.join(options_.readerStopTimeoutMs)) {
+        // The port layer has failed to end a read on the stop signal. The reader still uses the
+        // port and this object, so it can be neither abandoned nor its port closed under it:
+        // wait for it.
+        while (!readerThread_.join(platform::kWaitForever)) {
+        }
     }
     if (portOpen_) {
         port_->close();
     }
     portOpen_ = false;
     handshakeDone_ = false;
-}
-
-void TelescopeControl::waitForReaderEnd() {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.readerStopTimeoutMs);
-    std::unique_lock lock(readerMutex_);
-    readerChanged_.wait_until(lock, deadline, [&] { return readerEnded_; });
 }
 
 }  // namespace vornic

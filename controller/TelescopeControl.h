@@ -14,17 +14,16 @@
 //  - Locks: pipe-write lock around each pipe write (taken after the HeartBeat lock on the
 //    heartbeat path, never the reverse); state lock only around the pending SiteSettings. The two
 //    are never held together, and the worker never writes into the pipe, so the pipe always drains.
+//  - Threads and locks are the OS's own (platform/Threads.h): CreateThread and critical sections
+//    on Windows.
 //
 // shutdown() (also run by the destructor) stops the worker first and only then closes the port,
 // so two threads never use the port at once.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "controller/Contract.h"
 #include "controller/ControllerLink.h"
@@ -32,6 +31,7 @@
 #include "platform/CommandPipe.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
+#include "platform/Threads.h"
 
 namespace vornic {
 
@@ -128,15 +128,13 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     void readerLoop();
     [[nodiscard]] bool forwardSerialData(const uint8_t* bytes, size_t count);
     [[nodiscard]] bool lockPipeForReader();
-    void markReaderEnded();
     void closePort();
-    void waitForReaderEnd();
     void publishFeatureLevel();
 
     TelescopeListener& listener_;
     const platform::PortTable& ports_;
     Options options_;
-    std::mutex stateLock_;
+    platform::Lock stateLock_;
     // The pipe-write lock. Writers take it like a mutex; the serial reader can also give up
     // waiting for it once it is told to stop, so that closePort never waits for a reader that
     // waits for the lock.
@@ -151,15 +149,15 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
         void wake();
 
       private:
-        std::mutex mutex_;
-        std::condition_variable changed_;
-        bool held_ = false;
+        platform::Lock guard_;
+        platform::Condition changed_;
+        bool held_ = false;  // under guard_
     };
     PipeWriteLock pipeWriteLock_;
     std::unique_ptr<platform::CommandPipe> pipe_;
     std::unique_ptr<platform::SerialPort> port_;
-    std::thread readerThread_;
-    std::thread workerThread_;
+    platform::Thread readerThread_;
+    platform::Thread workerThread_;
     MessageReassembler messages_;
     bool portOpen_ = false;       // worker only
     bool handshakeDone_ = false;  // worker only
@@ -169,19 +167,17 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     std::atomic<bool> shutDown_{false};
     // Published by the worker before each pipe read: whether a tick would change anything.
     std::atomic<bool> ticksWanted_{true};
-    std::mutex shutdownLock_;
-    mutable std::mutex openErrorLock_;
+    platform::Lock shutdownLock_;
+    bool shutdownDone_ = false;  // under shutdownLock_
+    mutable platform::Lock openErrorLock_;
     platform::OpenResult lastOpenError_;
 
     uint8_t inbox_[kPipeReadSize] = {};
     size_t inboxBegin_ = 0;  // worker only
     size_t inboxEnd_ = 0;    // worker only
 
-    // The serial reader's life, as closePort sees it.
+    // Set by closePort: the serial reader ends and forwards nothing more.
     std::atomic<bool> readerStop_{false};
-    std::mutex readerMutex_;
-    std::condition_variable readerChanged_;
-    bool readerEnded_ = true;  // under readerMutex_
 };
 
 }  // namespace vornic

@@ -9,7 +9,7 @@ void PortTable::set(uint32_t number, const std::string& path) {
     if (number < 1 || number > kMaxPort) {
         return;
     }
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(lock_);
     for (auto& entry : entries_) {
         if (entry.first == number) {
             entry.second = path;
@@ -20,7 +20,7 @@ void PortTable::set(uint32_t number, const std::string& path) {
 }
 
 void PortTable::clear() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(lock_);
     entries_.clear();
 }
 
@@ -34,7 +34,7 @@ bool PortTable::pathFor(uint32_t number, char* out, size_t size) const {
     }
     {
         // Runs on the worker during connect: copies into the caller's buffer, no allocation.
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(lock_);
         for (const auto& entry : entries_) {
             if (entry.first == number) {
                 const size_t n = std::min(entry.second.size(), size - 1);

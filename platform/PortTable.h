@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Threads.h"
+
 namespace vornic::platform {
 
 class PortTable {
@@ -26,7 +28,7 @@ class PortTable {
     bool pathFor(uint32_t number, char* out, size_t size) const;
 
   private:
-    mutable std::mutex mutex_;
+    mutable Lock lock_;
     std::vector<std::pair<uint32_t, std::string>> entries_;
 };
 

@@ -1,13 +1,21 @@
 #pragma once
 // Threads, locks and events as the OS has them: on Windows a thread made with CreateThread, a
-// critical section and a manual-reset event; elsewhere their standard-library equivalents. One
-// file per OS implements them.
+// critical section, a condition variable on it and a manual-reset event; elsewhere their
+// standard-library equivalents. One file per OS implements them.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 namespace vornic::platform {
+
+// A time-out that never runs out.
+inline constexpr uint32_t kWaitForever = 0xFFFFFFFF;
+
+// Puts the calling thread to sleep for `milliseconds`.
+void sleepFor(uint32_t milliseconds);
+
+class Condition;
 
 // A lock that its holder may take again (a critical section is). Meets BasicLockable, so
 // std::lock_guard<Lock> works.
@@ -20,6 +28,26 @@ class Lock {
 
     void lock();
     void unlock();
+
+  private:
+    friend class Condition;
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// Wakes threads that wait, under a Lock, for something that other holders of the lock change.
+class Condition {
+  public:
+    Condition();
+    ~Condition();
+    Condition(const Condition&) = delete;
+    Condition& operator=(const Condition&) = delete;
+
+    // The caller holds `lock` exactly once. Lets go of it, waits at most `timeoutMs` for
+    // notifyAll() and takes it again. May also return without a notification, so callers look at
+    // what they wait for in a loop.
+    void wait(Lock& lock, uint32_t timeoutMs);
+    void notifyAll();
 
   private:
     struct State;

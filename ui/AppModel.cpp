@@ -11,7 +11,7 @@ constexpr uint32_t kPendingVoltage = 3;
 
 void AppModel::onStatus(StatusCode code) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<platform::Lock> guard(lock_);
         pendingKind_ = kPendingStatus;
         pendingStatus_ = code;
     }
@@ -20,7 +20,7 @@ void AppModel::onStatus(StatusCode code) {
 
 void AppModel::onSettings(const MountSettings& settings, ReportKind kind) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<platform::Lock> guard(lock_);
         pendingKind_ = kPendingSettings;
         pendingValue_ = kind;
         pendingSnapshot_ = settings;
@@ -30,7 +30,7 @@ void AppModel::onSettings(const MountSettings& settings, ReportKind kind) {
 
 void AppModel::onVoltage(uint32_t hundredthsOfVolt) {
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<platform::Lock> guard(lock_);
         pendingKind_ = kPendingVoltage;
         pendingValue_ = hundredthsOfVolt;
     }
@@ -45,7 +45,7 @@ void AppModel::deliverReport(uint32_t wParam, uint32_t /*lParam*/) {
     uint32_t code = 0;
     uint32_t value = 0;
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<platform::Lock> guard(lock_);
         kind = pendingKind_;
         code = pendingStatus_;
         value = pendingValue_;
@@ -80,12 +80,12 @@ void AppModel::attachDialog(TelescopeControlDlgCallback* dialog) {
 
 void AppModel::setMainDialog(UserMessagePoster* poster) {
     // Taking the post lock waits for a post that read the old reference to finish with it.
-    std::lock_guard<std::mutex> guard(postLock_);
+    std::lock_guard<platform::Lock> guard(postLock_);
     mainDialog_ = poster;
 }
 
 void AppModel::postToMainDialog(uint32_t wParam, uint32_t lParam) {
-    std::lock_guard<std::mutex> guard(postLock_);
+    std::lock_guard<platform::Lock> guard(postLock_);
     if (mainDialog_ != nullptr) {
         mainDialog_->postUserMessage(wParam, lParam);
     }

@@ -17,6 +17,7 @@
 
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"
+#include "platform/Threads.h"
 
 namespace vornic::ui {
 
@@ -55,7 +56,7 @@ class AppModel final : public TelescopeListener {
   private:
     void postToMainDialog(uint32_t wParam, uint32_t lParam);
 
-    std::mutex lock_;
+    platform::Lock lock_;
     uint32_t pendingKind_ = 0;  // 0 none, 1 status, 2 settings, 3 voltage
     uint32_t pendingStatus_ = 0;
     uint32_t pendingValue_ = 0;
@@ -63,7 +64,7 @@ class AppModel final : public TelescopeListener {
     MountSettings deliveredSnapshot_;                // UI thread only
     TelescopeControlDlgCallback* dialog_ = nullptr;  // UI thread only
 
-    std::mutex postLock_;
+    platform::Lock postLock_;
     UserMessagePoster* mainDialog_ = nullptr;  // under postLock_
 };
 

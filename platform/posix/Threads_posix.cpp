@@ -15,6 +15,10 @@
 
 namespace vornic::platform {
 
+void sleepFor(uint32_t milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 struct Lock::State {
     std::recursive_mutex mutex;
 };
@@ -28,6 +32,22 @@ void Lock::lock() {
 
 void Lock::unlock() {
     state_->mutex.unlock();
+}
+
+// condition_variable_any takes the Lock itself, which unlocks and locks its recursive mutex once.
+struct Condition::State {
+    std::condition_variable_any variable;
+};
+
+Condition::Condition() : state_(std::make_unique<State>()) {}
+Condition::~Condition() = default;
+
+void Condition::wait(Lock& lock, uint32_t timeoutMs) {
+    state_->variable.wait_for(lock, std::chrono::milliseconds(timeoutMs));
+}
+
+void Condition::notifyAll() {
+    state_->variable.notify_all();
 }
 
 struct Event::State {

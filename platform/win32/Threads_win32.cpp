@@ -8,6 +8,10 @@
 
 namespace vornic::platform {
 
+void sleepFor(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
+
 struct Lock::State {
     CRITICAL_SECTION section;
 };
@@ -26,6 +30,24 @@ void Lock::lock() {
 
 void Lock::unlock() {
     LeaveCriticalSection(&state_->section);
+}
+
+struct Condition::State {
+    CONDITION_VARIABLE variable;
+};
+
+Condition::Condition() : state_(std::make_unique<State>()) {
+    InitializeConditionVariable(&state_->variable);
+}
+
+Condition::~Condition() = default;
+
+void Condition::wait(Lock& lock, uint32_t timeoutMs) {
+    SleepConditionVariableCS(&state_->variable, &lock.state_->section, timeoutMs);
+}
+
+void Condition::notifyAll() {
+    WakeAllConditionVariable(&state_->variable);
 }
 
 struct Event::State {

@@ -84,5 +84,40 @@ TEST(Threads, JoinIsBoundedAndALeftThreadEndsOnItsOwn) {
     EXPECT_EQ(inside->load(), 3);
 }
 
+TEST(Threads, ConditionReleasesTheLockWhileWaitingAndWakesOnNotify) {
+    Lock lock;
+    Condition condition;
+    bool ready = false;  // under lock
+    auto waiter = std::async(std::launch::async, [&] {
+        std::lock_guard guard(lock);
+        while (!ready) {
+            condition.wait(lock, kWaitForever);
+        }
+        return true;
+    });
+    std::this_thread::sleep_for(30ms);
+    {
+        std::lock_guard guard(lock);  // free while the waiter waits
+        ready = true;
+    }
+    condition.notifyAll();
+    ASSERT_EQ(waiter.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(waiter.get());
+
+    // Nobody notifies: the wait ends by its time-out, with the lock held again.
+    lock.lock();
+    condition.wait(lock, 50);
+    std::atomic<bool> entered{false};
+    auto other = std::async(std::launch::async, [&] {
+        std::lock_guard guard(lock);
+        entered = true;
+    });
+    EXPECT_EQ(other.wait_for(30ms), std::future_status::timeout);
+    EXPECT_FALSE(entered);
+    lock.unlock();
+    ASSERT_EQ(other.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(entered);
+}
+
 }  // namespace
 }  // namespace vornic::platform

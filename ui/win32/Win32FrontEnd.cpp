@@ -49,13 +49,13 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
             // The controls are going: nothing more is shown in them or posted to them.
             dialog.windowDestroyed();
         }
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<platform::Lock> guard(lock_);
         postTarget_ = handle;
         mainWindow_.store(handle);
     });
     const int result = window.exec();
     {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::lock_guard<platform::Lock> guard(lock_);
         postTarget_ = nullptr;
         mainWindow_.store(nullptr);
     }
@@ -64,7 +64,7 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
 }
 
 void Win32FrontEnd::post(uint32_t wParam, uint32_t lParam) {
-    std::lock_guard<std::mutex> guard(lock_);
+    std::lock_guard<platform::Lock> guard(lock_);
     if (postTarget_ != nullptr) {
         PostMessageW(postTarget_, WM_USER, wParam, lParam);
     }

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/Application.h"
+#include "platform/Threads.h"
 
 namespace vornic::ui::win32 {
 
@@ -43,7 +44,7 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
 
   private:
     std::function<void(const std::string&)> urlOpener_;
-    std::mutex lock_;
+    platform::Lock lock_;
     HWND postTarget_ = nullptr;  // under lock_
     std::atomic<HWND> mainWindow_{nullptr};
 };
