@@ -1,5 +1,7 @@
 #include "app/HeadlessFrontEnd.h"
 
+#include <algorithm>
+
 #include "ui/MainDialogIds.h"
 
 namespace vornic {
@@ -14,7 +16,7 @@ int HeadlessFrontEnd::runMainDialog(ui::DlgConfig& dialog) {
     model.setHScrollHandler(
         [&dialog](int scrollCode, ui::ControlId slider) { dialog.onHScroll(scrollCode, slider); });
     {
-        std::lock_guard<std::mutex> lock(lock_);
+        std::lock_guard<platform::Lock> lock(lock_);
         accepting_ = true;
         head_ = 0;
         count_ = 0;
@@ -34,7 +36,7 @@ int HeadlessFrontEnd::runMainDialog(ui::DlgConfig& dialog) {
     dialog.windowDestroyed();
     running_ = nullptr;
     {
-        std::lock_guard<std::mutex> lock(lock_);
+        std::lock_guard<platform::Lock> lock(lock_);
         accepting_ = false;
         count_ = 0;
     }
@@ -43,7 +45,7 @@ int HeadlessFrontEnd::runMainDialog(ui::DlgConfig& dialog) {
 
 void HeadlessFrontEnd::post(uint32_t wParam, uint32_t lParam) {
     {
-        std::lock_guard<std::mutex> lock(lock_);
+        std::lock_guard<platform::Lock> lock(lock_);
         if (!accepting_) {
             ++dropped_;
             return;
@@ -55,11 +57,11 @@ void HeadlessFrontEnd::post(uint32_t wParam, uint32_t lParam) {
         ring_[(head_ + count_) % kQueueCapacity] = {wParam, lParam};
         ++count_;
     }
-    posted_.notify_all();
+    posted_.notifyAll();
 }
 
 bool HeadlessFrontEnd::popMessage(std::pair<uint32_t, uint32_t>& message) {
-    std::lock_guard<std::mutex> lock(lock_);
+    std::lock_guard<platform::Lock> lock(lock_);
     if (count_ == 0) {
         return false;
     }
@@ -88,9 +90,21 @@ bool HeadlessFrontEnd::pumpUntil(const std::function<bool()>& done,
         if (done()) {
             return true;
         }
-        std::unique_lock<std::mutex> lock(lock_);
-        if (!posted_.wait_until(lock, deadline, [this] { return count_ > 0; })) {
-            lock.unlock();
+        bool posted = false;
+        {
+            std::lock_guard<platform::Lock> lock(lock_);
+            for (;;) {
+                posted = count_ > 0;
+                const auto now = std::chrono::steady_clock::now();
+                if (posted || now >= deadline) {
+                    break;
+                }
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+                posted_.wait(lock_, static_cast<uint32_t>(std::min<int64_t>(
+                                        left.count(), platform::kWaitForever - 1)));
+            }
+        }
+        if (!posted) {
             pump();
             return done();
         }
@@ -98,12 +112,12 @@ bool HeadlessFrontEnd::pumpUntil(const std::function<bool()>& done,
 }
 
 size_t HeadlessFrontEnd::droppedPosts() const {
-    std::lock_guard<std::mutex> lock(lock_);
+    std::lock_guard<platform::Lock> lock(lock_);
     return dropped_;
 }
 
 size_t HeadlessFrontEnd::overflowedPosts() const {
-    std::lock_guard<std::mutex> lock(lock_);
+    std::lock_guard<platform::Lock> lock(lock_);
     return overflowed_;
 }
 

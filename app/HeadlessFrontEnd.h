@@ -16,7 +16,6 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +25,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "platform/Threads.h"
 #include "ui/DlgConfig.h"
 #include "ui/InMemoryControlModel.h"
 
@@ -81,8 +81,8 @@ class HeadlessFrontEnd final : public FrontEnd, public ui::UiPoster {
     size_t delivered_ = 0;
     ui::DlgConfig* running_ = nullptr;  // UI thread only
 
-    mutable std::mutex lock_;
-    std::condition_variable posted_;
+    mutable platform::Lock lock_;
+    platform::Condition posted_;
     bool accepting_ = false;  // under lock_: a dialog is running
     std::array<std::pair<uint32_t, uint32_t>, kQueueCapacity> ring_{};
     size_t head_ = 0;        // under lock_

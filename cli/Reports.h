@@ -15,6 +15,7 @@
 
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"
+#include "platform/Threads.h"
 
 namespace vornic::cli {
 
@@ -72,7 +73,7 @@ class ReportQueue final : public TelescopeListener {
     void push(Fill&& fill);
 
     const WakePipe& wake_;
-    std::mutex mutex_;
+    platform::Lock mutex_;
     Report ring_[kCapacity];
     size_t head_ = 0;   // under mutex_
     size_t count_ = 0;  // under mutex_
