@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -629,6 +630,38 @@ TEST_F(TelescopeControlTest, ShutdownClosesThePortAfterTheWorkerStopped) {
     control->shutdown();
     EXPECT_TRUE(pipe->writes().empty());
     EXPECT_TRUE(listener.statuses().empty());
+}
+
+// A listener may take the link down from inside a report, on the worker: the worker cannot wait
+// for its own end, so the call only stops it, and the owner's shutdown finishes the job.
+TEST_F(TelescopeControlTest, ShutdownAskedFromAReportOnTheWorker) {
+    struct Stopper final : TelescopeListener {
+        TelescopeControl* control = nullptr;
+        std::atomic<bool> returned{false};
+        void onStatus(StatusCode code) override {
+            if (code == status::kConnecting) {
+                control->shutdown();
+                returned = true;
+            }
+        }
+        void onSettings(const MountSettings&, ReportKind) override {}
+        void onVoltage(uint32_t) override {}
+    } stopper;
+    auto fakePort = std::make_unique<FakeSerialPort>();
+    FakeSerialPort* line = fakePort.get();
+    TelescopeControl::Options options;
+    options.connectPauseMs = 0;
+    TelescopeControl link(stopper, std::move(fakePort), ports, std::move(options));
+    stopper.control = &link;
+    link.connect(1, 115200);
+    for (int i = 0; i < 500 && !stopper.returned; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(stopper.returned);
+    link.shutdown();
+    EXPECT_FALSE(line->isOpen());
+    EXPECT_EQ(line->lastCloseThread(), std::this_thread::get_id());
+    EXPECT_FALSE(line->closedUnderReader());
 }
 
 TEST_F(TelescopeControlTest, ConcurrentWritersKeepEveryMessageWhole) {
