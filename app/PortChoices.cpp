@@ -110,7 +110,7 @@ void PortList::pushRow(uint32_t number, PortChoice choice) {
     rows_.push_back({number, std::move(choice.label), std::move(choice.toolTip)});
 }
 
-bool PortList::rescan(std::initializer_list<uint32_t> keep) {
+bool PortList::rescan(uint32_t selected) {
     const std::vector<PortRow> before = std::move(rows_);
     rows_.clear();
     const auto listed = [this](uint32_t number) {
@@ -133,7 +133,7 @@ bool PortList::rescan(std::initializer_list<uint32_t> keep) {
         }
     }
     const uint32_t simulator = simulator_.empty() ? 0 : numberFor(simulator_);
-    for (const uint32_t number : keep) {
+    for (const uint32_t number : {selected, connected_}) {
         if (number == 0 || number == simulator || listed(number)) {
             continue;
         }

@@ -72,9 +72,15 @@ class PortList {
     // The device behind `number`, "" for a number never given out.
     [[nodiscard]] std::string pathOf(uint32_t number) const;
 
-    // Scans again. The rows of `keep` (port numbers, 0 for none) stay in the list even when their
-    // device is gone. Returns true when the rows changed.
-    bool rescan(std::initializer_list<uint32_t> keep);
+    // Scans again. The entry of port `selected` (0 for none), and that of the port last connected
+    // to while the connection lasts, stay in the list even when their device is gone. Returns true
+    // when the rows changed.
+    bool rescan(uint32_t selected);
+
+    // The user connects to port `number`; its entry is held until connectionEnded().
+    void connecting(uint32_t number) { connected_ = number; }
+    // The connection closed, or its port could not be opened.
+    void connectionEnded() { connected_ = 0; }
 
   private:
     uint32_t numberFor(const std::string& path);
@@ -87,6 +93,7 @@ class PortList {
     std::string simulator_;
     std::vector<PortRow> rows_;
     uint32_t initial_ = 0;
+    uint32_t connected_ = 0;
 };
 
 // Why a port could not be opened, with what to do about it; the desktop program and the command

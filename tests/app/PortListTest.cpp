@@ -47,36 +47,42 @@ TEST(PortList, DevicesComeAndGo) {
     const Shown acm{"ttyACM0", kAcm.path};
     const Shown sim{"Simulator", kSim};
     const Shown gone{"ttyUSB0: usb-FTDI_A1-if00-port0 (not present)", kAdapter.path};
-    // Each step: what the scan finds, the number kept (the selected one), and the list after it.
+    const Shown moved{"ttyUSB1: usb-FTDI_A1-if00-port0", kAdapter.path};
+    const Shown movedGone{"ttyUSB1: usb-FTDI_A1-if00-port0 (not present)", kAdapter.path};
+    // Each step: what the scan finds, the number selected, the number connected to (0: none),
+    // and the list after it.
     const struct {
         const char* what;
         Devices present;
-        uint32_t keep;
+        uint32_t selected;
+        uint32_t connected;
         bool changed;
         std::vector<Shown> after;
     } steps[] = {
-        {"device added", {kAdapter, kOnboard, kAcm}, 1, true, {adapter, onboard, acm, sim}},
-        {"nothing new", {kAdapter, kOnboard, kAcm}, 1, false, {adapter, onboard, acm, sim}},
-        {"unselected one removed", {kAdapter, kAcm}, 1, true, {adapter, acm, sim}},
-        {"selected one removed", {kAcm}, 1, true, {acm, gone, sim}},
-        {"still gone: marked once", {kAcm}, 1, false, {acm, gone, sim}},
-        {"back on another tty",
-         {kAdapterMoved, kAcm},
-         1,
-         true,
-         {{"ttyUSB1: usb-FTDI_A1-if00-port0", kAdapter.path}, acm, sim}},
-        {"gone and not selected", {kAcm}, 4, true, {acm, sim}},
-        {"the simulator is never doubled", {{kSim, ""}, kOnboard}, 2, true, {onboard, sim}},
+        {"device added", {kAdapter, kOnboard, kAcm}, 1, 0, true, {adapter, onboard, acm, sim}},
+        {"nothing new", {kAdapter, kOnboard, kAcm}, 1, 0, false, {adapter, onboard, acm, sim}},
+        {"unselected one removed", {kAdapter, kAcm}, 1, 0, true, {adapter, acm, sim}},
+        {"selected one removed", {kAcm}, 1, 0, true, {acm, gone, sim}},
+        {"still gone: marked once", {kAcm}, 1, 0, false, {acm, gone, sim}},
+        {"back on another tty", {kAdapterMoved, kAcm}, 1, 0, true, {moved, acm, sim}},
+        {"connected one removed", {kAcm}, 4, 1, true, {acm, movedGone, sim}},
+        {"connection ended", {kAcm}, 4, 0, true, {acm, sim}},
+        {"the simulator is never doubled", {{kSim, ""}, kOnboard}, 2, 0, true, {onboard, sim}},
     };
     for (const auto& step : steps) {
         present = step.present;
-        EXPECT_EQ(list.rescan({step.keep}), step.changed) << step.what;
+        if (step.connected != 0) {
+            list.connecting(step.connected);
+        } else {
+            list.connectionEnded();
+        }
+        EXPECT_EQ(list.rescan(step.selected), step.changed) << step.what;
         EXPECT_EQ(shown(list, table), step.after) << step.what;
     }
     // A device that comes back gets its old number; a new one the lowest never given out.
     EXPECT_EQ(list.rows().front().number, 2u);
     present = {{"/dev/ttyUSB9", ""}};
-    list.rescan({});
+    list.rescan(0);
     EXPECT_EQ(list.rows().front().number, 5u);
 }
 
@@ -85,7 +91,7 @@ TEST(PortList, NamedPortStaysAndNumbersRunOut) {
     platform::PortTable table;
     PortList named([&] { return present; }, table, "/dev/kz2", "", false);
     present = {kAcm};
-    EXPECT_TRUE(named.rescan({0}));
+    EXPECT_TRUE(named.rescan(0));
     EXPECT_EQ(shown(named, table),
               (std::vector<Shown>{{"ttyACM0", kAcm.path}, {"/dev/kz2", "/dev/kz2"}}));
 
@@ -100,7 +106,7 @@ TEST(PortList, NamedPortStaysAndNumbersRunOut) {
     for (int i = 300; i < 600; ++i) {
         present.push_back({"/dev/ttyUSB" + std::to_string(i), ""});
     }
-    many.rescan({many.initialNumber()});
+    many.rescan(many.initialNumber());
     std::vector<bool> used(platform::PortTable::kMaxPort + 1);
     for (const PortRow& row : many.rows()) {
         ASSERT_GE(row.number, 1u);

@@ -47,7 +47,7 @@ uint32_t selectedPort(const QtDialog& window) {
 }  // namespace
 
 void QtFrontEnd::refreshPorts(QtDialog& window) {
-    if (ports_ != nullptr && ports_->rescan({selectedPort(window), connectedPort_})) {
+    if (ports_ != nullptr && ports_->rescan(selectedPort(window))) {
         window.setItemRows(kIdPortList, itemRows(*ports_));
     }
 }
@@ -74,7 +74,7 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
         window.setActivatedHook([this, &window] { refreshPorts(window); });
         window.setCommandHook([this, &window](ControlId id, int) {
             if (id == kIdConnect) {
-                connectedPort_ = selectedPort(window);
+                ports_->connecting(selectedPort(window));
             }
         });
     }
@@ -167,9 +167,10 @@ void QtFrontEnd::deliver(uint32_t wParam, uint32_t lParam) {
     static_cast<void>(dialog_->onUserMessage(wParam, lParam));
     // A connection that ends, or never opened, no longer holds its port's entry in the list.
     const std::string shown = window_->text(kIdStatusLine);
-    if (shown != lastStatus_ && (shown == statusText(status::kConnectionClosed) ||
-                                 shown == statusText(status::kCannotOpenPort))) {
-        connectedPort_ = 0;
+    if (ports_ != nullptr && shown != lastStatus_ &&
+        (shown == statusText(status::kConnectionClosed) ||
+         shown == statusText(status::kCannotOpenPort))) {
+        ports_->connectionEnded();
     }
     lastStatus_ = shown;
 

@@ -76,8 +76,7 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     static constexpr uint32_t kLineLostMessage = 2000;
 
     PortList* ports_ = nullptr;
-    uint32_t connectedPort_ = 0;  // UI thread: the number of the last Connect, until it closes
-    std::string lastStatus_;      // UI thread: the status line as the last message left it
+    std::string lastStatus_;  // UI thread: the status line as the last message left it
     std::function<void(const std::string&)> urlOpener_;
     std::function<std::string()> describeOpenError_;
     Hook shown_;
