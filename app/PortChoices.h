@@ -44,12 +44,12 @@ void fillPortTable(const PortChoices& choices, platform::PortTable& table);
 // at it (a USB adapter plugged in after the start shows up without a restart).
 //
 // A port number keeps the device it was first given for the whole run: a device seen for the first
-// time takes the lowest free number, one that went away keeps its number, and one that comes back
-// gets its old number again. So the table entry of a number never changes once written, and the
-// worker may read it for a connect at any time while the list is rescanned on the UI thread. The
-// list shows the devices present in scan order, then the port named on the command line (always
-// offered), then the selected or connected device if it went away (marked, so that the port in use
-// is still shown), and last the simulator.
+// time takes the lowest number never given out, one that went away keeps its number, and one that
+// comes back gets its old number again. So the table entry of a number never changes once written,
+// and the worker may read it for a connect at any time while the list is rescanned on the UI
+// thread. The list shows the devices present in scan order, then the port named on the command line
+// (always offered), then the selected or connected device if it went away (marked, so that the port
+// in use is still shown), and last the simulator.
 struct PortRow {
     uint32_t number = 0;  // the port number a connect sends: 1..256
     std::string label;
