@@ -27,8 +27,9 @@ PortChoice choiceFor(const platform::PortInfo& port) {
     return item;
 }
 
-// What a kept entry whose device went away shows after its name.
-constexpr const char* kGone = " (not present)";
+// What a kept entry whose device went away shows after the device's short name, where the closed
+// list still shows it.
+constexpr const char* kGone = " (gone)";
 
 }  // namespace
 
@@ -142,8 +143,10 @@ bool PortList::rescan(uint32_t selected) {
         });
         if (old != before.end()) {
             PortRow row = *old;
-            if (!row.label.ends_with(kGone)) {
-                row.label += kGone;
+            if (row.label.find(kGone) == std::string::npos) {
+                const size_t colon = row.label.find(": ");
+                row.label.insert(colon == std::string::npos ? row.label.size() : colon, kGone);
+                row.toolTip += kGone;
             }
             rows_.push_back(std::move(row));
         }

@@ -46,9 +46,9 @@ TEST(PortList, DevicesComeAndGo) {
     const Shown onboard{"ttyS0", kOnboard.path};
     const Shown acm{"ttyACM0", kAcm.path};
     const Shown sim{"Simulator", kSim};
-    const Shown gone{"ttyUSB0: usb-FTDI_A1-if00-port0 (not present)", kAdapter.path};
+    const Shown gone{"ttyUSB0 (gone): usb-FTDI_A1-if00-port0", kAdapter.path};
     const Shown moved{"ttyUSB1: usb-FTDI_A1-if00-port0", kAdapter.path};
-    const Shown movedGone{"ttyUSB1: usb-FTDI_A1-if00-port0 (not present)", kAdapter.path};
+    const Shown movedGone{"ttyUSB1 (gone): usb-FTDI_A1-if00-port0", kAdapter.path};
     // Each step: what the scan finds, the number selected, the number connected to (0: none),
     // and the list after it.
     const struct {
