@@ -265,7 +265,8 @@ TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
 }
 
 // An adapter plugged in while the program runs is offered as soon as the port list opens, with a
-// port number that leads to it; the selected entry stays selected and the simulator last.
+// port number that leads to it; the selected entry stays selected and the simulator last. One
+// pulled out leaves the list when the window becomes active again.
 TEST_F(ProgramTest, OpeningThePortListPicksUpANewDevice) {
     ASSERT_NO_FATAL_FAILURE(startSimulator(6));
     const std::string adapter = "/dev/serial/by-id/usb-Test_Adapter-if00-port0";
@@ -300,11 +301,13 @@ TEST_F(ProgramTest, OpeningThePortListPicksUpANewDevice) {
                                    sizeof path));
         EXPECT_EQ(path, adapter);
 
-        // Back to the simulator, the adapter pulled out: it leaves the list, and the simulator's
-        // number still leads to the simulator.
+        // Back to the simulator, the adapter pulled out while the user was in another window: it
+        // leaves the list when the window comes back, and the simulator's number still leads to
+        // the simulator.
         QTest::keyClick(combo, Qt::Key_Down);
         present_.clear();
-        openList();
+        QEvent activated(QEvent::WindowActivate);
+        QApplication::sendEvent(&w.window(), &activated);
         EXPECT_EQ(shown(), std::vector<std::string>{"Simulator"});
         ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
     });
