@@ -12,6 +12,25 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+PortChoice choiceFor(const platform::PortInfo& port) {
+    PortChoice item;
+    item.path = port.path;
+    if (port.target.empty()) {
+        item.label = baseName(port.path);
+        item.toolTip = port.path;
+    } else {
+        // A by-id name is long; the device it points to comes first so that it shows in the
+        // closed list.
+        item.label = baseName(port.target) + ": " + baseName(port.path);
+        item.toolTip = port.path + " -> " + port.target;
+    }
+    return item;
+}
+
+// What a kept entry whose device went away shows after the device's short name, where the closed
+// list still shows it.
+constexpr const char* kGone = " (gone)";
+
 }  // namespace
 
 PortChoices buildPortChoices(const std::vector<platform::PortInfo>& present,
@@ -24,18 +43,7 @@ PortChoices buildPortChoices(const std::vector<platform::PortInfo>& present,
         if (choices.items.size() == room) {
             break;
         }
-        PortChoice item;
-        item.path = port.path;
-        if (port.target.empty()) {
-            item.label = baseName(port.path);
-            item.toolTip = port.path;
-        } else {
-            // A by-id name is long; the device it points to comes first so that it shows in the
-            // closed list.
-            item.label = baseName(port.target) + ": " + baseName(port.path);
-            item.toolTip = port.path + " -> " + port.target;
-        }
-        choices.items.push_back(std::move(item));
+        choices.items.push_back(choiceFor(port));
     }
     if (!requestedPath.empty()) {
         const auto found =
@@ -64,6 +72,90 @@ void fillPortTable(const PortChoices& choices, platform::PortTable& table) {
     for (const PortChoice& item : choices.items) {
         table.set(number++, item.path);
     }
+}
+
+PortList::PortList(Scan scan, platform::PortTable& table, const std::string& requestedPath,
+                   const std::string& simulatorPath, bool selectSimulator)
+    : scan_(std::move(scan)), table_(table), requested_(requestedPath), simulator_(simulatorPath) {
+    const PortChoices choices =
+        buildPortChoices(scan_(), requestedPath, simulatorPath, selectSimulator);
+    fillPortTable(choices, table_);
+    for (const PortChoice& item : choices.items) {
+        paths_.push_back(item.path);
+        rows_.push_back({static_cast<uint32_t>(paths_.size()), item.label, item.toolTip});
+    }
+    initial_ = static_cast<uint32_t>(choices.selected) + 1;
+}
+
+std::string PortList::pathOf(uint32_t number) const {
+    return number >= 1 && number <= paths_.size() ? paths_[number - 1] : std::string();
+}
+
+uint32_t PortList::numberFor(const std::string& path) {
+    const auto found = std::find(paths_.begin(), paths_.end(), path);
+    if (found != paths_.end()) {
+        return static_cast<uint32_t>(found - paths_.begin()) + 1;
+    }
+    // Every number given out stays with its device, so after 256 different devices in one run
+    // there is none left for a new one; it is not offered rather than taking a number in use.
+    if (paths_.size() >= platform::PortTable::kMaxPort) {
+        return 0;
+    }
+    paths_.push_back(path);
+    const auto number = static_cast<uint32_t>(paths_.size());
+    table_.set(number, path);
+    return number;
+}
+
+void PortList::pushRow(uint32_t number, PortChoice choice) {
+    rows_.push_back({number, std::move(choice.label), std::move(choice.toolTip)});
+}
+
+bool PortList::rescan(uint32_t selected) {
+    const std::vector<PortRow> before = std::move(rows_);
+    rows_.clear();
+    const auto listed = [this](uint32_t number) {
+        return std::any_of(rows_.begin(), rows_.end(),
+                           [number](const PortRow& row) { return row.number == number; });
+    };
+    for (const platform::PortInfo& port : scan_()) {
+        if (port.path.empty() || (!simulator_.empty() && port.path == simulator_)) {
+            continue;  // the simulator has its own place, last
+        }
+        const uint32_t number = numberFor(port.path);
+        if (number != 0 && !listed(number)) {
+            pushRow(number, choiceFor(port));
+        }
+    }
+    if (!requested_.empty()) {
+        const uint32_t number = numberFor(requested_);
+        if (!listed(number)) {
+            pushRow(number, {requested_, requested_, requested_});
+        }
+    }
+    const uint32_t simulator = simulator_.empty() ? 0 : numberFor(simulator_);
+    for (const uint32_t number : {selected, connected_}) {
+        if (number == 0 || number == simulator || listed(number)) {
+            continue;
+        }
+        const auto old = std::find_if(before.begin(), before.end(), [number](const PortRow& row) {
+            return row.number == number;
+        });
+        if (old != before.end()) {
+            PortRow row = *old;
+            if (row.label.find(kGone) == std::string::npos) {
+                const size_t colon = row.label.find(": ");
+                row.label.insert(colon == std::string::npos ? row.label.size() : colon, kGone);
+                row.toolTip += kGone;
+            }
+            rows_.push_back(std::move(row));
+        }
+    }
+    if (simulator != 0) {
+        pushRow(simulator,
+                {kSimulatorLabel, simulator_, "Built-in KZ2 simulator on " + simulator_});
+    }
+    return rows_ != before;
 }
 
 std::string describeOpenError(const std::string& shownPath, const platform::OpenResult& error) {

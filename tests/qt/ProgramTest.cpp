@@ -2,9 +2,11 @@
 // the keyboard and the accessibility interface; every user action must put exactly the expected
 // request frames on the line and nothing else.
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QSlider>
 #include <QStyle>
@@ -243,8 +245,9 @@ TEST_F(ProgramTest, HangUpWhileConnected) {
 // A port that cannot be opened says why, in the words of the command line.
 TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
     const std::string path = "/dev/vornic-test-no-such-port";
-    ports_.set(1, path);
-    frontEnd_.setPortList({path}, {path}, 0);
+    portList_ = std::make_unique<PortList>([] { return std::vector<platform::PortInfo>(); }, ports_,
+                                           path, "", false);
+    frontEnd_.setPortList(*portList_);
     runProgram([&](QtDialog& w, ui::DlgConfig&) {
         frontEnd_.setOpenErrorDescriber([&] {
             return describeOpenError(path, {platform::OpenError::NoSuchDevice, 2, {}});
@@ -259,6 +262,75 @@ TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
                        "present.";
         })) << w.text(ui::kIdStatusLine);
     });
+}
+
+// An adapter plugged in while the program runs is offered as soon as the port list opens, with a
+// port number that leads to it; the selected entry stays selected and the simulator last. One
+// pulled out leaves the list when the window becomes active again.
+TEST_F(ProgramTest, OpeningThePortListPicksUpANewDevice) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    const std::string adapter = "/dev/serial/by-id/usb-Test_Adapter-if00-port0";
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        auto* combo = qobject_cast<QComboBox*>(w.widget(ui::kIdPortList));
+        ASSERT_NE(combo, nullptr);
+        const auto shown = [combo] {
+            std::vector<std::string> labels;
+            for (int i = 0; i < combo->count(); ++i) {
+                labels.push_back(combo->itemText(i).toStdString());
+            }
+            return labels;
+        };
+        const auto openList = [&] {
+            QTest::mouseClick(combo, Qt::LeftButton);
+            EXPECT_TRUE(waitUntil([&] { return combo->view()->isVisible(); }, 2000));
+            combo->hidePopup();
+        };
+        EXPECT_EQ(shown(), std::vector<std::string>{"Simulator"});
+
+        present_.push_back({adapter, "/dev/ttyUSB7"});
+        openList();
+        EXPECT_EQ(shown(),
+                  (std::vector<std::string>{"ttyUSB7: usb-Test_Adapter-if00-port0", "Simulator"}));
+        EXPECT_EQ(w.text(ui::kIdPortList), "Simulator");
+
+        // The user picks the new entry: its number names the adapter.
+        combo->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(combo, Qt::Key_Up);
+        char path[128];
+        ASSERT_TRUE(ports_.pathFor(static_cast<uint32_t>(w.selection(ui::kIdPortList)) + 1, path,
+                                   sizeof path));
+        EXPECT_EQ(path, adapter);
+
+        // Back to the simulator, the adapter pulled out while the user was in another window: it
+        // leaves the list when the window comes back, and the simulator's number still leads to
+        // the simulator.
+        QTest::keyClick(combo, Qt::Key_Down);
+        present_.clear();
+        QEvent activated(QEvent::WindowActivate);
+        QApplication::sendEvent(&w.window(), &activated);
+        EXPECT_EQ(shown(), std::vector<std::string>{"Simulator"});
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+    });
+}
+
+// A screen reader follows the About box's web address with the link's Press action.
+TEST_F(ProgramTest, AboutLinkHasAnAccessiblePressAction) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    std::vector<std::string> opened;
+    frontEnd_.setUrlOpener([&](const std::string& url) { opened.push_back(url); });
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        whenModalOpens(w, [&](QtDialog& about) {
+            QWidget* link = about.widget(ui::about_dlg::kLink);
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(link);
+            ASSERT_NE(a, nullptr);
+            EXPECT_EQ(a->role(), QAccessible::Link);
+            EXPECT_EQ(a->text(QAccessible::Name), link->accessibleName());
+            doAction(link, QAccessibleActionInterface::pressAction());
+            click(about, ui::kIdCancel);
+        });
+        click(w, ui::kIdAbout);
+    });
+    EXPECT_EQ(opened, std::vector<std::string>{ui::about_dlg::kUrl});
 }
 
 }  // namespace

@@ -106,8 +106,9 @@ void ProgramFixture::startSimulator(int level, const sim::FaultPlan& faults) {
     sim_ = std::make_unique<sim::PtySimulator>(std::move(setup));
     std::string error;
     ASSERT_TRUE(sim_->start(error)) << error;
-    ports_.set(1, sim_->slavePath());
-    frontEnd_.setPortList({"Simulator"}, {sim_->slavePath()}, 0);
+    portList_ = std::make_unique<PortList>([this] { return present_; }, ports_, "",
+                                           sim_->slavePath(), true);
+    frontEnd_.setPortList(*portList_);
 }
 
 void ProgramFixture::runProgram(

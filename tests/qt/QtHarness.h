@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/PortChoices.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
 #include "sim/Kz2Device.h"
@@ -90,7 +91,8 @@ class Frame {
     Bytes bytes_;
 };
 
-// The program against a simulated controller: the port list offers only the simulator.
+// The program against a simulated controller: the port list offers the devices in `present_`
+// (none unless a test plugs some in) and the simulator, selected.
 class ProgramFixture : public ::testing::Test {
   protected:
     void SetUp() override { ensureApplication(); }
@@ -109,6 +111,8 @@ class ProgramFixture : public ::testing::Test {
     std::unique_ptr<sim::PtySimulator> sim_;
     std::shared_ptr<Wire> wire_ = std::make_shared<Wire>();
     platform::PortTable ports_;
+    std::vector<platform::PortInfo> present_;
+    std::unique_ptr<PortList> portList_;
     ui::qt::QtFrontEnd frontEnd_;
 };
 

@@ -135,20 +135,12 @@ int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
         }
     }
 
-    const vornic::PortChoices choices = vornic::buildPortChoices(
-        vornic::platform::listSerialPorts(), options.port,
-        simulator ? simulator->slavePath() : std::string(), options.simulate);
     vornic::platform::PortTable ports;
-    vornic::fillPortTable(choices, ports);
+    vornic::PortList portList(vornic::platform::listSerialPorts, ports, options.port,
+                              simulator ? simulator->slavePath() : std::string(), options.simulate);
 
     vornic::ui::qt::QtFrontEnd frontEnd;
-    std::vector<std::string> labels;
-    std::vector<std::string> tips;
-    for (const vornic::PortChoice& c : choices.items) {
-        labels.push_back(c.label);
-        tips.push_back(c.toolTip);
-    }
-    frontEnd.setPortList(std::move(labels), std::move(tips), choices.selected);
+    frontEnd.setPortList(portList);
 
     vornic::Application application(
         frontEnd,
@@ -169,11 +161,11 @@ int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
             return {};
         }
         const int index = window->selection(vornic::ui::kIdPortList);
-        if (index < 0 || index >= static_cast<int>(choices.items.size())) {
+        const std::string path = portList.pathOf(static_cast<uint32_t>(index + 1));
+        if (index < 0 || path.empty()) {
             return {};
         }
-        return vornic::describeOpenError(choices.items[static_cast<size_t>(index)].path,
-                                         control->lastOpenError());
+        return vornic::describeOpenError(path, control->lastOpenError());
     });
     if (prepare) {
         prepare(frontEnd, application);

@@ -1,6 +1,8 @@
 #include "ui/qt/QtDialog.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -47,8 +49,7 @@ class ProgramChecked final : public Base {
 // Static text that reports clicks (the About box's web address).
 class LinkLabel final : public QLabel {
   public:
-    LinkLabel(const QString& text, QWidget* parent, std::function<void()> clicked)
-        : QLabel(text, parent), clicked_(std::move(clicked)) {}
+    LinkLabel(const QString& text, QWidget* parent, std::function<void()> clicked);
 
   protected:
     void mouseReleaseEvent(QMouseEvent* event) override {
@@ -65,9 +66,83 @@ class LinkLabel final : public QLabel {
         QLabel::keyPressEvent(event);
     }
 
+  public:
+    void follow() { clicked_(); }
+
   private:
     std::function<void()> clicked_;
 };
+
+// What a screen reader sees of a LinkLabel: a link, with a Press action that follows it as a
+// click or Space does.
+class LinkAccessible final : public QAccessibleWidget {
+  public:
+    explicit LinkAccessible(LinkLabel* link) : QAccessibleWidget(link, QAccessible::Link) {}
+
+    QString text(QAccessible::Text t) const override {
+        QString s = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && s.isEmpty()) {
+            s = static_cast<const QLabel*>(widget())->text();
+        }
+        return s;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.linked = true;
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name != pressAction()) {
+            QAccessibleWidget::doAction(name);
+        } else if (widget()->isEnabled()) {
+            static_cast<LinkLabel*>(widget())->follow();
+        }
+    }
+    QStringList keyBindingsForAction(const QString& name) const override {
+        return name == pressAction() ? QStringList(QStringLiteral("Space"))
+                                     : QAccessibleWidget::keyBindingsForAction(name);
+    }
+};
+
+QAccessibleInterface* linkAccessible(const QString&, QObject* object) {
+    auto* link = dynamic_cast<LinkLabel*>(object);
+    return link != nullptr ? new LinkAccessible(link) : nullptr;
+}
+
+LinkLabel::LinkLabel(const QString& text, QWidget* parent, std::function<void()> clicked)
+    : QLabel(text, parent), clicked_(std::move(clicked)) {
+    // QLabel's constructor may already have made and kept its plain-text interface, before this
+    // object was a link; it is dropped so that the next query makes the link's.
+    static const bool linksAccessible = (QAccessible::installFactory(linkAccessible), true);
+    static_cast<void>(linksAccessible);
+    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(this);
+    if (made != nullptr && made->role() != QAccessible::Link) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    }
+}
+
+// A drop-down list that says when it is about to open, while its items can still be brought up
+// to date.
+class DropDown final : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    std::function<void()> opening;
+
+    void showPopup() override {
+        if (opening) {
+            opening();
+        }
+        QComboBox::showPopup();
+    }
+};
+
+// The opened list is as wide as its longest item, even where the closed box is narrow.
+void fitPopup(QComboBox& combo) {
+    combo.view()->setMinimumWidth(combo.view()->sizeHintForColumn(0) + 8);
+}
 
 }  // namespace
 
@@ -119,6 +194,13 @@ QIcon arrowIcon(int imageId) {
 // ---------------------------------------------------------------------------------------------
 
 DialogWindow::DialogWindow(QtDialog& owner, QWidget* parent) : QDialog(parent), owner_(owner) {}
+
+bool DialogWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && owner_.activated_ && !owner_.ended()) {
+        owner_.activated_();
+    }
+    return QDialog::event(event);
+}
 
 void DialogWindow::closeEvent(QCloseEvent* event) {
     owner_.closeRequested();
@@ -327,7 +409,7 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
             return box;
         }
         case ControlKind::kDropDownList: {
-            auto* combo = new QComboBox(parent);
+            auto* combo = new DropDown(parent);
             combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
             QObject::connect(combo, &QComboBox::activated, combo,
                              [this, id](int) { command(id, notify::kSelChange); });
@@ -484,6 +566,9 @@ void QtDialog::command(ControlId id, int notification) {
     if (ended_ || programmatic_) {
         return;
     }
+    if (commandHook_) {
+        commandHook_(id, notification);
+    }
     static_cast<void>(logic_.onCommand(*this, id, notification));
 }
 
@@ -625,39 +710,70 @@ void QtDialog::addItem(ControlId id, const std::string& text) {
         return;
     }
     const int index = itemCounts_[id]++;
-    QString shown = qs(text);
-    QString tip;
-    const auto labels = labels_.find(id);
-    if (labels != labels_.end()) {
-        if (index >= static_cast<int>(labels->second.size())) {
-            return;
-        }
-        shown = qs(labels->second[static_cast<size_t>(index)]);
-        const auto& tips = toolTips_[id];
-        if (index < static_cast<int>(tips.size())) {
-            tip = qs(tips[static_cast<size_t>(index)]);
-        }
-    }
+    const auto rows = rows_.find(id);
     programmatic_ = true;
-    combo->addItem(shown);
-    if (!tip.isEmpty()) {
-        combo->setItemData(combo->count() - 1, tip, Qt::ToolTipRole);
+    if (rows == rows_.end()) {
+        combo->addItem(qs(text));
+    } else {
+        // The item's row goes where the rows' order puts it among the rows already shown.
+        int at = 0;
+        for (const ItemRow& row : rows->second) {
+            if (row.item == index) {
+                combo->insertItem(at, qs(row.label), row.item);
+                if (!row.toolTip.empty()) {
+                    combo->setItemData(at, qs(row.toolTip), Qt::ToolTipRole);
+                }
+                break;
+            }
+            at += row.item < index ? 1 : 0;
+        }
     }
     programmatic_ = false;
-    // The opened list is as wide as its longest item, even where the closed box is narrow.
-    combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 8);
+    fitPopup(*combo);
 }
 
-void QtDialog::setItemLabels(ControlId id, std::vector<std::string> labels,
-                             std::vector<std::string> toolTips) {
-    labels_[id] = std::move(labels);
-    toolTips_[id] = std::move(toolTips);
+void QtDialog::setItemRows(ControlId id, std::vector<ItemRow> rows) {
+    rows_[id] = std::move(rows);
+    if (itemCounts_[id] > 0) {
+        showRows(id);
+    }
+}
+
+void QtDialog::showRows(ControlId id) {
+    auto* combo = qobject_cast<QComboBox*>(widget(id));
+    if (combo == nullptr) {
+        return;
+    }
+    const int selected = selection(id);
+    programmatic_ = true;
+    combo->clear();
+    for (const ItemRow& row : rows_[id]) {
+        if (row.item >= 0 && row.item < itemCounts_[id]) {
+            combo->addItem(qs(row.label), row.item);
+            if (!row.toolTip.empty()) {
+                combo->setItemData(combo->count() - 1, qs(row.toolTip), Qt::ToolTipRole);
+            }
+        }
+    }
+    programmatic_ = false;
+    setSelection(id, selected);
+    fitPopup(*combo);
+}
+
+void QtDialog::setDropDownHook(ControlId id, std::function<void()> hook) {
+    if (auto* combo = dynamic_cast<DropDown*>(widget(id))) {
+        combo->opening = std::move(hook);
+    }
 }
 
 void QtDialog::setSelection(ControlId id, int index) {
     if (auto* combo = qobject_cast<QComboBox*>(widget(id))) {
+        int row = index < combo->count() ? index : -1;
+        if (rows_.count(id) != 0) {
+            row = index < 0 ? -1 : combo->findData(index);
+        }
         programmatic_ = true;
-        combo->setCurrentIndex(index < combo->count() ? index : -1);
+        combo->setCurrentIndex(row);
         programmatic_ = false;
         combo->setToolTip(combo->currentData(Qt::ToolTipRole).toString());
     }
@@ -665,7 +781,10 @@ void QtDialog::setSelection(ControlId id, int index) {
 
 int QtDialog::selection(ControlId id) const {
     auto* combo = qobject_cast<QComboBox*>(widget(id));
-    return combo != nullptr ? combo->currentIndex() : -1;
+    if (combo == nullptr || combo->currentIndex() < 0) {
+        return -1;
+    }
+    return rows_.count(id) != 0 ? combo->currentData().toInt() : combo->currentIndex();
 }
 
 void QtDialog::setEnabled(ControlId id, bool enabled) {
@@ -691,6 +810,7 @@ int QtDialog::runModal(DialogLogic& dialog) {
         return 0;
     }
     QtDialog child(*layout, dialog, window_);
+    child.setUrlOpener(urlOpener_);
     child_ = &child;
     const int result = child.exec();
     child_ = nullptr;
@@ -707,6 +827,10 @@ void QtDialog::endDialog(int result) {
 }
 
 void QtDialog::openUrl(const std::string& url) {
+    if (urlOpener_) {
+        urlOpener_(url);
+        return;
+    }
     QDesktopServices::openUrl(QUrl(qs(url)));
 }
 

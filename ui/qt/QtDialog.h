@@ -59,6 +59,7 @@ class DialogWindow final : public QDialog {
     explicit DialogWindow(QtDialog& owner, QWidget* parent);
 
   protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,11 +84,30 @@ class QtDialog final : public ControlModel {
 
     // Slider events go here (the main dialog's owner sets it to DlgConfig::onHScroll).
     void setHScrollHandler(HScrollHandler handler) { hScroll_ = std::move(handler); }
-    // Items added to `id` show these labels instead of the logic's texts, item i the i-th label;
-    // items beyond the labels are left out. (The port list: the logic numbers ports, the user sees
-    // the devices behind the numbers.)
-    void setItemLabels(ControlId id, std::vector<std::string> labels,
-                       std::vector<std::string> toolTips = {});
+    // The drop-down list `id` shows these rows, in this order, instead of the logic's items: a
+    // row stands for the logic's item `item` (0-based) and shows its own label; items without a
+    // row are left out. selection() and setSelection() still speak of the logic's items. May be
+    // called again while the dialog runs: the list is rebuilt and the selected item stays
+    // selected. (The port list: the logic numbers ports, the user sees the devices behind them.)
+    struct ItemRow {
+        int item = 0;
+        std::string label;
+        std::string toolTip;
+    };
+    void setItemRows(ControlId id, std::vector<ItemRow> rows);
+    // Called just before the drop-down list `id` opens, while the items may still change.
+    void setDropDownHook(ControlId id, std::function<void()> hook);
+    // Called when the window becomes the active window again.
+    void setActivatedHook(std::function<void()> hook) { activated_ = std::move(hook); }
+    // Told of every user command just before the logic hears it (the front end follows Connect).
+    void setCommandHook(std::function<void(ControlId, int)> hook) {
+        commandHook_ = std::move(hook);
+    }
+    // Opens web addresses (the desktop's browser unless set); dialogs opened from this one use it
+    // too.
+    void setUrlOpener(std::function<void(const std::string&)> opener) {
+        urlOpener_ = std::move(opener);
+    }
     // Called once the window is shown and the modal loop runs.
     void setShownHook(ShownHook hook) { shown_ = std::move(hook); }
     // Called after onInit, before the window is shown.
@@ -138,6 +158,7 @@ class QtDialog final : public ControlModel {
     void queueEndTrack(ControlId id);
     void closeRequested();
     void fieldLeft(QWidget* field);
+    void showRows(ControlId id);
 
     const DialogLayout& layout_;
     DialogLogic& logic_;
@@ -145,13 +166,15 @@ class QtDialog final : public ControlModel {
     QPointer<DialogWindow> window_;
     std::map<ControlId, QWidget*> widgets_;
     std::map<QWidget*, ControlId> ids_;
-    std::map<ControlId, std::vector<std::string>> labels_;
-    std::map<ControlId, std::vector<std::string>> toolTips_;
+    std::map<ControlId, std::vector<ItemRow>> rows_;
     std::map<ControlId, int> itemCounts_;
     std::map<ControlId, bool> endTrackQueued_;
     HScrollHandler hScroll_;
     ShownHook shown_;
     ShownHook init_;
+    std::function<void()> activated_;
+    std::function<void(ControlId, int)> commandHook_;
+    std::function<void(const std::string&)> urlOpener_;
     QtDialog* child_ = nullptr;
     bool programmatic_ = false;  // the logic is changing a control: no user events
     bool ended_ = false;

@@ -28,11 +28,28 @@ QtFrontEnd::~QtFrontEnd() {
     }
 }
 
-void QtFrontEnd::setPortList(std::vector<std::string> labels, std::vector<std::string> toolTips,
-                             int selected) {
-    portLabels_ = std::move(labels);
-    portToolTips_ = std::move(toolTips);
-    portSelected_ = selected;
+namespace {
+
+// The logic numbers its ports from 1 and its list items from 0.
+std::vector<QtDialog::ItemRow> itemRows(const PortList& ports) {
+    std::vector<QtDialog::ItemRow> rows;
+    for (const PortRow& row : ports.rows()) {
+        rows.push_back({static_cast<int>(row.number) - 1, row.label, row.toolTip});
+    }
+    return rows;
+}
+
+uint32_t selectedPort(const QtDialog& window) {
+    const int item = window.selection(kIdPortList);
+    return item < 0 ? 0 : static_cast<uint32_t>(item) + 1;
+}
+
+}  // namespace
+
+void QtFrontEnd::refreshPorts(QtDialog& window) {
+    if (ports_ != nullptr && ports_->rescan(selectedPort(window))) {
+        window.setItemRows(kIdPortList, itemRows(*ports_));
+    }
 }
 
 void QtFrontEnd::showMessageBox(const char* text, const char* caption) {
@@ -48,9 +65,21 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
     QtDialog window(*layout, dialog, nullptr);
     window.setHScrollHandler(
         [&dialog](int scrollCode, ControlId slider) { dialog.onHScroll(scrollCode, slider); });
-    if (!portLabels_.empty()) {
-        window.setItemLabels(kIdPortList, portLabels_, portToolTips_);
-        window.setInitHook([this](QtDialog& w) { w.setSelection(kIdPortList, portSelected_); });
+    if (ports_ != nullptr) {
+        window.setItemRows(kIdPortList, itemRows(*ports_));
+        window.setInitHook([this](QtDialog& w) {
+            w.setSelection(kIdPortList, static_cast<int>(ports_->initialNumber()) - 1);
+        });
+        window.setDropDownHook(kIdPortList, [this, &window] { refreshPorts(window); });
+        window.setActivatedHook([this, &window] { refreshPorts(window); });
+        window.setCommandHook([this, &window](ControlId id, int) {
+            if (id == kIdConnect) {
+                ports_->connecting(selectedPort(window));
+            }
+        });
+    }
+    if (urlOpener_) {
+        window.setUrlOpener(urlOpener_);
     }
     if (shown_) {
         window.setShownHook([this, &dialog](QtDialog& w) { shown_(w, dialog); });
@@ -136,6 +165,14 @@ void QtFrontEnd::deliver(uint32_t wParam, uint32_t lParam) {
         return;
     }
     static_cast<void>(dialog_->onUserMessage(wParam, lParam));
+    // A connection that ends, or never opened, no longer holds its port's entry in the list.
+    const std::string shown = window_->text(kIdStatusLine);
+    if (ports_ != nullptr && shown != lastStatus_ &&
+        (shown == statusText(status::kConnectionClosed) ||
+         shown == statusText(status::kCannotOpenPort))) {
+        ports_->connectionEnded();
+    }
+    lastStatus_ = shown;
 
     if (lineLost_ && window_->text(kIdStatusLine) == statusText(status::kConnectionClosed)) {
         lineLost_ = false;

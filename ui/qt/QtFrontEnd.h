@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/PortChoices.h"
 #include "ui/qt/QtDialog.h"
 
 namespace vornic::ui::qt {
@@ -40,9 +41,14 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     QtFrontEnd(const QtFrontEnd&) = delete;
     QtFrontEnd& operator=(const QtFrontEnd&) = delete;
 
-    // The port list shown instead of the logic's port numbers, and the item selected at start.
-    void setPortList(std::vector<std::string> labels, std::vector<std::string> toolTips,
-                     int selected);
+    // The port list shown instead of the logic's port numbers; it must outlive the main dialog.
+    // It is scanned again when the user opens it and when the window becomes active again; the
+    // port selected, and the one last connected to, stay in it even when their device is gone.
+    void setPortList(PortList& ports) { ports_ = &ports; }
+    // Opens the About box's web address instead of the desktop's browser.
+    void setUrlOpener(std::function<void(const std::string&)> opener) {
+        urlOpener_ = std::move(opener);
+    }
     // Why the port of the last connect could not be opened; shown with the status line's error.
     void setOpenErrorDescriber(std::function<std::string()> describe) {
         describeOpenError_ = std::move(describe);
@@ -69,9 +75,9 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
   private:
     static constexpr uint32_t kLineLostMessage = 2000;
 
-    std::vector<std::string> portLabels_;
-    std::vector<std::string> portToolTips_;
-    int portSelected_ = 0;
+    PortList* ports_ = nullptr;
+    std::string lastStatus_;  // UI thread: the status line as the last message left it
+    std::function<void(const std::string&)> urlOpener_;
     std::function<std::string()> describeOpenError_;
     Hook shown_;
     std::function<void()> onLineLost_;
@@ -80,6 +86,7 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     QtDialog* window_ = nullptr;   // UI thread
     DlgConfig* dialog_ = nullptr;  // UI thread
 
+    void refreshPorts(QtDialog& window);
     void woken();
     void deliver(uint32_t wParam, uint32_t lParam);
 
