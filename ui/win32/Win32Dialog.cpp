@@ -398,6 +398,7 @@ void Win32Dialog::onInitDialog(HWND window) {
         Programmatic scope(*this);
         logic_.onInit(*this);
     }
+    names_.apply(window_, layout_);
     if (windowHook_) {
         windowHook_(window_);
     }
@@ -420,6 +421,11 @@ void Win32Dialog::styleLinksAndTitles() {
             SetWindowSubclass(control, &linkProc, 1, 0);
         }
         if (c.style & style::kTitle) {
+            // The dialog's face ("MS Shell Dlg") can resolve to a font without a bold variant,
+            // whose glyphs are then drawn regular (Wine's MS Sans Serif at this size); the newer
+            // alias of the shell font is a TrueType face with a real bold one.
+            wcscpy(description.lfFaceName, L"MS Shell Dlg 2");
+            description.lfOutPrecision = OUT_TT_PRECIS;
             description.lfHeight = 16;
             description.lfWeight = FW_BOLD;
         }
@@ -466,6 +472,7 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_DESTROY:
             destroyed_ = true;
+            names_.clear();
             for (const ControlLayout& c : layout_.controls) {
                 if (c.style & style::kLink) {
                     RemoveWindowSubclass(item(c.id), &linkProc, 1);
