@@ -421,10 +421,11 @@ void Win32Dialog::styleLinksAndTitles() {
             SetWindowSubclass(control, &linkProc, 1, 0);
         }
         if (c.style & style::kTitle) {
-            // The dialog's face ("MS Shell Dlg") can resolve to a font without a bold variant,
-            // whose glyphs are then drawn regular (Wine's MS Sans Serif at this size); the newer
-            // alias of the shell font is a TrueType face with a real bold one.
-            wcscpy(description.lfFaceName, L"MS Shell Dlg 2");
+            // The shell font's face ("MS Shell Dlg") stands for Microsoft Sans Serif on Windows
+            // but for a Tahoma under Wine whose bold at this size draws regular glyphs; naming
+            // the face the alias stands for on Windows gives the same title there and a bold
+            // one everywhere.
+            wcscpy(description.lfFaceName, L"Microsoft Sans Serif");
             description.lfOutPrecision = OUT_TT_PRECIS;
             description.lfHeight = 16;
             description.lfWeight = FW_BOLD;
