@@ -9,7 +9,8 @@
 // - the system's annotation service (IAccPropServices::SetHwndPropStr), which the system's own
 //   accessible objects and UI Automation's proxies for the standard controls read;
 // - the control answers WM_GETOBJECT for its client area itself, with the system's object under
-//   a different name, for systems whose annotation service does not reach the reader (Wine's).
+//   a different name, for systems without a working annotation service (Wine's answers
+//   E_NOTIMPL).
 //
 // The service is a COM object: the UI thread must be in a COM apartment (ComApartment) while a
 // dialog is open.
