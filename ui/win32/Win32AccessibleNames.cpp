@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <new>
 
 #include "ui/AccessibleNames.h"
 #include "ui/win32/Win32Dialog.h"
@@ -142,7 +143,14 @@ LRESULT CALLBACK namedControlProc(HWND window, UINT message, WPARAM wParam, LPAR
         IAccessible* system = nullptr;
         if (SUCCEEDED(CreateStdAccessibleObject(window, OBJID_CLIENT, __uuidof(IAccessible),
                                                 reinterpret_cast<void**>(&system)))) {
-            auto* named = new NamedAccessible(system, *reinterpret_cast<std::wstring*>(data));
+            NamedAccessible* named = nullptr;
+            try {
+                named = new NamedAccessible(system, *reinterpret_cast<std::wstring*>(data));
+            } catch (const std::bad_alloc&) {
+                // No exception may leave a window procedure: the system's object answers.
+                system->Release();
+                return DefSubclassProc(window, message, wParam, lParam);
+            }
             const LRESULT result = LresultFromObject(__uuidof(IAccessible), wParam, named);
             named->Release();
             return result;
