@@ -17,6 +17,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +32,7 @@
 
 #include "app/Application.h"
 #include "platform/PortTable.h"
+#include "ui/AccessibleNames.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
@@ -91,6 +93,55 @@ int sliderPos(HWND dialog, int id) {
 
 unsigned fieldValue(HWND dialog, int id) {
     return static_cast<unsigned>(std::strtoul(itemText(dialog, id).c_str(), nullptr, 10));
+}
+
+// The name a screen reader reads for `control`, asked the way it asks: through the control's
+// accessible object.
+std::string accessibleNameOf(HWND control) {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))) {
+        return "(no accessible object)";
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    std::string out;
+    if (object->get_accName(self, &name) == S_OK && name != nullptr) {
+        out = narrow(std::wstring(name, SysStringLen(name)));
+    }
+    SysFreeString(name);
+    object->Release();
+    return out;
+}
+
+// Every control a user can act on in `dialog` is read out by its name from ui/AccessibleNames;
+// `sample` pins a few of those names down. Returns "(N controls)" and the mismatches after it.
+std::string accessibleNameReport(HWND dialog, int dialogId,
+                                 std::initializer_list<std::pair<int, const char*>> sample,
+                                 bool& allRight) {
+    const vornic::ui::DialogLayout* layout = vornic::ui::findDialogLayout(dialogId);
+    std::string wrong;
+    int named = 0;
+    for (const vornic::ui::ControlLayout& c : layout->controls) {
+        std::string expected = vornic::ui::accessibleName(*layout, c);
+        for (const auto& [id, name] : sample) {
+            expected = id == c.id ? std::string(name) : expected;
+        }
+        if (expected.empty()) {
+            continue;
+        }
+        ++named;
+        const std::string got = accessibleNameOf(GetDlgItem(dialog, c.id));
+        if (got != expected) {
+            wrong += " " + std::to_string(c.id) + " \"" + got + "\" (not \"" + expected + "\")";
+        }
+    }
+    allRight = wrong.empty() && named > 0;
+    return "(" + std::to_string(named) + " controls)" + wrong;
 }
 
 // The user's actions.
@@ -170,6 +221,43 @@ bool capture(HWND window, const std::string& path) {
     out.write(reinterpret_cast<const char*>(&info), sizeof info);
     out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
     return static_cast<bool>(out);
+}
+
+// How many pixels `text` darkens when drawn in black in `font` on white.
+int inkOf(HFONT font, const wchar_t* text) {
+    constexpr int kWidth = 200;
+    constexpr int kHeight = 40;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = -kHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    int ink = 0;
+    if (bitmap != nullptr && bits != nullptr) {
+        HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+        HGDIOBJ oldFont = SelectObject(dc, font);
+        PatBlt(dc, 0, 0, kWidth, kHeight, WHITENESS);
+        SetTextColor(dc, RGB(0, 0, 0));
+        SetBkMode(dc, TRANSPARENT);
+        TextOutW(dc, 2, 2, text, static_cast<int>(wcslen(text)));
+        GdiFlush();
+        const auto* pixels = static_cast<const DWORD*>(bits);
+        for (int i = 0; i < kWidth * kHeight; ++i) {
+            ink += (pixels[i] & 0xFFFFFFu) != 0xFFFFFFu ? 1 : 0;
+        }
+        SelectObject(dc, oldFont);
+        SelectObject(dc, oldBitmap);
+    }
+    if (bitmap != nullptr) {
+        DeleteObject(bitmap);
+    }
+    DeleteDC(dc);
+    return ink;
 }
 
 // The request frames ("host -> AA ...") the simulator traced after byte `from` of its trace.
@@ -352,6 +440,14 @@ class Driver {
             }
         }
         c_.check(unnamed.empty(), "labels come right before the controls they name" + unnamed);
+        bool namesRight = false;
+        const std::string names = accessibleNameReport(main, vornic::ui::kMainDialogId,
+                                                       {{111, "Move north"},
+                                                        {210, "RA Max speed"},
+                                                        {211, "RA Max speed value"},
+                                                        {301, "Dec Reverse rotation"}},
+                                                       namesRight);
+        c_.check(namesRight, "main dialog: accessible names as on Linux " + names);
 
         GUITHREADINFO gui{};
         gui.cbSize = sizeof gui;
@@ -462,18 +558,20 @@ class Driver {
         namespace ui = vornic::ui;
         struct Secondary {
             int button;
+            int dialogId;
             const char* caption;
             const char* shot;
             std::function<void(HWND)> checks;
         };
         const Secondary dialogs[] = {
-            {ui::kIdChangeGearRatio, "Set gear ratio", "gear-ratio",
+            {ui::kIdChangeGearRatio, ui::kGearRatioDialogId, "Set gear ratio", "gear-ratio",
              [&](HWND d) {
                  c_.check(itemText(d, ui::gear_dlg::kRa) == itemText(main, 171) &&
                               itemText(d, ui::gear_dlg::kDe) == itemText(main, 172),
                           "Set gear ratio shows " + itemText(d, ui::gear_dlg::kRa));
              }},
-            {ui::kIdAdvancedSettings, "Advanced settings", "advanced-settings",
+            {ui::kIdAdvancedSettings, ui::kAdvancedSettingsDialogId, "Advanced settings",
+             "advanced-settings",
              [&](HWND d) {
                  const std::string latitude = itemText(d, ui::site_dlg::kLatitude);
                  c_.check((latitude.rfind("N ", 0) == 0 || latitude.rfind("S ", 0) == 0) &&
@@ -482,7 +580,7 @@ class Driver {
                                   1,
                           "Advanced settings: latitude " + latitude + ", one mount type");
              }},
-            {ui::kIdInitScope, "Initialize telescope", "init-scope",
+            {ui::kIdInitScope, ui::kInitScopeDialogId, "Initialize telescope", "init-scope",
              [&](HWND d) {
                  HWND list = GetDlgItem(d, ui::init_dlg::kPositions);
                  c_.check(SendMessageW(list, CB_GETCOUNT, 0, 0) == 10 &&
@@ -496,7 +594,7 @@ class Driver {
                           "choosing Western Horizon explains it: " +
                               itemText(d, ui::init_dlg::kExplanation));
              }},
-            {ui::kIdAbout, "Vornic 2.4", "about",
+            {ui::kIdAbout, ui::kAboutDialogId, "Vornic 2.4", "about",
              [&](HWND d) {
                  LOGFONTW link{};
                  LOGFONTW title{};
@@ -509,6 +607,19 @@ class Driver {
                  c_.check(
                      link.lfUnderline != 0 && title.lfWeight == FW_BOLD && title.lfHeight == 16,
                      "the About box's link is underlined, its title bold, 16 pixels");
+                 // What is drawn, not only what was asked for: a face without a bold variant
+                 // draws the bold font's glyphs regular.
+                 LOGFONTW regular = title;
+                 regular.lfWeight = FW_NORMAL;
+                 HFONT regularFont = CreateFontIndirectW(&regular);
+                 const int boldInk = inkOf(reinterpret_cast<HFONT>(SendDlgItemMessageW(
+                                               d, ui::about_dlg::kTitle, WM_GETFONT, 0, 0)),
+                                           L"Vornic 2.4");
+                 const int regularInk = inkOf(regularFont, L"Vornic 2.4");
+                 DeleteObject(regularFont);
+                 c_.check(boldInk * 100 >= regularInk * 115,
+                          "the About title is drawn bold: " + std::to_string(boldInk) +
+                              " pixels of ink, " + std::to_string(regularInk) + " in regular");
              }},
         };
         const std::streamoff mark = traceSize(o_.trace);
@@ -520,6 +631,10 @@ class Driver {
                 continue;
             }
             s.checks(d);
+            bool namesRight = false;
+            const std::string names = accessibleNameReport(d, s.dialogId, {}, namesRight);
+            c_.check(namesRight,
+                     std::string(s.caption) + ": accessible names as on Linux " + names);
             capture(d, o_.shots + "/" + s.shot + ".bmp");
             if (s.button == ui::kIdAbout) {
                 HWND link = GetDlgItem(d, ui::about_dlg::kLink);
@@ -619,7 +734,11 @@ int main(int argc, char** argv) {
         }
     });
     Driver driver(options, frontEnd, checks, linkClicks);
-    std::thread user([&] { driver.run(); });
+    std::thread user([&] {
+        // Accessible objects are COM objects.
+        const vornic::ui::win32::ComApartment com;
+        driver.run();
+    });
     vornic::Application application(frontEnd, nullptr, ports);
     const int status = application.run();
     user.join();

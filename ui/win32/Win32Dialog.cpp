@@ -398,6 +398,7 @@ void Win32Dialog::onInitDialog(HWND window) {
         Programmatic scope(*this);
         logic_.onInit(*this);
     }
+    names_.apply(window_, layout_);
     if (windowHook_) {
         windowHook_(window_);
     }
@@ -420,6 +421,12 @@ void Win32Dialog::styleLinksAndTitles() {
             SetWindowSubclass(control, &linkProc, 1, 0);
         }
         if (c.style & style::kTitle) {
+            // The shell font's face ("MS Shell Dlg") stands for Microsoft Sans Serif on Windows
+            // but for a Tahoma under Wine whose bold at this size draws regular glyphs; naming
+            // the face the alias stands for on Windows gives the same title there and a bold
+            // one everywhere.
+            wcscpy(description.lfFaceName, L"Microsoft Sans Serif");
+            description.lfOutPrecision = OUT_TT_PRECIS;
             description.lfHeight = 16;
             description.lfWeight = FW_BOLD;
         }
@@ -466,6 +473,7 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         case WM_DESTROY:
             destroyed_ = true;
+            names_.clear();
             for (const ControlLayout& c : layout_.controls) {
                 if (c.style & style::kLink) {
                     RemoveWindowSubclass(item(c.id), &linkProc, 1);

@@ -26,6 +26,7 @@
 
 #include "ui/ControlModel.h"
 #include "ui/Layout.h"
+#include "ui/win32/Win32AccessibleNames.h"
 
 namespace vornic::ui::win32 {
 
@@ -114,6 +115,7 @@ class Win32Dialog final : public ControlModel {
     UserMessageHandler userMessage_;
     WindowHook windowHook_;
     std::function<void(const std::string&)> urlOpener_;
+    ControlNames names_;
     std::vector<HFONT> fonts_;  // made for the link and title controls, freed with the window
     int programmatic_ = 0;
     bool ended_ = false;      // EndDialog was called

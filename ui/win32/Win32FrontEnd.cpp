@@ -25,6 +25,8 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
     if (layout == nullptr) {
         return 0;
     }
+    // The controls' accessible names come from a COM service.
+    const ComApartment com;
     Win32Dialog window(*layout, dialog, nullptr);
     window.setHScrollHandler(
         [&dialog](int scrollCode, ControlId slider) { dialog.onHScroll(scrollCode, slider); });
