@@ -41,7 +41,9 @@ void echoOperation(Output& out, const OpCall& call) {
     Json args = Json::array();
     for (int i = 0; i < call.info->argCount; ++i) {
         const Json value = argumentJson(call, i);
-        line += " " + value.dump();
+        // Appended piece by piece: GCC 12 warns (wrongly) about overlap in " " + dump().
+        line += ' ';
+        line += value.dump();
         args.push_back(value);
     }
     out.text(line);
