@@ -64,8 +64,7 @@ pty="$(head -n1 "$work/sim.out")"
 wine_map_port COM5 "$pty"
 
 echo "== vornic-selftest.exe"
-# The server is started here so that its output goes to the log, not into the test's output.
-wineserver -p >>"$WINE_LOG" 2>&1
+wine_server_persist
 status=0
 timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
     --shots "Z:$shots" || status=$?

@@ -32,6 +32,15 @@ wine_map_port() {
     wineserver -w >>"$WINE_LOG" 2>&1 || true
 }
 
+# From here one persistent server serves every program: a server that ends on its own a few
+# seconds after the last program races with the next one starting ("recvmsg: Connection reset by
+# peer"). Started here, its exit dump goes to the log rather than into the output.
+wine_server_persist() {
+    wineserver -k >>"$WINE_LOG" 2>&1 || true
+    wineserver -w >>"$WINE_LOG" 2>&1 || true
+    wineserver -p >>"$WINE_LOG" 2>&1
+}
+
 wine_prefix_end() {
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
         wineserver -k >>"$WINE_LOG" 2>&1 || true
