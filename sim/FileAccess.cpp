@@ -177,15 +177,25 @@ bool resolveWriteTarget(const std::string& path, std::string& target, std::strin
     return false;
 }
 
-bool checkWritable(const std::string& path, std::string& error) {
-    std::string target;
+// Resolves where `path` is written and creates the temporary file beside it. Returns the open
+// descriptor, or -1 with `error` set.
+static int openTemporaryFor(const std::string& path, std::string& target, std::string& temporary,
+                            std::string& error) {
     if (!resolveWriteTarget(path, target, error)) {
-        return false;
+        return -1;
     }
-    std::string temporary;
     const int fd = createTemporary(target, temporary);
     if (fd < 0) {
         error = cannot("write", path, errno);
+    }
+    return fd;
+}
+
+bool checkWritable(const std::string& path, std::string& error) {
+    std::string target;
+    std::string temporary;
+    const int fd = openTemporaryFor(path, target, temporary, error);
+    if (fd < 0) {
         return false;
     }
     ::close(fd);
@@ -195,13 +205,9 @@ bool checkWritable(const std::string& path, std::string& error) {
 
 bool replaceFile(const std::string& path, const std::string& text, std::string& error) {
     std::string target;
-    if (!resolveWriteTarget(path, target, error)) {
-        return false;
-    }
     std::string temporary;
-    const int fd = createTemporary(target, temporary);
+    const int fd = openTemporaryFor(path, target, temporary, error);
     if (fd < 0) {
-        error = cannot("write", path, errno);
         return false;
     }
     // A file that exists keeps at most the permissions it had: a private file stays private.
