@@ -64,7 +64,6 @@ pty="$(head -n1 "$work/sim.out")"
 wine_map_port COM5 "$pty"
 
 echo "== vornic-selftest.exe"
-wine_server_persist
 status=0
 timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
     --shots "Z:$shots" || status=$?

@@ -55,8 +55,6 @@ export VORNIC_TEST_COM_PORT=COM5
 ctest --preset windows
 
 echo "== vornic-cli.exe end to end against kz2-sim on COM5"
-# (Not before the tests: under a persistent server the ui test program does not end under Wine.)
-wine_server_persist
 cli_exe="build/windows/cli/vornic-cli.exe"
 cli_linux="build/default/cli/vornic-cli"
 compare() {  # name, then the command's arguments after the port

@@ -25,20 +25,24 @@ wine_prefix_begin() {
         >>"$WINE_LOG" 2>&1
 }
 
-# Maps COMn to a device path (a pty of kz2-sim); the server is restarted to read it again.
+# Maps COMn to a device path (a pty of kz2-sim); the server is restarted to read it again, and
+# stays up from then on.
 wine_map_port() {
     wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /d "$2" /f >>"$WINE_LOG" 2>&1
-    wineserver -k >>"$WINE_LOG" 2>&1 || true
-    wineserver -w >>"$WINE_LOG" 2>&1 || true
+    wine_server_persist
 }
 
 # From here one persistent server serves every program: a server that ends on its own a few
 # seconds after the last program races with the next one starting ("recvmsg: Connection reset by
-# peer"). Started here, its exit dump goes to the log rather than into the output.
+# peer"). Started here, its exit dump goes to the log rather than into the output. The first
+# program under a server also starts Wine's own services and desktop, which live as long as the
+# server and keep that program's output open: a throw-away program starts them here, writing to
+# the log, so that a test's output ends when the test does (CTest waits for it).
 wine_server_persist() {
     wineserver -k >>"$WINE_LOG" 2>&1 || true
     wineserver -w >>"$WINE_LOG" 2>&1 || true
     wineserver -p >>"$WINE_LOG" 2>&1
+    wine cmd /c exit >>"$WINE_LOG" 2>&1 </dev/null
 }
 
 wine_prefix_end() {
