@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 #include "sim/FileText.h"
 
 namespace vornic::cli {

@@ -4,14 +4,14 @@ namespace vornic {
 
 bool ReplyReassembler::feed(uint8_t byte) {
     switch (state_) {
-        case 0:
+        case State::Hunting:
             // Anything but a start byte between frames is line noise.
             if (byte == 0x55) {
                 buffer_[0] = byte;
-                state_ = 1;
+                state_ = State::ExpectingLength;
             }
             return false;
-        case 1:
+        case State::ExpectingLength:
             // The byte after a start byte is the length, whatever its value: resynchronising here
             // would put the stream out of step with the controller.
             buffer_[1] = byte;
@@ -19,13 +19,13 @@ bool ReplyReassembler::feed(uint8_t byte) {
             received_ = 0;
             storePosition_ = 2;
             if (byte != 0) {
-                state_ = 2;
+                state_ = State::Collecting;
                 return false;
             }
             frameLength_ = 2;
-            state_ = 0;
+            state_ = State::Hunting;
             return true;
-        case 2:
+        case State::Collecting:
             // Every payload byte is counted so that the frame ends where the controller meant it
             // to, but only the first 98 are kept.
             ++received_;
@@ -35,14 +35,12 @@ bool ReplyReassembler::feed(uint8_t byte) {
             }
             if (received_ >= expected_) {
                 frameLength_ = storePosition_;
-                state_ = 0;
+                state_ = State::Hunting;
                 return true;
             }
             return false;
-        default:
-            state_ = 0;
-            return false;
     }
+    return false;
 }
 
 }  // namespace vornic

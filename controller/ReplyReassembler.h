@@ -20,19 +20,21 @@ class ReplyReassembler {
   public:
     static constexpr size_t kBufferSize = 100;
 
+    enum class State : uint8_t { Hunting, ExpectingLength, Collecting };
+
     // Feeds one byte. Returns true when it completed a frame: frame() / frameLength() then describe
     // it until the next byte is fed.
     bool feed(uint8_t byte);
 
     // Forget a partial frame (hunting for a start byte again).
-    void reset() { state_ = 0; }
+    void reset() { state_ = State::Hunting; }
 
     [[nodiscard]] const uint8_t* frame() const { return buffer_; }
     [[nodiscard]] size_t frameLength() const { return frameLength_; }
-    [[nodiscard]] int state() const { return state_; }
+    [[nodiscard]] State state() const { return state_; }
 
   private:
-    int state_ = 0;  // 0 hunting, 1 length, 2 collecting
+    State state_ = State::Hunting;
     uint32_t expected_ = 0;
     uint32_t received_ = 0;
     uint32_t storePosition_ = 2;

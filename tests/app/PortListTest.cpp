@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 
 namespace vornic {
 namespace {

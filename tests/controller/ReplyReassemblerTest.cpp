@@ -61,10 +61,10 @@ TEST(ReplyReassembler, EmptyFrameCompletesAtItsLengthByte) {
     EXPECT_FALSE(r.feed(0x55));
     EXPECT_TRUE(r.feed(0x00));
     EXPECT_EQ(r.frameLength(), 2u);
-    EXPECT_EQ(r.state(), 0);
+    EXPECT_EQ(r.state(), ReplyReassembler::State::Hunting);
     // The next byte is hunted for again, not taken as payload.
     EXPECT_FALSE(r.feed(0x07));
-    EXPECT_EQ(r.state(), 0);
+    EXPECT_EQ(r.state(), ReplyReassembler::State::Hunting);
 }
 
 TEST(ReplyReassembler, NoResynchronisationInsideAFrame) {

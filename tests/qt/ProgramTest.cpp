@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "QtHarness.h"
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"

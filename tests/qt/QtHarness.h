@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
 #include "sim/Kz2Device.h"

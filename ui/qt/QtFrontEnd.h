@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 #include "ui/qt/QtDialog.h"
 
 namespace vornic::ui::qt {

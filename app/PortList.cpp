@@ -1,4 +1,4 @@
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 
 #include <algorithm>
 #include <cstring>
