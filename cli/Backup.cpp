@@ -14,7 +14,6 @@ namespace vornic::cli {
 namespace {
 
 constexpr int kBackupFormat = 1;
-constexpr size_t kMaxFileBytes = 1u << 20;
 // A backup nests three deep (document, settings, [[...]]); anything much deeper is not ours.
 constexpr int kMaxNesting = 8;
 
@@ -25,8 +24,6 @@ constexpr int64_t kMinI32 = INT32_MIN;
 constexpr int64_t kMaxI32 = INT32_MAX;
 constexpr int64_t kNinetyDegrees = 90 * 86400;
 constexpr int64_t kHalfTurn = 180 * 86400;
-
-const uint8_t kAxisMask[2] = {axis::kRa, axis::kDe};
 
 const std::vector<SettingField> kFields = {
     {"gearRatio", Shape::Pair, 1, kMaxU32, 0, kMaxU32, 0,
@@ -257,18 +254,6 @@ bool nestingWithin(const std::string& text, int limit) {
     return true;
 }
 
-OpCall makeCall(const char* name, std::initializer_list<uint32_t> args) {
-    OpCall call;
-    call.info = findOperation(name);
-    size_t i = 0;
-    for (const uint32_t arg : args) {
-        if (i < 5) {
-            call.args[i++] = arg;
-        }
-    }
-    return call;
-}
-
 }  // namespace
 
 const std::vector<SettingField>& writableFields() {
@@ -328,7 +313,7 @@ Json makeBackup(const MountSettings& controller, const std::string& date) {
 
 bool parseBackupText(const std::string& text, SettingsImage& image, std::string& error) {
     image = SettingsImage{};
-    if (text.size() > kMaxFileBytes) {
+    if (text.size() > kMaxBackupFileBytes) {
         error = "the file is too large to be a backup";
         return false;
     }

@@ -22,6 +22,7 @@
 // operation takes.
 
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,9 @@
 #include "controller/MountSettings.h"
 
 namespace vornic::cli {
+
+// No backup comes near this; a larger file is refused before it is parsed.
+inline constexpr size_t kMaxBackupFileBytes = 1u << 20;
 
 enum class Shape {
     Scalar,   // one integer

@@ -132,16 +132,6 @@ int performAll(Session& session, Output& out, const std::vector<OpCall>& calls) 
     return kExitOk;
 }
 
-OpCall makeCall(const char* name, std::initializer_list<uint32_t> args) {
-    OpCall call;
-    call.info = findOperation(name);
-    size_t i = 0;
-    for (const uint32_t arg : args) {
-        call.args[i++] = arg;
-    }
-    return call;
-}
-
 int runPorts(Output& out) {
     const auto ports = platform::listSerialPorts();
     if (ports.empty()) {

@@ -1,6 +1,7 @@
 #include "cli/Format.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "text/Text.h"
 #include "ui/DlgConfig.h"

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include <nlohmann/json.hpp>
+// The declarations are enough here; the units that build or read JSON include the whole library.
+#include <nlohmann/json_fwd.hpp>
 
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"

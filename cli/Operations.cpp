@@ -1,6 +1,7 @@
 #include "cli/Operations.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <sstream>
 
 #include "sim/FileText.h"
@@ -45,6 +46,18 @@ const OperationInfo* findOperation(const std::string& name) {
         }
     }
     return nullptr;
+}
+
+OpCall makeCall(const char* name, std::initializer_list<uint32_t> args) {
+    OpCall call;
+    call.info = findOperation(name);
+    size_t i = 0;
+    for (const uint32_t arg : args) {
+        if (i < std::size(call.args)) {
+            call.args[i++] = arg;
+        }
+    }
+    return call;
 }
 
 std::optional<uint32_t> parseNumber(const std::string& text) {

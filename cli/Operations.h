@@ -3,6 +3,7 @@
 // calling the operation, and knowing which report it provokes so the tool can wait for it.
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,12 @@ struct OpCall {
     const OperationInfo* info = nullptr;
     uint32_t args[5] = {};  // negative numbers are kept in two's complement
 };
+
+// A call of the named operation; arguments beyond the five a call holds are dropped.
+[[nodiscard]] OpCall makeCall(const char* name, std::initializer_list<uint32_t> args);
+
+// The axis bits of a per-axis selector, indexed by axis (0 RA, 1 Dec).
+inline constexpr uint8_t kAxisMask[2] = {axis::kRa, axis::kDe};
 
 // Reads a number: decimal (a leading "-" allowed) or 0x hexadecimal, within -2^31 .. 2^32-1.
 [[nodiscard]] std::optional<uint32_t> parseNumber(const std::string& text);

@@ -12,8 +12,6 @@ namespace vornic::cli {
 
 namespace {
 
-const uint8_t kAxisMask[2] = {axis::kRa, axis::kDe};
-
 std::string lower(std::string_view text) {
     std::string result(text);
     std::transform(result.begin(), result.end(), result.begin(),

@@ -22,8 +22,6 @@ namespace vornic::cli {
 
 namespace {
 
-constexpr size_t kMaxFileBytes = 1u << 20;
-
 std::atomic<bool> gInterrupted{false};
 std::atomic<int> gWakeFd{-1};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
@@ -106,7 +104,7 @@ void clearInterrupted() {
 }
 
 bool readFileText(const std::string& path, std::string& text, std::string& error) {
-    switch (sim::readRegularFile(path, kMaxFileBytes, text, error)) {
+    switch (sim::readRegularFile(path, kMaxBackupFileBytes, text, error)) {
         case sim::ReadResult::ok:
             return true;
         case sim::ReadResult::missing:

@@ -19,7 +19,6 @@ namespace vornic::cli {
 
 namespace {
 
-constexpr size_t kMaxFileBytes = 1u << 20;
 // Windows ends the process this long after the console window is closed; the stop of a running
 // move must get out before.
 constexpr DWORD kCloseGraceMs = 2000;
@@ -135,7 +134,7 @@ bool readFileText(const std::string& path, std::string& text, std::string& error
             break;
         }
         text.append(buffer, n);
-        if (text.size() > kMaxFileBytes) {
+        if (text.size() > kMaxBackupFileBytes) {
             CloseHandle(file);
             error = sim::shown(path, 200) + " is too large to be a backup";
             return false;

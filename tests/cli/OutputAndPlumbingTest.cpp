@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "cli/Commands.h"
