@@ -178,6 +178,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
             "9600|115200"));
     app.add_flag("--json", inv.json, "Print every report as one JSON object per line");
     app.add_flag("--trace", inv.trace, "Print every frame both ways in hex on stderr");
+    app.set_version_flag("--version", "vornic-cli " VORNIC_VERSION, "Print the version and exit");
+    app.set_help_all_flag("--help-all", "Print the help of every command");
     app.add_option("--timeout", inv.timeoutSeconds,
                    "Seconds to wait for the report a command provokes (default 15); connecting "
                    "is bounded by the link's own 8 s per request")
@@ -261,6 +263,10 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
         return result;
     } catch (const CLI::CallForAllHelp&) {
         result.output = app.help("", CLI::AppFormatMode::All);
+        result.exitCode = kExitOk;
+        return result;
+    } catch (const CLI::CallForVersion& e) {
+        result.output = std::string(e.what()) + "\n";
         result.exitCode = kExitOk;
         return result;
     } catch (const CLI::ParseError& e) {

@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
     app.add_option("--link", linkPath, "make a symbolic link to the device at this path");
     app.add_flag("--trace", trace, "print every request and reply to stderr");
     app.add_option("--seed", seed, "seed for the line noise of --fault garbage");
+    app.set_version_flag("--version", "kz2-sim " VORNIC_VERSION, "print the version and exit");
 
     try {
         app.parse(argc, argv);

@@ -665,6 +665,17 @@ TEST(CliUsage, UsageErrorsExitWith2BeforeTouchingAnyPort) {
     }
 }
 
+// Both programs print the one project version, and nothing else, before anything else happens.
+TEST(CliUsage, VersionIsTheProjectVersion) {
+    for (const auto& [binary, name] :
+         {std::pair{cliBinary(), "vornic-cli"}, std::pair{simBinary(), "kz2-sim"}}) {
+        ChildProcess child(binary, {"--version"});
+        const RunResult run = child.finish(20);
+        EXPECT_EQ(run.exitCode, 0) << name << ": " << run.err;
+        EXPECT_EQ(run.out, std::string(name) + " " VORNIC_VERSION "\n");
+    }
+}
+
 TEST(CliUsage, HelpAndPortsNeedNoController) {
     const RunResult help = runCli({"--help"});
     EXPECT_EQ(help.exitCode, 0);

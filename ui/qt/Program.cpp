@@ -10,7 +10,7 @@
 
 #include "app/Application.h"
 #include "app/LineWatch.h"
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 #include "platform/PortTable.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
@@ -20,11 +20,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vornic [--simulate[=LEVEL] | --port PATH]\n"
+    "Usage: vornic [--simulate[=LEVEL] | --port PATH] [Qt options]\n"
     "  --simulate[=LEVEL]  start with the built-in KZ2 simulator selected (feature level 0..6,\n"
     "                      default 6)\n"
     "  --port PATH         start with this serial device selected, e.g. /dev/ttyUSB0\n"
-    "Nothing connects until \"Connect\" is pressed. Without a display, use vornic-cli.\n";
+    "  --version           print the version and exit\n"
+    "  -h, --help          print this help and exit\n"
+    "Nothing connects until \"Connect\" is pressed. Without a display, use vornic-cli.\n"
+    "Qt's own options are taken as well, e.g. -style Fusion or -platform offscreen.\n";
 
 struct Options {
     bool simulate = false;
@@ -32,14 +35,29 @@ struct Options {
     std::string port;
 };
 
-// Returns 0 when the options are good, else the exit status (0 after --help is signalled by -1).
+// --help and --version answer without a display, before the toolkit starts; a value of --port is
+// skipped, so that a device named like an option is not taken for one. Returns true when answered.
+bool answeredWithText(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--port") {
+            ++i;
+        } else if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return true;
+        } else if (arg == "--version") {
+            std::fputs("vornic " VORNIC_VERSION "\n", stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Parses what the toolkit left of the arguments. Returns 0 when they are good, else the exit
+// status.
 int parseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(kUsage, stdout);
-            return -1;
-        }
         if (arg == "--simulate") {
             options.simulate = true;
         } else if (arg.rfind("--simulate=", 0) == 0) {
@@ -86,10 +104,15 @@ void toolkitMessages(QtMsgType type, const QMessageLogContext&, const QString& m
     }
 }
 
-bool hasDisplay() {
+bool hasDisplay(int argc, char** argv) {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && platform[0] != '\0') {
         return true;  // chosen explicitly (offscreen, vnc, ...)
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0) {
+            return true;  // the same, as the toolkit's own option
+        }
     }
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(name);
@@ -103,19 +126,24 @@ bool hasDisplay() {
 }  // namespace
 
 int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
-    Options options;
-    if (const int status = parseOptions(argc, argv, options); status != 0) {
-        return status < 0 ? 0 : status;
+    if (answeredWithText(argc, argv)) {
+        return 0;
     }
-    if (!hasDisplay()) {
+    if (!hasDisplay(argc, argv)) {
         std::fprintf(stderr, kNoDisplay, "neither DISPLAY nor WAYLAND_DISPLAY is set");
         return 1;
     }
 
     qInstallMessageHandler(toolkitMessages);
     startingToolkit = true;
+    // The toolkit takes its own options (-style, -platform, ...) out of argc/argv; ours are what
+    // is left.
     QApplication app(argc, argv);
     startingToolkit = false;
+    Options options;
+    if (const int status = parseOptions(argc, argv, options); status != 0) {
+        return status;
+    }
     QApplication::setApplicationName(QStringLiteral("vornic"));
     QApplication::setDesktopFileName(QStringLiteral("vornic"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vornic")));
