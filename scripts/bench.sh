@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs the micro benchmarks (Release). Extra arguments go to the benchmark binary.
+# Builds and runs the micro benchmarks in the default build (build/default, optimised with debug
+# information). Extra arguments go to the benchmark binary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DVORNIC_BUILD_BENCH=ON \
-    -DVORNIC_BUILD_TESTS=OFF >/dev/null
-cmake --build build/bench --target vornic_bench -j "$(nproc)"
-exec build/bench/bench/vornic_bench "$@"
+cmake --preset default -DVORNIC_BUILD_BENCH=ON >/dev/null
+cmake --build --preset default --target vornic_bench -j "$(nproc)"
+exec build/default/bench/vornic_bench "$@"

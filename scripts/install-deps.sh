@@ -1,28 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Vornic needs to build and test. Safe to run again.
+# Installs the Debian 12 packages Vornic needs. Safe to run again.
+#
+#   scripts/install-deps.sh run       what building and running the three programs needs
+#   scripts/install-deps.sh [test]    and the tests, sanitizers, fuzzing, benchmarks and packaging
+#   scripts/install-deps.sh windows   and the Windows cross build, Wine and the dialogs' screenshots
 set -euo pipefail
 
+group="${1:-test}"
+
+# The programs: the command line's header-only libraries, Qt 6 Widgets with its platform plugins,
+# and a font for the window.
 packages=(
-    build-essential cmake ninja-build pkg-config git
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    build-essential cmake ninja-build
     libcli11-dev nlohmann-json3-dev
-    clang clang-format libclang-rt-14-dev
-    procps
-    # The desktop program (Qt 6 Widgets), its fonts and platform plugins, and the Debian package
-    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core dpkg-dev file
+    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
 )
-
-# ---- Windows cross build: `scripts/install-deps.sh windows` adds mingw-w64 and Wine ----
-if [ "${1:-}" = "windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth)
-fi
-# ---- end of the Windows block ----
-
-# ---- Windows dialogs under Wine (scripts/windows-ui.sh): PNG screenshots need ImageMagick ----
-if [ "${1:-}" = "windows" ]; then
-    packages+=(imagemagick)
-fi
-# ---- end of the Windows dialogs block ----
+case "$group" in
+    run) ;;
+    test | windows)
+        packages+=(
+            git pkg-config procps
+            googletest libgtest-dev libgmock-dev libbenchmark-dev
+            clang clang-format libclang-rt-14-dev
+            # The Debian package: its dependencies are worked out with dpkg-shlibdeps, and its
+            # desktop entry and manual pages are checked with desktop-file-validate and man.
+            dpkg-dev file desktop-file-utils man-db
+        )
+        if [ "$group" = windows ]; then
+            # mingw-w64 and Wine on a virtual X server; the dialogs' screenshots need ImageMagick.
+            packages+=(g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth imagemagick)
+        fi
+        ;;
+    *)
+        echo "usage: $0 [run|test|windows]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

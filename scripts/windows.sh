@@ -2,6 +2,8 @@
 # The Windows build: cross-compiled with mingw-w64, its tests run under Wine by CTest, and
 # vornic-cli.exe checked end to end against kz2-sim on a COM port that Wine maps to the
 # simulator's pseudo-terminal; its output must match the Linux build's.
+#
+#   scripts/windows.sh [--dialogs]   --dialogs: then scripts/windows-ui.sh in the same Wine prefix
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -101,3 +103,7 @@ for exe in build/windows/cli/vornic-cli.exe; do
     echo "$exe: $(stat -c %s "$exe") bytes"
 done
 echo "== Windows build done in $(($(date +%s) - started)) s"
+
+if [ "${1:-}" = "--dialogs" ]; then
+    VORNIC_WINE_PREFIX="$WINEPREFIX" scripts/windows-ui.sh
+fi

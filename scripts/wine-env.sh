@@ -1,11 +1,21 @@
-# Sourced by scripts/windows.sh: a fresh, quiet Wine prefix of our own for the Windows tests.
-# Sets WINEPREFIX and friends; wine_prefix_end must be called (trap) to stop the wine server.
+# Sourced by scripts/windows.sh and scripts/windows-ui.sh: a fresh, quiet Wine prefix of our own
+# for the Windows tests. Sets WINEPREFIX and friends; wine_prefix_end must be called (trap) to stop
+# the wine server. A prefix handed down in VORNIC_WINE_PREFIX (windows.sh --dialogs passes its own
+# to windows-ui.sh) is used as it is and left to its owner, so that one set-up serves both.
 
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
 wine_prefix_begin() {
+    if [ -n "${VORNIC_WINE_PREFIX:-}" ] && [ -d "$VORNIC_WINE_PREFIX/drive_c" ]; then
+        WINEPREFIX="$VORNIC_WINE_PREFIX"
+        WINE_LOG="$WINEPREFIX.log"
+        WINE_PREFIX_BORROWED=1
+        export WINEPREFIX WINE_LOG
+        return 0
+    fi
+    WINE_PREFIX_BORROWED=""
     WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/vornic-wine.XXXXXX")"
     export WINEPREFIX
     WINE_LOG="$WINEPREFIX.log"
@@ -46,6 +56,9 @@ wine_server_persist() {
 }
 
 wine_prefix_end() {
+    if [ -n "${WINE_PREFIX_BORROWED:-}" ]; then
+        return 0
+    fi
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
         wineserver -k >>"$WINE_LOG" 2>&1 || true
         wineserver -w >>"$WINE_LOG" 2>&1 || true
