@@ -11,7 +11,7 @@ group="${1:-test}"
 # The programs: the command line's header-only libraries, Qt 6 Widgets with its platform plugins,
 # and a font for the window.
 packages=(
-    build-essential cmake ninja-build
+    build-essential cmake ninja-build pkg-config
     libcli11-dev nlohmann-json3-dev
     qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
 )
@@ -19,7 +19,7 @@ case "$group" in
     run) ;;
     test | windows)
         packages+=(
-            git pkg-config procps
+            git procps
             googletest libgtest-dev libgmock-dev libbenchmark-dev
             clang clang-format libclang-rt-14-dev
             # The Debian package: its dependencies are worked out with dpkg-shlibdeps, and its

@@ -3,7 +3,7 @@
 # "Connect"). Without a display, use the command line: build/default/cli/vornic-cli --simulate info
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh run
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target vornic vornic-cli kz2-sim
 exec build/default/ui/qt/vornic --simulate "$@"
