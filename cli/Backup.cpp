@@ -242,10 +242,11 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
         return false;
     }
     Json doc;
-    try {
-        doc = Json::parse(text);
-    } catch (const Json::exception& e) {
-        error = sim::describeJsonError(text, e);
+    std::string duplicate;
+    if (!sim::parseJsonOnce(text, doc, duplicate, error)) {
+        if (!duplicate.empty()) {
+            error = "field " + sim::shown(duplicate, 80) + " is given more than once";
+        }
         return false;
     }
     if (!doc.is_object()) {
@@ -272,10 +273,13 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
                 return false;
             }
             fromController = true;
+            (key == "hardwareVersion" ? image.hardwareVersion : image.firmwareVersion) =
+                static_cast<uint32_t>(v);
         } else if (key == "portType") {
             if (!checkInteger(value, key, 0, kMaxU8, v, error)) {
                 return false;
             }
+            image.portType = static_cast<uint8_t>(v);
         } else if (key == "featureLevel") {
             if (!checkInteger(value, key, 0, 6, v, error)) {
                 return false;
@@ -321,7 +325,7 @@ bool checkAgainstController(const SettingsImage& image, const MountSettings& con
             continue;
         }
         const SettingField& info = kFields[i];
-        if (controller.featureLevel < info.minLevel) {
+        if (!levelHas(info, controller.featureLevel)) {
             error = std::string("settings.") + info.name + ": this controller (feature level " +
                     std::to_string(controller.featureLevel) +
                     ") does not support this setting (needs feature level " +
@@ -329,23 +333,60 @@ bool checkAgainstController(const SettingsImage& image, const MountSettings& con
             return false;
         }
     }
-    const size_t current = fieldIndex("motorCurrent");
-    if (image.has(current)) {
-        for (int a = 0; a < 2; ++a) {
-            for (int i = 0; i < 3; ++i) {
-                const uint32_t max = controller.maxCurrent[a];
-                const uint32_t value = image.values.motorCurrent[a][i];
-                if (max != 0 && value > max && !image.fromController) {
-                    error = "settings.motorCurrent[" + std::to_string(a) + "][" +
-                            std::to_string(i) + "]: " + std::to_string(value) +
-                            " mA is above this axis's maximum current of " + std::to_string(max) +
-                            " mA";
-                    return false;
-                }
-            }
+    // A file that says it came from a controller gets what a controller can hold, one typed by
+    // hand what `set` allows; neither gets past what this controller can hold.
+    std::string bad;
+    for (size_t i = 0; i < kFields.size() && bad.empty(); ++i) {
+        if (!image.has(i)) {
+            continue;
         }
+        const SettingField& info = kFields[i];
+        forEachSettingElement(info.shape, [&](int a, int index) {
+            const int64_t value = info.get(image.values, a, index);
+            const SettingRange range = image.fromController ? holdableRange(info, controller, a)
+                                                            : validRange(info, controller, a);
+            if (!bad.empty() || range.holds(value)) {
+                return;
+            }
+            std::string where = std::string("settings.") + info.name;
+            if (info.shape != SettingShape::Scalar) {
+                where += "[" + std::to_string(a) + "]";
+            }
+            if (info.shape == SettingShape::Triples) {
+                where += "[" + std::to_string(index) + "]";
+            }
+            const uint32_t max = controller.maxCurrent[a];
+            if (std::strcmp(info.name, "motorCurrent") == 0 && max != 0 && value > max) {
+                bad = where + ": " + std::to_string(value) +
+                      " mA is above this axis's maximum current of " + std::to_string(max) + " mA";
+            } else {
+                bad = where + ": " + std::to_string(value) + " is out of range " +
+                      std::to_string(range.min) + ".." + std::to_string(range.max) +
+                      " for this controller";
+            }
+        });
+    }
+    if (!bad.empty()) {
+        error = bad;
+        return false;
     }
     return true;
+}
+
+bool checkSameController(const SettingsImage& image, const MountSettings& controller,
+                         std::string& error) {
+    MountSettings file = controller;
+    file.hardwareVersion = image.hardwareVersion.value_or(controller.hardwareVersion);
+    file.firmwareVersion = image.firmwareVersion.value_or(controller.firmwareVersion);
+    file.portType = image.portType.value_or(controller.portType);
+    if (file.hardwareVersion == controller.hardwareVersion &&
+        file.firmwareVersion == controller.firmwareVersion &&
+        file.portType == controller.portType) {
+        return true;
+    }
+    error = "the file is a backup of another controller (" + identityLine(file) +
+            "); the connected one is " + identityLine(controller);
+    return false;
 }
 
 std::vector<Difference> differences(const SettingsImage& image, const MountSettings& controller) {

@@ -22,6 +22,7 @@
 // operation takes.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ struct SettingsImage {
     MountSettings values;
     std::vector<bool> present = std::vector<bool>(settingFields().size(), false);
     bool fromController = false;  // the file carries the controller's identity
+    // The identity of the controller the file came from, as far as the file gives it.
+    std::optional<uint32_t> hardwareVersion;
+    std::optional<uint32_t> firmwareVersion;
+    std::optional<uint8_t> portType;
     [[nodiscard]] bool has(size_t field) const { return present[field]; }
 };
 
@@ -66,10 +71,16 @@ std::string isoDateNow();
 [[nodiscard]] bool writeFileText(const std::string& path, const std::string& text,
                                  std::string& error);
 
-// Checks the image against what the connected controller supports: its feature level, and motor
-// currents within each axis's maximum current when the controller reports one.
+// Checks the image against what the connected controller supports: its feature level, and every
+// value within what this controller can hold (a file without an identity: within what `set`
+// allows it), e.g. motor currents within each axis's maximum current when it reports one.
 [[nodiscard]] bool checkAgainstController(const SettingsImage& image,
                                           const MountSettings& controller, std::string& error);
+
+// Whether the file came from the connected controller: every part of the identity the file gives
+// matches. False with both identities named in `error` otherwise.
+[[nodiscard]] bool checkSameController(const SettingsImage& image, const MountSettings& controller,
+                                       std::string& error);
 
 // The value of one field of a record as JSON (an integer or nested arrays).
 Json fieldJson(const SettingField& info, const MountSettings& settings);

@@ -160,8 +160,11 @@ bool levelHas(const SettingField& field, unsigned featureLevel) {
     return featureLevel >= field.minLevel;
 }
 
-SettingRange validRange(const SettingField& field, const MountSettings& controller, int axis) {
-    SettingRange range = field.typed;
+namespace {
+
+// Narrows a range by what this controller reports about itself.
+SettingRange narrowedFor(SettingRange range, const SettingField& field,
+                         const MountSettings& controller, int axis) {
     const bool perAxis = field.shape != SettingShape::Scalar;
     if (perAxis && (axis == 0 || axis == 1) && std::string_view(field.name) == "motorCurrent") {
         // A controller that reports no maximum (0) leaves the current to the typed range.
@@ -171,6 +174,27 @@ SettingRange validRange(const SettingField& field, const MountSettings& controll
         }
     }
     return range;
+}
+
+bool limitIsTheMounts(const SettingField& field) {
+    static constexpr std::string_view kNames[] = {"gearRatio", "decay", "mountType", "latitude",
+                                                  "longitude"};
+    for (const std::string_view name : kNames) {
+        if (name == field.name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+SettingRange validRange(const SettingField& field, const MountSettings& controller, int axis) {
+    return narrowedFor(field.typed, field, controller, axis);
+}
+
+SettingRange holdableRange(const SettingField& field, const MountSettings& controller, int axis) {
+    return narrowedFor(limitIsTheMounts(field) ? field.typed : field.held, field, controller, axis);
 }
 
 }  // namespace vornic

@@ -55,6 +55,13 @@ size_t settingFieldIndex(std::string_view name);
 // by that axis's maximum current when it reports one.
 SettingRange validRange(const SettingField& field, const MountSettings& controller, int axis);
 
+// The values the connected controller can hold for one element, whoever asks: the held range,
+// narrowed where a value beyond the typed range is no setting at all (a gear ratio of 0, a decay
+// above 3, a mount type above 2, a site beyond the poles or the date line) and by what this
+// controller reports (a motor current above that axis's maximum). Values read from a controller
+// may lie outside the typed range, so what came from one is checked against this instead.
+SettingRange holdableRange(const SettingField& field, const MountSettings& controller, int axis);
+
 // Calls f(axis, index) for every element of a setting of this shape.
 template <typename F>
 void forEachSettingElement(SettingShape shape, F&& f) {
