@@ -23,45 +23,29 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/Format.h"
 #include "cli/Operations.h"
 #include "controller/MountSettings.h"
+#include "controller/SettingTable.h"
 
 namespace vornic::cli {
 
 // No backup comes near this; a larger file is refused before it is parsed.
 inline constexpr size_t kMaxBackupFileBytes = 1u << 20;
 
-enum class Shape {
-    Scalar,   // one integer
-    Pair,     // [ra, de]
-    Triples,  // [[idle, track, run], [idle, track, run]]
-};
-
-struct SettingField {
-    const char* name;
-    Shape shape;
-    int64_t min;  // the range a person may type
-    int64_t max;
-    int64_t widthMin;  // the range the controller can hold and report
-    int64_t widthMax;
-    uint8_t minLevel;  // lowest feature level at which the controller reports the field
-    int64_t (*get)(const MountSettings&, int axis, int index);
-    void (*set)(MountSettings&, int axis, int index, int64_t value);
-};
-
-// Every setting a backup can carry, in the order they are written.
-const std::vector<SettingField>& writableFields();
-const SettingField* findField(const std::string& name);
-
 // The settings read from a file: values in a MountSettings record, and which fields were given.
 struct SettingsImage {
     MountSettings values;
-    std::vector<bool> present = std::vector<bool>(writableFields().size(), false);
+    std::vector<bool> present = std::vector<bool>(settingFields().size(), false);
     bool fromController = false;  // the file carries the controller's identity
+    // The identity of the controller the file came from, as far as the file gives it.
+    std::optional<uint32_t> hardwareVersion;
+    std::optional<uint32_t> firmwareVersion;
+    std::optional<uint8_t> portType;
     [[nodiscard]] bool has(size_t field) const { return present[field]; }
 };
 
@@ -91,10 +75,16 @@ std::string isoDateNow();
 [[nodiscard]] bool writeFileText(const std::string& path, const std::string& text,
                                  std::string& error);
 
-// Checks the image against what the connected controller supports: its feature level, and motor
-// currents within each axis's maximum current when the controller reports one.
+// Checks the image against what the connected controller supports: its feature level, and every
+// value within what this controller can hold (a file without an identity: within what `set`
+// allows it), e.g. motor currents within each axis's maximum current when it reports one.
 [[nodiscard]] bool checkAgainstController(const SettingsImage& image,
                                           const MountSettings& controller, std::string& error);
+
+// Whether the file came from the connected controller: every part of the identity the file gives
+// matches. False with both identities named in `error` otherwise.
+[[nodiscard]] bool checkSameController(const SettingsImage& image, const MountSettings& controller,
+                                       std::string& error);
 
 // The value of one field of a record as JSON (an integer or nested arrays).
 Json fieldJson(const SettingField& info, const MountSettings& settings);

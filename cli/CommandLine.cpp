@@ -254,6 +254,8 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
     restore->add_flag("--keep-partial", inv.keepPartial,
                       "When a setting does not take, keep the others instead of putting back the "
                       "controller's earlier settings");
+    restore->add_flag("--other-controller", inv.otherController,
+                      "Restore a backup taken from another controller (different identity)");
 
     try {
         app.parse(argc, argv);

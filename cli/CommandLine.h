@@ -39,6 +39,7 @@ struct Invocation {
     std::string file;                // backup, diff, restore
     bool save = false;               // restore
     bool keepPartial = false;        // restore: keep what took when something did not
+    bool otherController = false;    // restore: the file may come from another controller
 
     [[nodiscard]] bool needsController() const { return command != "ports"; }
 };

@@ -249,8 +249,8 @@ int runSet(Session& session, Output& out, const Invocation& inv) {
     SettingsImage wanted;
     wanted.values = expected;
     for (const std::string& name : fieldsOfRequest(inv.set)) {
-        for (size_t i = 0; i < writableFields().size(); ++i) {
-            if (name == writableFields()[i].name) {
+        for (size_t i = 0; i < settingFields().size(); ++i) {
+            if (name == settingFields()[i].name) {
                 wanted.present[i] = true;
             }
         }
@@ -306,8 +306,8 @@ SettingsImage wholeImage(const MountSettings& settings) {
     SettingsImage image;
     image.values = settings;
     image.fromController = true;
-    for (size_t i = 0; i < writableFields().size(); ++i) {
-        image.present[i] = settings.featureLevel >= writableFields()[i].minLevel;
+    for (size_t i = 0; i < settingFields().size(); ++i) {
+        image.present[i] = settings.featureLevel >= settingFields()[i].minLevel;
     }
     return image;
 }
@@ -326,10 +326,16 @@ int putBack(Session& session, Output& out, const MountSettings& before,
     }
     out.text("Putting back the settings that were changed:");
     const int sent = performAll(session, out, plan);
-    const Outcome again = session.reconnect();
+    const Outcome again = sent == kExitOk ? session.reconnect() : Outcome{};
     if (sent != kExitOk || !again.ok()) {
         if (!again.ok()) {
             failure(again, session);
+        }
+        if (interrupted()) {
+            errorLine(notTaken +
+                      "; interrupted again while putting back the earlier settings, so the "
+                      "controller may hold part of the file's settings");
+            return kExitFailed;
         }
         errorLine(notTaken +
                   "; putting back the earlier settings failed, so the controller may "
@@ -354,6 +360,10 @@ int putBack(Session& session, Output& out, const MountSettings& before,
 
 int runRestore(Session& session, Output& out, const Invocation& inv, const SettingsImage& image) {
     std::string error;
+    if (!inv.otherController && !checkSameController(image, session.settings(), error)) {
+        errorLine(error + "; give --other-controller to restore it anyway; nothing was changed");
+        return kExitFailed;
+    }
     if (!checkAgainstController(image, session.settings(), error)) {
         errorLine(error + "; nothing was changed");
         return kExitFailed;
@@ -366,7 +376,23 @@ int runRestore(Session& session, Output& out, const Invocation& inv, const Setti
         const MountSettings before = session.settings();
         const int result = performAll(session, out, plan);
         // Read everything back from the controller itself, not from what was sent.
-        const Outcome again = session.reconnect();
+        const Outcome again = result == kExitOk || !interrupted() ? session.reconnect() : Outcome{};
+        if (interrupted()) {
+            // Ctrl-C ends a restore as a setting that did not take does: what changed is put
+            // back. A second Ctrl-C ends at once.
+            clearInterrupted();
+            out.text("Interrupted: reading the controller back to put back what changed:");
+            const Outcome now = session.reconnect();
+            if (!now.ok()) {
+                failure(now, session);
+                errorLine(std::string("the restore was interrupted") +
+                          (interrupted() ? "; interrupted again before anything was put back"
+                                         : "; cannot read the controller back") +
+                          ", so the controller may hold part of the file's settings");
+                return kExitFailed;
+            }
+            return putBack(session, out, before, "the restore was interrupted");
+        }
         if (!again.ok()) {
             failure(again, session);
             errorLine("cannot read the controller back; it may hold part of the file's settings");

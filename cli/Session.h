@@ -53,7 +53,8 @@ struct Outcome {
 // True for the status codes that report a failure (every "Error: ..." text).
 [[nodiscard]] bool isErrorStatus(StatusCode code);
 
-// Ctrl-C (and SIGTERM): the handler only sets a flag and wakes the waiting main thread.
+// Ctrl-C (and SIGTERM, SIGHUP, SIGQUIT): the handler only sets a flag and wakes the waiting main
+// thread.
 void installInterruptHandler(const WakePipe& wake);
 void removeInterruptHandler();
 [[nodiscard]] bool interrupted();

@@ -1,5 +1,8 @@
 #include "sim/FileText.h"
 
+#include <set>
+#include <vector>
+
 // Quoting and JSON error text: plain text work that every build has. The file access itself is
 // in FileAccess.cpp, which needs POSIX.
 
@@ -28,6 +31,55 @@ std::string shown(std::string_view text, size_t limit) {
         out += piece;
     }
     return out;
+}
+
+bool parseJsonOnce(std::string_view text, nlohmann::ordered_json& out, std::string& duplicate,
+                   std::string& error) {
+    using Json = nlohmann::ordered_json;
+    struct Open {
+        bool object = false;
+        std::set<std::string> keys;
+        std::string key;  // the key whose value is being read
+    };
+    std::vector<Open> open;
+    duplicate.clear();
+    auto watch = [&](int, Json::parse_event_t event, Json& parsed) {
+        switch (event) {
+            case Json::parse_event_t::object_start:
+            case Json::parse_event_t::array_start:
+                open.push_back({event == Json::parse_event_t::object_start, {}, {}});
+                break;
+            case Json::parse_event_t::object_end:
+            case Json::parse_event_t::array_end:
+                if (!open.empty()) {
+                    open.pop_back();
+                }
+                break;
+            case Json::parse_event_t::key:
+                if (!open.empty() && parsed.is_string()) {
+                    Open& here = open.back();
+                    here.key = parsed.get<std::string>();
+                    if (!here.keys.insert(here.key).second && duplicate.empty()) {
+                        for (const Open& level : open) {
+                            if (level.object) {
+                                duplicate += (duplicate.empty() ? "" : ".") + level.key;
+                            }
+                        }
+                    }
+                }
+                break;
+            case Json::parse_event_t::value:
+                break;
+        }
+        return true;
+    };
+    try {
+        out = Json::parse(text.begin(), text.end(), watch);
+    } catch (const Json::exception& e) {
+        error = describeJsonError(text, e);
+        return false;
+    }
+    return duplicate.empty();
 }
 
 std::string describeJsonError(std::string_view text, const nlohmann::json::exception& e) {

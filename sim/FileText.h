@@ -51,6 +51,13 @@ bool checkWritable(const std::string& path, std::string& error);
 // Replaces the file at `path` (or at the end of its link chain) with `text` as described above.
 bool replaceFile(const std::string& path, const std::string& text, std::string& error);
 
+// Parses `text` into `out`, refusing a key given twice in one object (the parser alone would keep
+// the last one silently, so a file could say two things and be read as one). False with either
+// the syntax error in our words in `error`, or the dotted path of the first repeated key in
+// `duplicate` ("settings.maxSpeed"). Never throws.
+bool parseJsonOnce(std::string_view text, nlohmann::ordered_json& out, std::string& duplicate,
+                   std::string& error);
+
 // A JSON syntax error of `text` in our own words: "line L, column C: expected ...".
 std::string describeJsonError(std::string_view text, const nlohmann::json::exception& e);
 

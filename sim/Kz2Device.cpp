@@ -389,9 +389,11 @@ void Kz2Device::dispatch(const uint8_t* p, size_t n, DeviceSink& sink) {
             break;
         case 0x0D:
             ack = n == 2 && p[1] == 0x01;
+            // A store that could not be kept is not acknowledged, so the client does not take
+            // for saved what would be gone at the next power-up.
+            ack = ack && sink.onStore(live_);
             if (ack) {
                 stored_ = live_;
-                sink.onStore(stored_);
             }
             break;
         case 0x1A:

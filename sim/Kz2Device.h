@@ -126,8 +126,12 @@ class DeviceSink {
     virtual void onReply(uint8_t requestCode, const uint8_t* frame, size_t size) = 0;
     // The last request was not understood and gets no reply.
     virtual void onIgnored(uint8_t requestCode) { (void)requestCode; }
-    // The live configuration has just been written to non-volatile memory.
-    virtual void onStore(const ConfigImage& stored) { (void)stored; }
+    // The live configuration is to be written to non-volatile memory. False when it could not
+    // be kept: the device then keeps its earlier stored settings and does not acknowledge.
+    virtual bool onStore(const ConfigImage& stored) {
+        (void)stored;
+        return true;
+    }
 };
 
 class Kz2Device {

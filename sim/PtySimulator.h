@@ -37,8 +37,9 @@ struct SimSetup {
     std::string linkPath;
     // Where requests and replies are traced; nullptr: no trace.
     std::FILE* trace = nullptr;
-    // Called on the simulator's thread each time the controller stores its configuration.
-    std::function<void(const ConfigImage&)> onStore;
+    // Called on the simulator's thread each time the controller is asked to store its
+    // configuration; false when it could not be kept (the store is then not acknowledged).
+    std::function<bool(const ConfigImage&)> onStore;
 };
 
 class PtySimulator {

@@ -101,10 +101,8 @@ void SimulatedController::onReply(uint8_t requestCode, const uint8_t* frame, siz
     ++count_;
 }
 
-void SimulatedController::onStore(const ConfigImage& stored) {
-    if (storeHandler_) {
-        storeHandler_(stored);
-    }
+bool SimulatedController::onStore(const ConfigImage& stored) {
+    return !storeHandler_ || storeHandler_(stored);
 }
 
 void SimulatedController::onIgnored(uint8_t requestCode) {

@@ -31,7 +31,7 @@ class SimulatedController : private DeviceSink {
     // Every request and reply in hexadecimal with a time stamp; nullptr switches it off.
     void setTrace(std::FILE* out) { trace_ = out; }
     // Called, on the caller's thread, each time the device stores its configuration.
-    void setStoreHandler(std::function<void(const ConfigImage&)> handler) {
+    void setStoreHandler(std::function<bool(const ConfigImage&)> handler) {
         storeHandler_ = std::move(handler);
     }
 
@@ -64,7 +64,7 @@ class SimulatedController : private DeviceSink {
 
     void onRequest(const uint8_t* frame, size_t size) override;
     void onReply(uint8_t requestCode, const uint8_t* frame, size_t size) override;
-    void onStore(const ConfigImage& stored) override;
+    bool onStore(const ConfigImage& stored) override;
     void onIgnored(uint8_t requestCode) override;
 
     uint32_t random();
@@ -74,7 +74,7 @@ class SimulatedController : private DeviceSink {
     FaultPlan faults_;
     uint32_t rng_;
     std::FILE* trace_ = nullptr;
-    std::function<void(const ConfigImage&)> storeHandler_;
+    std::function<bool(const ConfigImage&)> storeHandler_;
 
     uint64_t nowMs_ = 0;
     bool clockStarted_ = false;

@@ -273,10 +273,11 @@ bool stateFromJson(std::string_view text, ConfigImage& image, std::string& error
         return false;
     }
     Json j;
-    try {
-        j = Json::parse(text);
-    } catch (const Json::exception& e) {
-        error = describeJsonError(text, e);
+    std::string duplicate;
+    if (!parseJsonOnce(text, j, duplicate, error)) {
+        if (!duplicate.empty()) {
+            error = "field \"" + shown(duplicate, 80) + "\" is given more than once";
+        }
         return false;
     }
 

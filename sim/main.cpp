@@ -157,8 +157,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "kz2-sim: %s\n", error.c_str());
             return kUsageError;
         }
-        // A "store" is acknowledged like the real controller does, so a file that cannot be
-        // written must stop us here, not show up later as settings silently lost.
+        // A "store" is acknowledged only once the file holds it; a file that cannot be written
+        // at all stops us here rather than failing every store later.
         if (!checkStateWritable(statePath, error)) {
             std::fprintf(stderr, "kz2-sim: state file: %s\n", error.c_str());
             return kUsageError;
@@ -170,8 +170,11 @@ int main(int argc, char** argv) {
         setup.onStore = [statePath](const ConfigImage& stored) {
             std::string why;
             if (!saveState(statePath, stored, why)) {
-                std::fprintf(stderr, "kz2-sim: settings not saved: %s\n", why.c_str());
+                std::fprintf(stderr, "kz2-sim: settings not saved, store not acknowledged: %s\n",
+                             why.c_str());
+                return false;
             }
+            return true;
         };
     }
 

@@ -22,6 +22,8 @@ namespace vornic::cli {
 
 namespace {
 
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
 std::atomic<bool> gInterrupted{false};
 std::atomic<int> gWakeFd{-1};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
@@ -82,16 +84,20 @@ void installInterruptHandler(const WakePipe& wake) {
     action.sa_handler = onInterruptSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal (SIGHUP) or Ctrl-\ (SIGQUIT) ends a run like Ctrl-C does: a moving mount
+    // must get its stop before we go, not be left running by a default action.
+    for (const int signal : kEndingSignals) {
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 void removeInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : kEndingSignals) {
+        sigaction(signal, &action, nullptr);
+    }
     gWakeFd.store(-1);
 }
 

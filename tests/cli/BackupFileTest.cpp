@@ -79,7 +79,7 @@ TEST(CliBackupFile, HoldsWhatTheControllerReportsAtItsLevelAndReadsBackUnchanged
     EXPECT_EQ(full["motorCurrent"], Json::parse("[[300,600,1200],[300,600,1200]]"));
     EXPECT_EQ(full["thirdOvertone"], Json::parse("[-3,-3]"));
     EXPECT_EQ(full["latitude"], -4104360);
-    EXPECT_EQ(full.size(), writableFields().size());
+    EXPECT_EQ(full.size(), settingFields().size());
 }
 
 TEST(CliBackupFile, EveryBadFileIsRefusedNamingTheField) {
@@ -98,6 +98,10 @@ TEST(CliBackupFile, EveryBadFileIsRefusedNamingTheField) {
         {R"({"vornicBackup":1,"settings":{},"firmwareVersion":-1})", "firmwareVersion"},
         {R"({"vornicBackup":1,"settings":{},"colour":"red"})", "unknown field colour"},
         {R"({"vornicBackup":1,"settings":{"speed":[1,2]}})", "unknown field settings.speed"},
+        {R"({"vornicBackup":1,"settings":{"maxSpeed":[1,2],"maxSpeed":[3,4]}})",
+         "field settings.maxSpeed is given more than once"},
+        {R"({"vornicBackup":1,"date":"a","settings":{},"date":"b"})",
+         "field date is given more than once"},
         {R"({"vornicBackup":1,"settings":{"gearRatio":172800}})", "settings.gearRatio ([ra, de])"},
         {R"({"vornicBackup":1,"settings":{"gearRatio":[0,1]}})", "settings.gearRatio[0]"},
         {R"({"vornicBackup":1,"settings":{"gearRatio":[1,4294967296]}})", "settings.gearRatio[1]"},
@@ -164,6 +168,56 @@ TEST(CliBackupFile, WhatTheControllerCannotTakeIsRefusedBeforeAnythingIsSent) {
     MountSettings unknownMax = sampleController(6);
     unknownMax.maxCurrent[0] = 0;
     EXPECT_TRUE(checkAgainstController(image, unknownMax, error)) << error;
+}
+
+TEST(CliBackupFile, AControllersIdentityLetsNothingPastWhatThisControllerCanHold) {
+    const std::pair<std::string, std::string> refused[] = {
+        {R"("gearRatio":[0,1])", "settings.gearRatio[0]: 0 is out of range 1..4294967295"},
+        {R"("decay":[[0,0,255],[0,0,0]])", "settings.decay[0][2]: 255 is out of range 0..3"},
+        {R"("motorCurrent":[[0,0,0],[0,65535,0]])",
+         "settings.motorCurrent[1][1]: 65535 mA is above this axis's maximum current of 1500"},
+        {R"("mountType":7)", "settings.mountType"},
+        {R"("latitude":7776001)", "settings.latitude"},
+        {R"("longitude":-15552001)", "settings.longitude"},
+    };
+    const auto withIdentity = [](const std::string& settings) {
+        return R"({"vornicBackup":1,"hardwareVersion":0,"settings":{)" + settings + "}}";
+    };
+    for (const auto& [settings, expected] : refused) {
+        SettingsImage image;
+        std::string error;
+        ASSERT_TRUE(parse(withIdentity(settings), image, error)) << error;
+        EXPECT_FALSE(checkAgainstController(image, sampleController(6), error)) << settings;
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+    }
+    // What a controller holds beyond the ranges `set` allows still goes back onto it.
+    SettingsImage image;
+    std::string error;
+    ASSERT_TRUE(
+        parse(withIdentity(R"("thirdOvertone":[-25,0],"guidingRate":[40,0])"), image, error));
+    EXPECT_TRUE(checkAgainstController(image, sampleController(6), error)) << error;
+}
+
+TEST(CliBackupFile, ABackupOfAnotherControllerIsToldByAnyPartOfItsIdentity) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {R"("hardwareVersion":65537,"firmwareVersion":16777226,"portType":1,)", true},
+        {R"("hardwareVersion":65538,)", false},
+        {R"("firmwareVersion":16777227,)", false},
+        {R"("portType":2,)", false},
+    };
+    for (const auto& [identity, same] : cases) {
+        SettingsImage image;
+        std::string error;
+        ASSERT_TRUE(parse(R"({"vornicBackup":1,)" + identity + R"("settings":{}})", image, error));
+        EXPECT_EQ(checkSameController(image, sampleController(6), error), same) << identity;
+        if (!same) {
+            EXPECT_NE(error.find("another controller (HW:"), std::string::npos) << error;
+            EXPECT_NE(error.find("the connected one is HW:0.1.0.1 | FW:1.0.0.10 | Port type:1"),
+                      std::string::npos)
+                << error;
+        }
+    }
 }
 
 std::vector<std::string> planText(const std::vector<OpCall>& plan) {

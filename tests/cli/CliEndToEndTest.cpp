@@ -380,18 +380,22 @@ TEST(CliCommands, OlderControllersGetTheirOwnRequestsOrARefusal) {
     EXPECT_NE(r[5].err.find("maximum current of 1500 mA"), std::string::npos);
 }
 
-TEST(CliCommands, CtrlCDuringAMoveSendsTheStop) {
-    ChildProcess cli(cliBinary(), {"--simulate", "--trace", "move", "north"});
-    ASSERT_TRUE(cli.waitForOutput("Manual movement", 20)) << cli.out();
-    cli.signal(SIGINT);
-    const RunResult r = cli.finish(20);
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_NE(r.out.find("Ready"), std::string::npos);
-    const size_t start = r.err.find("-> AA 07 23 00 40");
-    const size_t stop = r.err.find("-> AA 03 21 00 C0");
-    ASSERT_NE(start, std::string::npos) << r.err;
-    ASSERT_NE(stop, std::string::npos) << r.err;
-    EXPECT_LT(start, stop);
+TEST(CliCommands, EveryWayOutOfAMoveSendsTheStop) {
+    // Ctrl-C, kill, a closed terminal, Ctrl-\.
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(sig);
+        ChildProcess cli(cliBinary(), {"--simulate", "--trace", "move", "north"});
+        ASSERT_TRUE(cli.waitForOutput("Manual movement", 20)) << cli.out();
+        cli.signal(sig);
+        const RunResult r = cli.finish(20);
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("Ready"), std::string::npos);
+        const size_t start = r.err.find("-> AA 07 23 00 40");
+        const size_t stop = r.err.find("-> AA 03 21 00 C0");
+        ASSERT_NE(start, std::string::npos) << r.err;
+        ASSERT_NE(stop, std::string::npos) << r.err;
+        EXPECT_LT(start, stop);
+    }
 }
 
 // --- backup, change, diff, restore, verify ---

@@ -126,6 +126,25 @@ TEST(HostileFiles, SimulatorRefusesStateFilesItCouldHangOnOrNotWrite) {
     }
 }
 
+TEST(HostileFiles, SimulatorDoesNotAcknowledgeAStoreItCouldNotWrite) {
+    Dir dir;
+    const std::string state = dir.file("state.json");
+    // A file size limit of 0 makes every write of the state file fail as a full disk would.
+    ChildProcess sim("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"", simBinary(),
+                                 "--trace", "--state", state});
+    const std::string device = sim.firstLine(20);
+    ASSERT_FALSE(device.empty());
+    const Args args = {"--port", device, "--timeout", "2", "save"};
+    const RunResult r = runCli(args);
+    EXPECT_EQ(r.exitCode, 1) << describe(args, r);
+    sim.signal(SIGTERM);
+    const RunResult s = sim.finish(20);
+    EXPECT_NE(s.err.find("host -> AA 02 0D 01"), std::string::npos) << s.err;
+    EXPECT_EQ(s.err.find("55 01 0D"), std::string::npos) << s.err;
+    EXPECT_NE(s.err.find("settings not saved, store not acknowledged"), std::string::npos) << s.err;
+    EXPECT_NE(::access(state.c_str(), F_OK), 0) << "no state file may appear";
+}
+
 // --- results that must match what happened ---
 
 TEST(HonestResults, ASettingThatDoesNotTakeFailsAndNamesIt) {
@@ -221,6 +240,70 @@ TEST(HonestResults, ARestoreThatDoesNotTakeIsPutBackUnlessAskedToKeepIt) {
         auto [diff, diffText] = run({"--json", "diff", dir.file("before.json")});
         EXPECT_EQ(diff.out.find(R"("field":"maxSpeed")") != std::string::npos, c.maxSpeedKept)
             << diffText;
+    }
+}
+
+TEST(HonestResults, ABackupOfAnotherControllerIsRestoredOnlyWhenSaidSo) {
+    SimProcess sim({"--level", "6"});
+    Dir dir;
+    const RunResult backup = runCli({"--port", sim.path(), "backup", dir.file("kz2.json")});
+    ASSERT_EQ(backup.exitCode, 0) << backup.err;
+    json doc = json::parse(dir.read("kz2.json"));
+    doc["firmwareVersion"] = 0x01000001;
+    doc["settings"]["maxSpeed"] = json::array({321, 322});
+    const std::string other = dir.write("other.json", doc.dump());
+    const std::vector<std::pair<Args, std::string>> cases = {
+        {{}, "is a backup of another controller (HW:"},
+        {{"--other-controller"}, ""},
+    };
+    for (const auto& [extra, message] : cases) {
+        Args args = {"--port", sim.path(), "restore", other};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult r = runCli(args);
+        EXPECT_EQ(r.exitCode, message.empty() ? 0 : 1) << describe(args, r);
+        // Refused: nothing at all is sent; allowed: the file's speeds are.
+        EXPECT_EQ(
+            r.out.find(message.empty() ? "> setMaxSpeeds 321 322" : "> ") != std::string::npos,
+            message.empty())
+            << describe(args, r);
+        if (!message.empty()) {
+            EXPECT_NE(r.err.find(message), std::string::npos) << describe(args, r);
+            EXPECT_NE(r.err.find("FW:1.0.0.1 |"), std::string::npos) << describe(args, r);
+        }
+    }
+}
+
+TEST(HonestResults, CtrlCDuringARestorePutsBackWhatChangedAndASecondOneEndsAtOnce) {
+    // Slow replies leave time to interrupt between the restore's writes.
+    SimProcess sim({"--level", "6", "--fault", "delay=150"});
+    Dir dir;
+    ASSERT_EQ(runCli({"--port", sim.path(), "backup", dir.file("before.json")}).exitCode, 0);
+    json doc = json::parse(dir.read("before.json"));
+    doc["settings"]["maxSpeed"] = json::array({501, 502});
+    doc["settings"]["acceleration"] = json::array({11, 12});
+    doc["settings"]["deceleration"] = json::array({13, 14});
+    doc["settings"]["incCurrentAt"] = json::array({15, 16});
+    const std::string changed = dir.write("changed.json", doc.dump());
+    const std::vector<std::pair<int, std::string>> cases = {
+        {1,
+         "the restore was interrupted; the settings that had changed were put back and verified"},
+        {2, "the restore was interrupted; interrupted again"},
+    };
+    for (const auto& [interrupts, message] : cases) {
+        ChildProcess cli(cliBinary(), {"--port", sim.path(), "restore", changed});
+        ASSERT_TRUE(cli.waitForOutput("> setAccelerations", 30)) << cli.finish(5).out;
+        cli.signal(SIGINT);
+        if (interrupts == 2) {
+            ASSERT_TRUE(cli.waitForOutput("Interrupted:", 30)) << cli.finish(5).out;
+            cli.signal(SIGINT);
+        }
+        const RunResult r = cli.finish(60);
+        EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.out << r.err;
+        if (interrupts == 1) {
+            const RunResult diff = runCli({"--port", sim.path(), "diff", dir.file("before.json")});
+            EXPECT_NE(diff.out.find("No differences."), std::string::npos) << diff.out << diff.err;
+        }
     }
 }
 

@@ -195,6 +195,7 @@ TEST(SimPty, StoreReachesTheHandlerOnTheSimulatorThread) {
         ++stores;
         stored = image.axis[kRa].maxSpeed;
         cv.notify_all();
+        return true;
     };
     PtySimulator sim(std::move(setup));
     std::string error;

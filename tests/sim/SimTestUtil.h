@@ -27,7 +27,10 @@ class Recorder : public DeviceSink {
         replyCodes.push_back(code);
         replies.emplace_back(frame, frame + size);
     }
-    void onStore(const ConfigImage& image) override { stores.push_back(image); }
+    bool onStore(const ConfigImage& image) override {
+        stores.push_back(image);
+        return true;
+    }
     void onIgnored(uint8_t code) override { ignored.push_back(code); }
 
     std::vector<Bytes> requests;

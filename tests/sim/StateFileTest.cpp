@@ -1,6 +1,8 @@
 // The state file: round trips, and a clear refusal, naming the field, of everything malformed.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <regex>
 
 #include <cstdio>
 #include <fstream>
@@ -133,6 +135,10 @@ TEST(SimStateFile, RefusesTextThatIsNotJsonOrIsHostile) {
         {std::string(100000, '['), "nested too deeply"},
         {std::string("{\"\xff\xfe\": 1}"), "not valid JSON"},
         {std::string(kMaxStateFileBytes + 1, ' '), "larger than"},
+        // The parser alone would keep the second value silently.
+        {std::regex_replace(stateToJson(factoryImage()), std::regex(R"("ra": \{)"),
+                            R"("ra": {"maxSpeed": 9, )"),
+         "field \"ra.maxSpeed\" is given more than once"},
     };
     for (const auto& [text, expected] : cases) {
         ConfigImage image;
