@@ -19,105 +19,19 @@ constexpr size_t kMaxFileBytes = 1u << 20;
 constexpr int kMaxNesting = 8;
 
 constexpr int64_t kMaxU8 = 0xFF;
-constexpr int64_t kMaxU16 = 0xFFFF;
 constexpr int64_t kMaxU32 = 0xFFFFFFFF;
-constexpr int64_t kMinI32 = INT32_MIN;
-constexpr int64_t kMaxI32 = INT32_MAX;
-constexpr int64_t kNinetyDegrees = 90 * 86400;
-constexpr int64_t kHalfTurn = 180 * 86400;
 
 const uint8_t kAxisMask[2] = {axis::kRa, axis::kDe};
 
-const std::vector<SettingField> kFields = {
-    {"gearRatio", Shape::Pair, 1, kMaxU32, 0, kMaxU32, 0,
-     [](const MountSettings& s, int a, int) -> int64_t { return s.gearRatio[a]; },
-     [](MountSettings& s, int a, int, int64_t v) { s.gearRatio[a] = static_cast<uint32_t>(v); }},
-    {"maxSpeed", Shape::Pair, 0, kMaxU16, 0, kMaxU16, 3,
-     [](const MountSettings& s, int a, int) -> int64_t { return s.maxSpeed[a]; },
-     [](MountSettings& s, int a, int, int64_t v) { s.maxSpeed[a] = static_cast<uint32_t>(v); }},
-    {"acceleration", Shape::Pair, 0, kMaxU8, 0, kMaxU8, 3,
-     [](const MountSettings& s, int a, int) -> int64_t { return s.acceleration[a]; },
-     [](MountSettings& s, int a, int, int64_t v) { s.acceleration[a] = static_cast<uint8_t>(v); }},
-    {"deceleration", Shape::Pair, 0, kMaxU8, 0, kMaxU8, 3,
-     [](const MountSettings& s, int a, int) -> int64_t { return s.deceleration[a]; },
-     [](MountSettings& s, int a, int, int64_t v) { s.deceleration[a] = static_cast<uint8_t>(v); }},
-    {"motorCurrent", Shape::Triples, 0, kMaxU16, 0, kMaxU16, 3,
-     [](const MountSettings& s, int a, int i) -> int64_t { return s.motorCurrent[a][i]; },
-     [](MountSettings& s, int a, int i, int64_t v) {
-         s.motorCurrent[a][i] = static_cast<uint16_t>(v);
-     }},
-    {"decay", Shape::Triples, 0, 3, 0, kMaxU8, 3,
-     [](const MountSettings& s, int a, int i) -> int64_t { return s.decay[a][i]; },
-     [](MountSettings& s, int a, int i, int64_t v) { s.decay[a][i] = static_cast<uint8_t>(v); }},
-    {"thirdOvertone", Shape::Pair, -20, 20, -128, 127, 3,
-     [](const MountSettings& s, int a, int) -> int64_t { return s.thirdOvertone[a]; },
-     [](MountSettings& s, int a, int, int64_t v) { s.thirdOvertone[a] = static_cast<int8_t>(v); }},
-    {"incCurrentAt", Shape::Pair, 0, kMaxU16, 0, kMaxU16, 3,
-     [](const MountSettings& s, int a, int) -> int64_t { return s.incCurrentAt[a]; },
-     [](MountSettings& s, int a, int, int64_t v) { s.incCurrentAt[a] = static_cast<uint16_t>(v); }},
-    {"guidingRate", Shape::Pair, 1, 16, 0, kMaxU8, 3,
-     [](const MountSettings& s, int a, int) -> int64_t { return s.guidingRate[a]; },
-     [](MountSettings& s, int a, int, int64_t v) { s.guidingRate[a] = static_cast<uint16_t>(v); }},
-    {"reverseRotation", Shape::Scalar, 0, 3, 0, kMaxU8, 3,
-     [](const MountSettings& s, int, int) -> int64_t { return s.reverseRotation; },
-     [](MountSettings& s, int, int, int64_t v) { s.reverseRotation = static_cast<uint8_t>(v); }},
-    {"reverseAutoguiding", Shape::Scalar, 0, 3, 0, 15, 3,
-     [](const MountSettings& s, int, int) -> int64_t { return s.reverseAutoguiding; },
-     [](MountSettings& s, int, int, int64_t v) { s.reverseAutoguiding = static_cast<uint8_t>(v); }},
-    {"reverseLimitSwitches", Shape::Scalar, 0, 3, 0, 15, 3,
-     [](const MountSettings& s, int, int) -> int64_t { return s.reverseLimitSwitches; },
-     [](MountSettings& s, int, int, int64_t v) {
-         s.reverseLimitSwitches = static_cast<uint8_t>(v);
-     }},
-    {"mountType", Shape::Scalar, 0, 2, 0, kMaxU8, 5,
-     [](const MountSettings& s, int, int) -> int64_t { return s.mountType; },
-     [](MountSettings& s, int, int, int64_t v) { s.mountType = static_cast<uint8_t>(v); }},
-    {"latitude", Shape::Scalar, -kNinetyDegrees, kNinetyDegrees, kMinI32, kMaxI32, 5,
-     [](const MountSettings& s, int, int) -> int64_t { return s.latitude; },
-     [](MountSettings& s, int, int, int64_t v) { s.latitude = static_cast<int32_t>(v); }},
-    {"longitude", Shape::Scalar, -kHalfTurn, kHalfTurn, kMinI32, kMaxI32, 5,
-     [](const MountSettings& s, int, int) -> int64_t { return s.longitude; },
-     [](MountSettings& s, int, int, int64_t v) { s.longitude = static_cast<int32_t>(v); }},
-    {"meridianFlipHysteresis", Shape::Scalar, 0, kMaxU8, 0, kMaxU8, 5,
-     [](const MountSettings& s, int, int) -> int64_t { return s.meridianFlipHysteresis; },
-     [](MountSettings& s, int, int, int64_t v) {
-         s.meridianFlipHysteresis = static_cast<uint8_t>(v);
-     }},
-};
+const std::vector<SettingField>& kFields = settingFields();
 
 size_t fieldIndex(const char* name) {
-    for (size_t i = 0; i < kFields.size(); ++i) {
-        if (std::strcmp(kFields[i].name, name) == 0) {
-            return i;
-        }
-    }
-    return kFields.size();
-}
-
-// Calls f(axis, index) for every element of a field of this shape.
-template <typename F>
-void forEachElement(Shape shape, F&& f) {
-    switch (shape) {
-        case Shape::Scalar:
-            f(0, 0);
-            break;
-        case Shape::Pair:
-            f(0, 0);
-            f(1, 0);
-            break;
-        case Shape::Triples:
-            for (int a = 0; a < 2; ++a) {
-                for (int i = 0; i < 3; ++i) {
-                    f(a, i);
-                }
-            }
-            break;
-    }
+    return settingFieldIndex(name);
 }
 
 bool fieldDiffers(const SettingField& info, const MountSettings& a, const MountSettings& b) {
     bool differs = false;
-    forEachElement(info.shape, [&](int axisIndex, int index) {
+    forEachSettingElement(info.shape, [&](int axisIndex, int index) {
         differs = differs || info.get(a, axisIndex, index) != info.get(b, axisIndex, index);
     });
     return differs;
@@ -180,17 +94,17 @@ bool checkArray(const Json& value, size_t size, const std::string& where, std::s
 bool parseField(const SettingField& info, const Json& value, bool fromController,
                 MountSettings& out, std::string& error) {
     const std::string where = std::string("settings.") + info.name;
-    const int64_t min = fromController ? info.widthMin : info.min;
-    const int64_t max = fromController ? info.widthMax : info.max;
+    const int64_t min = fromController ? info.held.min : info.typed.min;
+    const int64_t max = fromController ? info.held.max : info.typed.max;
     int64_t v = 0;
     switch (info.shape) {
-        case Shape::Scalar:
+        case SettingShape::Scalar:
             if (!checkInteger(value, where, min, max, v, error)) {
                 return false;
             }
             info.set(out, 0, 0, v);
             return true;
-        case Shape::Pair:
+        case SettingShape::Pair:
             if (!checkArray(value, 2, where + " ([ra, de])", error)) {
                 return false;
             }
@@ -202,7 +116,7 @@ bool parseField(const SettingField& info, const Json& value, bool fromController
                 info.set(out, a, 0, v);
             }
             return true;
-        case Shape::Triples:
+        case SettingShape::Triples:
             if (!checkArray(value, 2, where + " ([[idle, track, run], [idle, track, run]])",
                             error)) {
                 return false;
@@ -271,22 +185,13 @@ OpCall makeCall(const char* name, std::initializer_list<uint32_t> args) {
 
 }  // namespace
 
-const std::vector<SettingField>& writableFields() {
-    return kFields;
-}
-
-const SettingField* findField(const std::string& name) {
-    const size_t i = fieldIndex(name.c_str());
-    return i < kFields.size() ? &kFields[i] : nullptr;
-}
-
 Json fieldJson(const SettingField& info, const MountSettings& settings) {
     switch (info.shape) {
-        case Shape::Scalar:
+        case SettingShape::Scalar:
             return info.get(settings, 0, 0);
-        case Shape::Pair:
+        case SettingShape::Pair:
             return Json::array({info.get(settings, 0, 0), info.get(settings, 1, 0)});
-        case Shape::Triples: {
+        case SettingShape::Triples: {
             Json result = Json::array();
             for (int a = 0; a < 2; ++a) {
                 result.push_back(Json::array({info.get(settings, a, 0), info.get(settings, a, 1),

@@ -28,35 +28,14 @@
 #include "cli/Format.h"
 #include "cli/Operations.h"
 #include "controller/MountSettings.h"
+#include "controller/SettingTable.h"
 
 namespace vornic::cli {
-
-enum class Shape {
-    Scalar,   // one integer
-    Pair,     // [ra, de]
-    Triples,  // [[idle, track, run], [idle, track, run]]
-};
-
-struct SettingField {
-    const char* name;
-    Shape shape;
-    int64_t min;  // the range a person may type
-    int64_t max;
-    int64_t widthMin;  // the range the controller can hold and report
-    int64_t widthMax;
-    uint8_t minLevel;  // lowest feature level at which the controller reports the field
-    int64_t (*get)(const MountSettings&, int axis, int index);
-    void (*set)(MountSettings&, int axis, int index, int64_t value);
-};
-
-// Every setting a backup can carry, in the order they are written.
-const std::vector<SettingField>& writableFields();
-const SettingField* findField(const std::string& name);
 
 // The settings read from a file: values in a MountSettings record, and which fields were given.
 struct SettingsImage {
     MountSettings values;
-    std::vector<bool> present = std::vector<bool>(writableFields().size(), false);
+    std::vector<bool> present = std::vector<bool>(settingFields().size(), false);
     bool fromController = false;  // the file carries the controller's identity
     [[nodiscard]] bool has(size_t field) const { return present[field]; }
 };

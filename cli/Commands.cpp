@@ -259,8 +259,8 @@ int runSet(Session& session, Output& out, const Invocation& inv) {
     SettingsImage wanted;
     wanted.values = expected;
     for (const std::string& name : fieldsOfRequest(inv.set)) {
-        for (size_t i = 0; i < writableFields().size(); ++i) {
-            if (name == writableFields()[i].name) {
+        for (size_t i = 0; i < settingFields().size(); ++i) {
+            if (name == settingFields()[i].name) {
                 wanted.present[i] = true;
             }
         }
@@ -316,8 +316,8 @@ SettingsImage wholeImage(const MountSettings& settings) {
     SettingsImage image;
     image.values = settings;
     image.fromController = true;
-    for (size_t i = 0; i < writableFields().size(); ++i) {
-        image.present[i] = settings.featureLevel >= writableFields()[i].minLevel;
+    for (size_t i = 0; i < settingFields().size(); ++i) {
+        image.present[i] = settings.featureLevel >= settingFields()[i].minLevel;
     }
     return image;
 }

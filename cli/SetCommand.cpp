@@ -378,12 +378,12 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
         return true;
     }
 
-    const SettingField* info = findField(name);
+    const SettingField* info = findSettingField(name);
     if (info == nullptr) {
         return wrongCount();
     }
     request.field = name;
-    if (info->shape == Shape::Triples) {
+    if (info->shape == SettingShape::Triples) {
         if (rest.size() != 3) {
             return wrongCount();
         }
@@ -397,7 +397,8 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
             error = "set " + name + ": idle, track or run, not " + sim::shown(rest[1]);
             return false;
         }
-        return parseValue(rest[2], info->name, info->min, info->max, request.values[0], error);
+        return parseValue(rest[2], info->name, info->typed.min, info->typed.max, request.values[0],
+                          error);
     }
     // Pairs: "RA DE" or "ra|de VALUE".
     if (rest.size() != 2) {
@@ -406,8 +407,8 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
     const int axisIndex = parseAxis(rest[0]);
     if (axisIndex == 0 || axisIndex == 1) {
         request.axis = axisIndex;
-        return parseValue(rest[1], info->name, info->min, info->max, request.values[axisIndex],
-                          error);
+        return parseValue(rest[1], info->name, info->typed.min, info->typed.max,
+                          request.values[axisIndex], error);
     }
     // A word that is neither an axis nor a number is a misspelt axis, not a bad value.
     int64_t ignored = 0;
@@ -418,8 +419,10 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
         return false;
     }
     request.axis = -1;
-    return parseValue(rest[0], info->name, info->min, info->max, request.values[0], error) &&
-           parseValue(rest[1], info->name, info->min, info->max, request.values[1], error);
+    return parseValue(rest[0], info->name, info->typed.min, info->typed.max, request.values[0],
+                      error) &&
+           parseValue(rest[1], info->name, info->typed.min, info->typed.max, request.values[1],
+                      error);
 }
 
 bool buildSetOperations(const SetRequest& request, const MountSettings& current,
@@ -430,7 +433,7 @@ bool buildSetOperations(const SetRequest& request, const MountSettings& current,
     after = current;
     const std::string& field = request.field;
     const unsigned level = current.featureLevel;
-    const SettingField* info = findField(field == "site" ? "latitude" : field);
+    const SettingField* info = findSettingField(field == "site" ? "latitude" : field);
     if (info == nullptr) {
         error = "unknown setting " + field;
         return false;
@@ -485,7 +488,7 @@ bool buildSetOperations(const SetRequest& request, const MountSettings& current,
         return true;
     }
 
-    if (info->shape == Shape::Triples) {
+    if (info->shape == SettingShape::Triples) {
         const int a = request.axis;
         const uint32_t value = static_cast<uint32_t>(request.values[0]);
         const uint32_t selector = kAxisMask[a] + static_cast<uint32_t>(request.index);

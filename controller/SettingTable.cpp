@@ -1,6 +1,6 @@
 #include "controller/SettingTable.h"
 
-#include <cstdint>
+#include <climits>
 
 namespace vornic {
 
@@ -142,13 +142,18 @@ const std::vector<SettingField>& settingFields() {
     return kFields;
 }
 
-const SettingField* findSettingField(std::string_view name) {
-    for (const SettingField& field : kFields) {
-        if (name == field.name) {
-            return &field;
+size_t settingFieldIndex(std::string_view name) {
+    for (size_t i = 0; i < kFields.size(); ++i) {
+        if (name == kFields[i].name) {
+            return i;
         }
     }
-    return nullptr;
+    return kFields.size();
+}
+
+const SettingField* findSettingField(std::string_view name) {
+    const size_t i = settingFieldIndex(name);
+    return i < kFields.size() ? &kFields[i] : nullptr;
 }
 
 bool levelHas(const SettingField& field, unsigned featureLevel) {
@@ -157,7 +162,8 @@ bool levelHas(const SettingField& field, unsigned featureLevel) {
 
 SettingRange validRange(const SettingField& field, const MountSettings& controller, int axis) {
     SettingRange range = field.typed;
-    if (std::string_view(field.name) == "motorCurrent" && (axis == 0 || axis == 1)) {
+    const bool perAxis = field.shape != SettingShape::Scalar;
+    if (perAxis && (axis == 0 || axis == 1) && std::string_view(field.name) == "motorCurrent") {
         // A controller that reports no maximum (0) leaves the current to the typed range.
         const int64_t max = controller.maxCurrent[axis];
         if (max != 0 && max < range.max) {

@@ -3,8 +3,9 @@
 //
 // One row per setting: its name (as a backup and the command line spell it), its shape, the range
 // a person may type, the range the record and the wire can carry, the lowest feature level whose
-// controller has it, and access to its values in a MountSettings record. The dialogs decide from
-// these rows which controls a controller has and what a typed value may be.
+// controller has it, and access to its values in a MountSettings record. The command line's `set`,
+// backups and the dialogs all decide from these rows what a controller has and what it may be
+// given, so that no way in can send what another refuses.
 
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +44,9 @@ const std::vector<SettingField>& settingFields();
 // The row of a setting by name, or nullptr.
 const SettingField* findSettingField(std::string_view name);
 
+// The position of a setting in settingFields(), or settingFields().size() for an unknown name.
+size_t settingFieldIndex(std::string_view name);
+
 // Whether a controller at this feature level has the setting.
 [[nodiscard]] bool levelHas(const SettingField& field, unsigned featureLevel);
 
@@ -50,5 +54,26 @@ const SettingField* findSettingField(std::string_view name);
 // 0 for a scalar): the typed range, narrowed by what this controller reports, e.g. a motor current
 // by that axis's maximum current when it reports one.
 SettingRange validRange(const SettingField& field, const MountSettings& controller, int axis);
+
+// Calls f(axis, index) for every element of a setting of this shape.
+template <typename F>
+void forEachSettingElement(SettingShape shape, F&& f) {
+    switch (shape) {
+        case SettingShape::Scalar:
+            f(0, 0);
+            break;
+        case SettingShape::Pair:
+            f(0, 0);
+            f(1, 0);
+            break;
+        case SettingShape::Triples:
+            for (int a = 0; a < 2; ++a) {
+                for (int i = 0; i < 3; ++i) {
+                    f(a, i);
+                }
+            }
+            break;
+    }
+}
 
 }  // namespace vornic

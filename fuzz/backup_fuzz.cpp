@@ -51,18 +51,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         require(printableMessage(error, 600, false), "a refusal is one short printable line");
         return 0;
     }
-    const auto& fields = writableFields();
+    const auto& fields = settingFields();
     for (size_t i = 0; i < fields.size(); ++i) {
         if (!image.has(i)) {
             continue;
         }
         const SettingField& f = fields[i];
-        const int64_t min = image.fromController ? f.widthMin : f.min;
-        const int64_t max = image.fromController ? f.widthMax : f.max;
-        const int elements = f.shape == Shape::Scalar ? 1 : f.shape == Shape::Pair ? 2 : 6;
+        const int64_t min = image.fromController ? f.held.min : f.typed.min;
+        const int64_t max = image.fromController ? f.held.max : f.typed.max;
+        const int elements = f.shape == SettingShape::Scalar ? 1
+                             : f.shape == SettingShape::Pair ? 2
+                                                             : 6;
         for (int e = 0; e < elements; ++e) {
-            const int axis = f.shape == Shape::Triples ? e / 3 : e;
-            const int index = f.shape == Shape::Triples ? e % 3 : 0;
+            const int axis = f.shape == SettingShape::Triples ? e / 3 : e;
+            const int index = f.shape == SettingShape::Triples ? e % 3 : 0;
             const int64_t v = f.get(image.values, axis, index);
             require(v >= min && v <= max, "every loaded value lies within its range");
         }

@@ -52,10 +52,10 @@ void checkAccepted(const Invocation& inv) {
         }
     }
     if (inv.command == "set" && inv.set.field != "site" && inv.set.field.rfind("reverse", 0) != 0) {
-        const SettingField* field = findField(inv.set.field);
+        const SettingField* field = findSettingField(inv.set.field);
         require(field != nullptr, "set names a known setting");
         std::vector<int64_t> given;
-        if (field->shape == Shape::Triples) {
+        if (field->shape == SettingShape::Triples) {
             given = {inv.set.values[0]};
         } else if (inv.set.axis == -1) {
             given = {inv.set.values[0], inv.set.values[1]};
@@ -63,8 +63,7 @@ void checkAccepted(const Invocation& inv) {
             given = {inv.set.values[inv.set.axis]};
         }
         for (const int64_t v : given) {
-            require(v >= field->min && v <= field->max,
-                    "set passes only values in the setting's range");
+            require(field->typed.holds(v), "set passes only values in the setting's range");
         }
     }
 }
