@@ -147,9 +147,11 @@ bool readSetting(ControlModel& m, ControlId field, int64_t lastSent, SettingRang
     if (read.ok && (value == lastSent || range.holds(value))) {
         return true;
     }
-    // A field that never showed a value has nothing to go back to but being empty.
+    // A field that never showed a value has nothing to go back to but being empty; passing
+    // through it empty is no mistake.
+    const bool typed = !m.text(field).empty();
     if (!shown) {
-        if (!m.text(field).empty()) {
+        if (typed) {
             m.setText(field, "");
         }
     } else if (isSigned) {
@@ -161,7 +163,7 @@ bool readSetting(ControlModel& m, ControlId field, int64_t lastSent, SettingRang
     if (read.ok) {
         m.setText(kIdStatusLine,
                   fieldName(field) + ": " + std::to_string(value) + " is out of range " + limits);
-    } else if (!m.text(field).empty() || !shown) {
+    } else if (typed || shown) {
         m.setText(kIdStatusLine, fieldName(field) + ": not a whole number in " + limits);
     }
     return false;

@@ -39,14 +39,19 @@ bool connect(QtDialog& window) {
     return waitUntil([&] { return window.text(ui::kIdStatusLine) == "Connection established."; });
 }
 
-// Drags the slider's handle to its right end with the mouse and lets go.
-void dragToEnd(QSlider* slider) {
+// The middle of the slider's handle.
+QPoint handleOf(QSlider* slider) {
     const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
     const int span = slider->width() - handle;
-    const int at = QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(),
-                                                   slider->value(), span) +
-                   handle / 2;
-    const QPoint from(at, slider->height() / 3);
+    return {QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(), slider->value(),
+                                            span) +
+                handle / 2,
+            slider->height() / 3};
+}
+
+// Drags the slider's handle to its right end with the mouse and lets go.
+void dragToEnd(QSlider* slider) {
+    const QPoint from = handleOf(slider);
     QTest::mousePress(slider, Qt::LeftButton, {}, from);
     QTest::mouseMove(slider, QPoint(slider->width() - 1, from.y()));
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() - 1, from.y()));
@@ -224,16 +229,7 @@ TEST_F(ProgramTest, WindowInputSendsOnlyWhatTheUserMeant) {
             {"the wheel over an unfocused slider", [&] { wheelOver(accel); }, {}},
             {"the wheel over the port list while connected", [&] { wheelOver(ports); }, {}},
             {"a click on a current slider's handle",
-             [&] {
-                 const int length =
-                     current->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, current);
-                 const QPoint at(
-                     QStyle::sliderPositionFromValue(current->minimum(), current->maximum(),
-                                                     current->value(), current->width() - length) +
-                         length / 2,
-                     current->height() / 3);
-                 QTest::mouseClick(current, Qt::LeftButton, {}, at);
-             },
+             [&] { QTest::mouseClick(current, Qt::LeftButton, {}, handleOf(current)); },
              {}},
             {"an arrow key held on a slider sends once, at its release",
              [&] {

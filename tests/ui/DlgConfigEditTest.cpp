@@ -183,6 +183,7 @@ TEST_F(DlgConfigTest, NeverShownCurrentFieldStaysEmpty) {
     s.maxCurrent[kRa] = 0;
     connectSample(s);
     model.leaveField(230);
+    EXPECT_EQ(model.text(kIdStatusLine), "Connection established.") << "passing through is fine";
     model.enterText(231, "abc");
     EXPECT_EQ(model.text(230), "");
     EXPECT_EQ(model.text(231), "");

@@ -47,13 +47,12 @@ TEST(GearRatioDialog, FieldsWithoutAPositiveWholeNumberAreRefused) {
         const char* typed;
         const char* message;
     };
-    const Case cases[] = {
-        {"0", "RA gear ratio: 0 is out of range 1..4294967295"},
-        {"-5", "RA gear ratio: not a whole number in 1..4294967295"},
-        {"abc", "RA gear ratio: not a whole number in 1..4294967295"},
-        {"", "RA gear ratio: not a whole number in 1..4294967295"},
-        {"4294967296", "RA gear ratio: not a whole number in 1..4294967295"},
-    };
+    const char* const notWhole = "RA gear ratio: not a whole number in 1..4294967295";
+    const Case cases[] = {{"0", "RA gear ratio: 0 is out of range 1..4294967295"},
+                          {"-5", notWhole},
+                          {"abc", notWhole},
+                          {"", notWhole},
+                          {"4294967296", notWhole}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         InMemoryControlModel owner;
