@@ -3,14 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "controller/SettingTable.h"
 #include "text/Text.h"
+#include "ui/AccessibleNames.h"
+#include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 
 namespace vornic::ui {
 
 namespace {
 
-// Ranges of what the controller holds per setting; typed values are clamped into them.
+// What the controller holds per setting; slider values never go beyond.
 constexpr uint32_t kMax8 = 255;
 constexpr uint32_t kMax16 = 65535;
 constexpr int32_t kOvertoneMin = -20;
@@ -59,29 +62,111 @@ uint32_t position(const ControlModel& m, ControlId slider) {
     return static_cast<uint32_t>(std::clamp(m.sliderPos(slider), 0, 255));
 }
 
-// Reads an unsigned setting field. Text that is not a number is never taken as 0: the field gets
-// its last-sent value back and the caller sends nothing. A typed number above `maximum` is clamped
-// and the field shows the clamped value. The last-sent value itself is never clamped: it may be one
-// the controller reported outside what can be typed, and a field the user only passed through must
-// not change the controller. Returns false when nothing is to be done.
-bool readSetting(ControlModel& m, ControlId field, uint32_t lastSent, uint32_t maximum,
-                 uint32_t& value, bool shown = true) {
-    const IntRead read = m.readUnsigned(field);
-    if (!read.ok) {
-        // A field that never showed a value has nothing to go back to but being empty.
-        if (shown) {
-            m.setUnsigned(field, lastSent);
-        } else if (!m.text(field).empty()) {
+// Index of an axis-group slider in kAxisSliders, or -1.
+int axisSliderIndex(ControlId id) {
+    const auto* it = std::find(kAxisSliders.begin(), kAxisSliders.end(), id);
+    return it == kAxisSliders.end() ? -1 : static_cast<int>(it - kAxisSliders.begin());
+}
+
+// Statuses after which no port is open: a closed connection, a port that could not be opened, and
+// a handshake that failed (the port is closed with it).
+bool endsConnection(StatusCode code) {
+    return code == status::kConnectionClosed || code == status::kCannotOpenPort ||
+           code == status::kTimeout || code == status::kIncompatibleDevice;
+}
+
+// The setting each connection-dependent control shows or changes (RA ids; a Dec control is its RA
+// id plus kDecOffset). A control not listed belongs to no setting and follows the connection alone.
+struct ControlSetting {
+    ControlId id;
+    const char* setting;
+};
+constexpr ControlSetting kControlSettings[] = {
+    {kIdChangeGearRatio, "gearRatio"},
+    {kIdReverseRotationRa, "reverseRotation"},
+    {kIdReverseGuidingRa, "reverseAutoguiding"},
+    {kIdReverseLimitsRa, "reverseLimitSwitches"},
+    {kIdMaxSpeedSliderRa, "maxSpeed"},
+    {kIdMaxSpeedRa, "maxSpeed"},
+    {kIdAccelSliderRa, "acceleration"},
+    {kIdAccelRa, "acceleration"},
+    {kIdDecelSliderRa, "deceleration"},
+    {kIdDecelRa, "deceleration"},
+    {kIdMaxCurrentRa, "motorCurrent"},
+    {kIdIdleCurrentRa, "motorCurrent"},
+    {kIdTrackCurrentRa, "motorCurrent"},
+    {kIdRunCurrentRa, "motorCurrent"},
+    {kIdIdleCurrentSliderRa, "motorCurrent"},
+    {kIdTrackCurrentSliderRa, "motorCurrent"},
+    {kIdRunCurrentSliderRa, "motorCurrent"},
+    {kIdIdleDecayRa, "decay"},
+    {kIdTrackDecayRa, "decay"},
+    {kIdRunDecayRa, "decay"},
+    {kIdOvertoneSliderRa, "thirdOvertone"},
+    {kIdOvertoneRa, "thirdOvertone"},
+    {kIdIncCurrentSliderRa, "incCurrentAt"},
+    {kIdIncCurrentRa, "incCurrentAt"},
+    {kIdGuidingRa, "guidingRate"},
+};
+
+const SettingField* settingOf(ControlId id) {
+    const ControlId ra =
+        id > kIdGuidingRa + kDecOffset || id < kIdReverseRotationDe ? id : id - kDecOffset;
+    for (const ControlSetting& c : kControlSettings) {
+        if (c.id == ra) {
+            return findSettingField(c.setting);
+        }
+    }
+    return nullptr;
+}
+
+// The name the user knows a field by, e.g. "RA Max speed".
+std::string fieldName(ControlId field) {
+    const DialogLayout* layout = findDialogLayout(kMainDialogId);
+    const ControlLayout* control = layout != nullptr ? findControl(*layout, field) : nullptr;
+    std::string name = control != nullptr ? accessibleName(*layout, *control) : std::string();
+    // A field is named as the value of its slider's setting; the setting is what the user sets.
+    const std::string value = " value";
+    if (name.size() > value.size() &&
+        name.compare(name.size() - value.size(), value.size(), value) == 0) {
+        name.erase(name.size() - value.size());
+    }
+    return name;
+}
+
+// Reads a setting field (signed for the 3rd overtone). Text that is not a number, and a number the
+// controller cannot hold or that makes no sense for the setting, are refused: the field shows the
+// last-sent value again, the status line names the field and the range, and nothing is sent. The
+// last-sent value itself is never refused: it may be one the controller reported outside what can
+// be typed, and a field the user only passed through must not change the controller. Returns
+// false when nothing is to be done.
+bool readSetting(ControlModel& m, ControlId field, int64_t lastSent, SettingRange range,
+                 int64_t& value, bool isSigned = false, bool shown = true) {
+    const IntRead read = isSigned ? m.readSigned(field) : m.readUnsigned(field);
+    value = isSigned ? static_cast<int64_t>(static_cast<int32_t>(read.value)) : read.value;
+    if (read.ok && (value == lastSent || range.holds(value))) {
+        return true;
+    }
+    // A field that never showed a value has nothing to go back to but being empty; passing
+    // through it empty is no mistake.
+    const bool typed = !m.text(field).empty();
+    if (!shown) {
+        if (typed) {
             m.setText(field, "");
         }
-        return false;
+    } else if (isSigned) {
+        m.setSigned(field, static_cast<int32_t>(lastSent));
+    } else {
+        m.setUnsigned(field, static_cast<uint32_t>(lastSent));
     }
-    value = read.value;
-    if (value != lastSent && value > maximum) {
-        value = maximum;
-        m.setUnsigned(field, value);
+    const std::string limits = std::to_string(range.min) + ".." + std::to_string(range.max);
+    if (read.ok) {
+        m.setText(kIdStatusLine,
+                  fieldName(field) + ": " + std::to_string(value) + " is out of range " + limits);
+    } else if (typed || shown) {
+        m.setText(kIdStatusLine, fieldName(field) + ": not a whole number in " + limits);
     }
-    return true;
+    return false;
 }
 
 }  // namespace
@@ -155,6 +240,9 @@ void DlgConfig::onInit(ControlModel& m) {
         m.setSliderRange(onAxis(kIdIncCurrentSliderRa, axis), 0, 31);
         m.setSliderRange(onAxis(kIdGuidingRa, axis), 0, 15);
     }
+    for (size_t i = 0; i < kAxisSliders.size(); ++i) {
+        placed_[i] = m.sliderPos(kAxisSliders[i]);
+    }
 
     char name[16];
     for (int port = 1; port <= 256; ++port) {
@@ -202,8 +290,13 @@ void DlgConfig::setControlsEnabled(bool on, uint32_t featureLevel) {
         if (id == kIdUnusedEnable122 || id == kIdUnusedEnable150) {
             continue;  // listed, but no such control
         }
-        window_->setEnabled(id, on);
+        // A setting the controller does not have stays greyed: what it shows is no value of the
+        // controller's, and a request for it would carry that stand-in for the other axis too.
+        const SettingField* setting = settingOf(id);
+        window_->setEnabled(id, on && (setting == nullptr || levelHas(*setting, featureLevel)));
     }
+    // The port in use stays the one shown: the list cannot change under a connection.
+    window_->setEnabled(kIdPortList, !on);
     if (!on) {
         window_->setEnabled(kIdAdvancedSettings, false);
     } else if (featureLevel > 4) {
@@ -216,9 +309,13 @@ void DlgConfig::showStatus(StatusCode code) {
         return;
     }
     if (code == status::kConnectionEstablished) {
-        setControlsEnabled(true, 0);
-    } else if (code == status::kConnectionClosed) {
+        setControlsEnabled(true, featureLevel_);
+    } else if (endsConnection(code)) {
+        featureLevel_ = 0;
+        // What described the controller no longer does; its settings stay shown, greyed.
         setControlsEnabled(false, 0);
+        window_->setText(kIdIdentityLine, "");
+        window_->setText(kIdVoltage, "");
     }
     if (const char* text = statusText(code)) {
         window_->setText(kIdStatusLine, text);
@@ -272,6 +369,8 @@ void DlgConfig::showGearRatios(ControlModel& m, const MountSettings& s) {
 }
 
 void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
+    settings_ = s;
+    featureLevel_ = s.featureLevel;
     maxCurrent_[kRa] = s.maxCurrent[kRa];
     maxCurrent_[kDe] = s.maxCurrent[kDe];
 
@@ -286,21 +385,21 @@ void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
         const auto v = static_cast<uint16_t>(s.maxSpeed[axis] & 0xFFFFu);
         lastMaxSpeed_[axis] = v;
         m.setUnsigned(onAxis(kIdMaxSpeedRa, axis), v);
-        m.setSliderPos(onAxis(kIdMaxSpeedSliderRa, axis), maxSpeedToSlider(v));
+        placeSlider(m, onAxis(kIdMaxSpeedSliderRa, axis), maxSpeedToSlider(v));
     }
 
     for (int axis : {kRa, kDe}) {
         lastAcceleration_[axis] = s.acceleration[axis];
         m.setUnsigned(onAxis(kIdAccelRa, axis), s.acceleration[axis]);
-        m.setSliderPos(onAxis(kIdAccelSliderRa, axis), rampToSlider(s.acceleration[axis]));
+        placeSlider(m, onAxis(kIdAccelSliderRa, axis), rampToSlider(s.acceleration[axis]));
         lastDeceleration_[axis] = s.deceleration[axis];
         m.setUnsigned(onAxis(kIdDecelRa, axis), s.deceleration[axis]);
-        m.setSliderPos(onAxis(kIdDecelSliderRa, axis), rampToSlider(s.deceleration[axis]));
+        placeSlider(m, onAxis(kIdDecelSliderRa, axis), rampToSlider(s.deceleration[axis]));
     }
 
     for (int axis : {kRa, kDe}) {
         lastGuiding_[axis] = s.guidingRate[axis];
-        m.setSliderPos(onAxis(kIdGuidingRa, axis), guidingToSlider(s.guidingRate[axis]));
+        placeSlider(m, onAxis(kIdGuidingRa, axis), guidingToSlider(s.guidingRate[axis]));
     }
 
     const uint8_t reverse[3] = {s.reverseRotation, s.reverseAutoguiding, s.reverseLimitSwitches};
@@ -321,15 +420,15 @@ void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
             lastCurrent_[axis][which] = v;
             currentShown_[axis][which] = true;
             m.setUnsigned(onAxis(kCurrentField[which], axis), v);
-            m.setSliderPos(onAxis(kCurrentSlider[which], axis),
-                           currentToSlider(v, maxCurrent_[axis]));
+            placeSlider(m, onAxis(kCurrentSlider[which], axis),
+                        currentToSlider(v, maxCurrent_[axis]));
         }
     }
 
     const ControlId decaySlider[3] = {kIdIdleDecayRa, kIdTrackDecayRa, kIdRunDecayRa};
     for (int axis : {kRa, kDe}) {
         for (int which = 0; which < 3; ++which) {
-            m.setSliderPos(onAxis(decaySlider[which], axis), s.decay[axis][which]);
+            placeSlider(m, onAxis(decaySlider[which], axis), s.decay[axis][which]);
         }
     }
 
@@ -337,14 +436,14 @@ void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
         const int16_t v = s.thirdOvertone[axis];
         lastOvertone_[axis] = v;
         m.setSigned(onAxis(kIdOvertoneRa, axis), v);
-        m.setSliderPos(onAxis(kIdOvertoneSliderRa, axis), v);
+        placeSlider(m, onAxis(kIdOvertoneSliderRa, axis), v);
     }
 
     for (int axis : {kRa, kDe}) {
         const uint16_t v = s.incCurrentAt[axis];
         lastIncCurrent_[axis] = v;
         m.setUnsigned(onAxis(kIdIncCurrentRa, axis), v);
-        m.setSliderPos(onAxis(kIdIncCurrentSliderRa, axis), incCurrentToSlider(v));
+        placeSlider(m, onAxis(kIdIncCurrentSliderRa, axis), incCurrentToSlider(v));
     }
 
     site_.mountType = s.mountType;
@@ -356,6 +455,13 @@ void DlgConfig::fullUpdate(ControlModel& m, const MountSettings& s) {
 }
 
 bool DlgConfig::onCommand(ControlModel& m, ControlId id, int notification) {
+    // Escape comes as a click on 2: the one key that always stops the mount, as "Stop" does.
+    if (id == kIdCancel && notification == notify::kClicked) {
+        if (m.isEnabled(kIdStop)) {
+            control_.stopMove(direction::kBoth);
+        }
+        return true;
+    }
     if (notification == notify::kKillFocus && onFieldLeft(m, id)) {
         return true;
     }
@@ -498,27 +604,35 @@ bool DlgConfig::onFieldLeft(ControlModel& m, ControlId id) {
     return false;
 }
 
+SettingRange DlgConfig::validFor(const char* setting, int axis) const {
+    const SettingField* field = findSettingField(setting);
+    return field != nullptr ? validRange(*field, settings_, axis) : SettingRange{};
+}
+
 void DlgConfig::leaveMaxSpeed(ControlModel& m, int axis) {
-    uint32_t v = 0;
-    if (!readSetting(m, onAxis(kIdMaxSpeedRa, axis), lastMaxSpeed_[axis], kMax16, v) ||
+    int64_t v = 0;
+    if (!readSetting(m, onAxis(kIdMaxSpeedRa, axis), lastMaxSpeed_[axis],
+                     validFor("maxSpeed", axis), v) ||
         v == lastMaxSpeed_[axis]) {
         return;
     }
     lastMaxSpeed_[axis] = static_cast<uint16_t>(v);
-    m.setSliderPos(onAxis(kIdMaxSpeedSliderRa, axis), maxSpeedToSlider(v));
+    placeSlider(m, onAxis(kIdMaxSpeedSliderRa, axis), maxSpeedToSlider(lastMaxSpeed_[axis]));
     control_.setMaxSpeeds(lastMaxSpeed_[kRa], lastMaxSpeed_[kDe]);
 }
 
 void DlgConfig::leaveRamp(ControlModel& m, int axis, bool acceleration) {
     uint8_t* last = acceleration ? lastAcceleration_ : lastDeceleration_;
     const ControlId field = onAxis(acceleration ? kIdAccelRa : kIdDecelRa, axis);
-    uint32_t v = 0;
-    if (!readSetting(m, field, last[axis], kMax8, v) || v == last[axis]) {
+    int64_t v = 0;
+    if (!readSetting(m, field, last[axis],
+                     validFor(acceleration ? "acceleration" : "deceleration", axis), v) ||
+        v == last[axis]) {
         return;
     }
     last[axis] = static_cast<uint8_t>(v);
-    m.setSliderPos(onAxis(acceleration ? kIdAccelSliderRa : kIdDecelSliderRa, axis),
-                   rampToSlider(v));
+    placeSlider(m, onAxis(acceleration ? kIdAccelSliderRa : kIdDecelSliderRa, axis),
+                rampToSlider(last[axis]));
     if (acceleration) {
         control_.setAccelerations(last[kRa], last[kDe]);
     } else {
@@ -529,54 +643,46 @@ void DlgConfig::leaveRamp(ControlModel& m, int axis, bool acceleration) {
 void DlgConfig::leaveCurrent(ControlModel& m, int axis, int which) {
     const ControlId field = onAxis(kCurrentField[which], axis);
     const uint32_t maxCurrent = maxCurrent_[axis];
-    uint32_t v = 0;
-    if (!readSetting(m, field, lastCurrent_[axis][which],
-                     maxCurrent != 0 ? std::min(maxCurrent, kMax16) : kMax16, v,
+    int64_t v = 0;
+    if (!readSetting(m, field, lastCurrent_[axis][which], validFor("motorCurrent", axis), v, false,
                      currentShown_[axis][which])) {
         return;
     }
     currentShown_[axis][which] = true;
+    const auto current = static_cast<uint16_t>(v);
     // The slider follows the field even when the value is unchanged.
     if (maxCurrent != 0) {
-        m.setSliderPos(onAxis(kCurrentSlider[which], axis), currentToSlider(v, maxCurrent));
+        placeSlider(m, onAxis(kCurrentSlider[which], axis), currentToSlider(current, maxCurrent));
     }
-    if (v == lastCurrent_[axis][which]) {
+    if (current == lastCurrent_[axis][which]) {
         return;
     }
-    lastCurrent_[axis][which] = static_cast<uint16_t>(v);
-    control_.setMotorCurrent(selector(axis, which), v);
+    lastCurrent_[axis][which] = current;
+    control_.setMotorCurrent(selector(axis, which), current);
 }
 
 void DlgConfig::leaveOvertone(ControlModel& m, int axis) {
-    const ControlId field = onAxis(kIdOvertoneRa, axis);
-    const IntRead read = m.readSigned(field);
-    if (!read.ok) {
-        m.setSigned(field, lastOvertone_[axis]);
-        return;
-    }
-    int32_t v = static_cast<int32_t>(read.value);
-    // As in readSetting: only a typed value is clamped, never the reported one left unchanged.
-    if (v != lastOvertone_[axis] && (v < kOvertoneMin || v > kOvertoneMax)) {
-        v = std::clamp(v, kOvertoneMin, kOvertoneMax);
-        m.setSigned(field, v);
-    }
-    if (v == lastOvertone_[axis]) {
+    int64_t v = 0;
+    if (!readSetting(m, onAxis(kIdOvertoneRa, axis), lastOvertone_[axis],
+                     validFor("thirdOvertone", axis), v, true) ||
+        v == lastOvertone_[axis]) {
         return;
     }
     lastOvertone_[axis] = static_cast<int16_t>(v);
-    m.setSliderPos(onAxis(kIdOvertoneSliderRa, axis), v);
-    control_.setOvertone(axisMask(axis), v);
+    placeSlider(m, onAxis(kIdOvertoneSliderRa, axis), lastOvertone_[axis]);
+    control_.setOvertone(axisMask(axis), lastOvertone_[axis]);
 }
 
 void DlgConfig::leaveIncCurrent(ControlModel& m, int axis) {
-    uint32_t v = 0;
-    if (!readSetting(m, onAxis(kIdIncCurrentRa, axis), lastIncCurrent_[axis], kMax16, v) ||
+    int64_t v = 0;
+    if (!readSetting(m, onAxis(kIdIncCurrentRa, axis), lastIncCurrent_[axis],
+                     validFor("incCurrentAt", axis), v) ||
         v == lastIncCurrent_[axis]) {
         return;
     }
     lastIncCurrent_[axis] = static_cast<uint16_t>(v);
-    m.setSliderPos(onAxis(kIdIncCurrentSliderRa, axis), incCurrentToSlider(v));
-    control_.setCurrentBoost(axisMask(axis), v, v);
+    placeSlider(m, onAxis(kIdIncCurrentSliderRa, axis), incCurrentToSlider(lastIncCurrent_[axis]));
+    control_.setCurrentBoost(axisMask(axis), lastIncCurrent_[axis], lastIncCurrent_[axis]);
 }
 
 void DlgConfig::onHScroll(int scrollCode, ControlId slider) {
@@ -585,6 +691,13 @@ void DlgConfig::onHScroll(int scrollCode, ControlId slider) {
         return;
     }
     ControlModel& m = *window_;
+    // A slider let go where it was put (a click on its handle, a key at the end of its range, the
+    // second end-of-track report of one release) was not moved: it stands for nothing new.
+    const int index = axisSliderIndex(slider);
+    if (index < 0 || m.sliderPos(slider) == placed_[index]) {
+        return;
+    }
+    placed_[index] = m.sliderPos(slider);
     for (int axis : {kRa, kDe}) {
         const ControlId ra = axis == kDe ? slider - kDecOffset : slider;
         switch (ra) {
@@ -698,6 +811,18 @@ void DlgConfig::releaseIncCurrent(ControlModel& m, int axis) {
     lastIncCurrent_[axis] = static_cast<uint16_t>(v);
     m.setUnsigned(onAxis(kIdIncCurrentRa, axis), v);
     control_.setCurrentBoost(axisMask(axis), v, v);
+}
+
+}  // namespace vornic::ui
+
+namespace vornic::ui {
+
+void DlgConfig::placeSlider(ControlModel& m, ControlId slider, int position) {
+    m.setSliderPos(slider, position);
+    const int index = axisSliderIndex(slider);
+    if (index >= 0) {
+        placed_[index] = m.sliderPos(slider);
+    }
 }
 
 }  // namespace vornic::ui

@@ -6,24 +6,29 @@
 // edit field is sent when it loses the keyboard focus, a slider when a drag or key press on it
 // ends, a button on its click. Fields and sliders send only when the value differs from the
 // last value shown or sent, which the dialog keeps per setting ("last-sent values"); the decay and
-// guiding sliders send on every release.
+// guiding sliders send on every release that moved them. A slider let go where it was put sends
+// nothing at all. Escape stops the mount.
 //
 // Threads: everything runs on the UI thread except postUserMessage, which AppModel calls on the
 // worker thread. That one only reads an atomic flag and hands the message to the front end's
 // UiPoster; the front end later calls onUserMessage on the UI thread, which lets AppModel deliver
 // the stored report back into showStatus / showSettings / showVoltage.
 //
-// Typed values are never wrapped: text that is not a number puts the field back to its last-sent
-// value and sends nothing, and a number outside what its setting can hold is clamped to the
-// nearest value it can hold, which the field then shows.
+// Typed values are never wrapped nor clamped: text that is not a number, and a number the connected
+// controller cannot be given for that setting (the shared setting table's range, e.g. a current up
+// to that axis's maximum), put the field back to its last-sent value, name the field and the range
+// on the status line, and send nothing. Controls of settings the controller's feature level lacks
+// stay disabled, so no request ever carries a stand-in value for the axis the user did not touch.
 
 #include <atomic>
 #include <cstdint>
 
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"
+#include "controller/SettingTable.h"
 #include "ui/AppModel.h"
 #include "ui/ControlModel.h"
+#include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
 
 namespace vornic::ui {
@@ -61,10 +66,12 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     [[nodiscard]] int dialogId() const override;
     void onInit(ControlModel& model) override;
     bool onCommand(ControlModel& model, ControlId id, int notification) override;
-    // The close box ends the dialog with 1. Escape and Enter are not routed here: they do nothing.
+    // The close box ends the dialog with 1. Escape (a click on 2) stops the mount as "Stop" does;
+    // Enter on no push button (a click on 1) does nothing.
     void onClose(ControlModel& model) override;
 
-    // A slider event. Only kScrollEndTrack on one of the 24 axis-group sliders does anything.
+    // A slider event. Only kScrollEndTrack on one of the 24 axis-group sliders does anything, and
+    // only when the slider is no longer where it was put.
     void onHScroll(int scrollCode, ControlId slider);
 
     // A user message that reached the UI thread. Report notifications go to AppModel; every
@@ -94,6 +101,10 @@ class DlgConfig final : public TelescopeControlDlgCallback,
 
   private:
     void fullUpdate(ControlModel& m, const MountSettings& s);
+    // The values the connected controller may be given for one axis of a setting.
+    [[nodiscard]] SettingRange validFor(const char* setting, int axis) const;
+    // Sets an axis-group slider and remembers where it was put.
+    void placeSlider(ControlModel& m, ControlId slider, int position);
     void showGearRatios(ControlModel& m, const MountSettings& s);
 
     bool onButton(ControlModel& m, ControlId id);
@@ -122,6 +133,8 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     std::atomic<bool> windowOpen_{false};  // read by postUserMessage on the worker thread
 
     uint32_t maxCurrent_[2] = {};
+    MountSettings settings_{};   // the last full update
+    uint32_t featureLevel_ = 0;  // of the controller connected, 0 while none is
 
     // Last-sent values, at the width the controller holds them.
     uint16_t lastMaxSpeed_[2] = {};
@@ -133,6 +146,10 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     uint16_t lastGuiding_[2] = {};  // as reported, or the last slider position sent + 1
     // Whether a current field has ever shown a value (it stays empty while the maximum is 0).
     bool currentShown_[2][3] = {};
+
+    // Where each axis-group slider (kAxisSliders order) was last put, by the program or by a
+    // release the dialog acted on; a release there sends nothing.
+    int placed_[kAxisSliders.size()] = {};
 
     GearRatios gearRatios_;
     int32_t initPosition_ = 0;

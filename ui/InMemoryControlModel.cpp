@@ -307,8 +307,9 @@ void InMemoryControlModel::close() {
     }
 }
 
-bool InMemoryControlModel::pressEnter() {
-    return live() && logic_->onCommand(*this, 1, notify::kClicked);
+bool InMemoryControlModel::pressEnter(ControlId focused) {
+    const ControlId id = layout_ != nullptr ? enterCommand(*layout_, focused) : 1;
+    return live() && (id == 1 || isEnabled(id)) && logic_->onCommand(*this, id, notify::kClicked);
 }
 
 bool InMemoryControlModel::pressEscape() {

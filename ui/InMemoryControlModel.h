@@ -117,8 +117,9 @@ class InMemoryControlModel final : public ControlModel {
     void scroll(ControlId id, int scrollCode);  // a raw slider event, position unchanged
     void close();                               // the close box
     // The keyboard's Enter and Escape: the window system reports them as clicks on ids 1 and 2,
-    // whether or not the dialog has such a button.
-    bool pressEnter();
+    // whether or not the dialog has such a button; Enter with the focus on a push button
+    // (`focused`) is a click on that button.
+    bool pressEnter(ControlId focused = 0);
     bool pressEscape();
 
     // Queues what the user does in the next modal dialog that opens.

@@ -272,6 +272,7 @@ constexpr ControlTable buildMainControls() {
     t.add(kIdLabelE, K::kLabelCentre, kStatic, "E", {14, 74, 10, 8});
     t.add(kIdMoveEast, K::kPictureButton, kButtonStyle, "", {26, 69, 24, 18});
     t.add(kIdStop, K::kButton, kButtonStyle, "Stop", {52, 69, 28, 18});
+    t.items[t.count - 1].toolTip = "Stops both axes (Esc)";
     t.add(kIdMoveWest, K::kPictureButton, kButtonStyle, "", {82, 69, 24, 18});
     t.add(kIdLabelW, K::kLabelCentre, kStatic, "W", {108, 74, 10, 8});
     t.add(kIdMoveSouth, K::kPictureButton, kButtonStyle, "", {54, 89, 24, 18});
@@ -362,6 +363,16 @@ Rect visibleRect(const ControlLayout& control) {
         r.h = kClosedComboHeight;
     }
     return r;
+}
+
+ControlId enterCommand(const DialogLayout& dialog, ControlId focused) {
+    // A push-like check box is a check box to the dialog manager: Space toggles it, Enter does not.
+    const ControlLayout* c = findControl(dialog, focused);
+    if (c != nullptr &&
+        (c->kind == ControlKind::kButton || c->kind == ControlKind::kPictureButton)) {
+        return focused;
+    }
+    return kIdOk;
 }
 
 }  // namespace vornic::ui

@@ -71,6 +71,7 @@ struct ControlLayout {
     uint32_t style = 0;
     const char* text = "";  // UTF-8
     Rect rect;
+    const char* toolTip = "";  // shown when the pointer rests on the control; UTF-8
 };
 
 struct DialogLayout {
@@ -98,5 +99,10 @@ struct DialogLayout {
 [[nodiscard]] bool isInteractive(const ControlLayout& control);
 // The area the control covers when nothing is opened (a drop-down list closed).
 [[nodiscard]] Rect visibleRect(const ControlLayout& control);
+
+// The command Enter gives in `dialog` while `focused` has the keyboard focus: a focused push button
+// is pressed, as the Win32 dialog manager does; anywhere else Enter means the dialog's default
+// button, id 1 (kIdOk), whether or not the dialog has one.
+[[nodiscard]] ControlId enterCommand(const DialogLayout& dialog, ControlId focused);
 
 }  // namespace vornic::ui

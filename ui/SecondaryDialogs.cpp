@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "controller/SettingTable.h"
 #include "text/Text.h"
 
 namespace vornic::ui {
@@ -116,14 +117,37 @@ bool GearRatioDialog::onCommand(ControlModel& model, ControlId id, int notificat
     }
     if (id == kIdOk) {
         // A ratio of zero or a text that is no whole number would stop the axis from moving at
-        // all; such a field keeps the ratio the axis had.
-        const IntRead ra = model.readUnsigned(gear_dlg::kRa);
-        const IntRead de = model.readUnsigned(gear_dlg::kDe);
-        if (ra.ok && ra.value > 0 && ra.value != shown_.ra) {
-            record_.ra = ra.value;
+        // all: the dialog stays open, the field shows the ratio the axis has, and the note line
+        // says what can be given. Nothing is written until both fields hold a ratio.
+        const SettingField* field = findSettingField("gearRatio");
+        const SettingRange range = field != nullptr ? field->typed : SettingRange{1, 0xFFFFFFFF};
+        const struct {
+            ControlId id;
+            uint32_t shown;
+            const char* name;
+        } fields[] = {{gear_dlg::kRa, shown_.ra, "RA gear ratio"},
+                      {gear_dlg::kDe, shown_.de, "DE gear ratio"}};
+        uint32_t values[2] = {};
+        for (int axis = 0; axis < 2; ++axis) {
+            const IntRead read = model.readUnsigned(fields[axis].id);
+            values[axis] = read.value;
+            if (read.ok && (read.value == fields[axis].shown || range.holds(read.value))) {
+                continue;
+            }
+            const std::string limits = std::to_string(range.min) + ".." + std::to_string(range.max);
+            model.setText(gear_dlg::kNote,
+                          std::string(fields[axis].name) + ": " +
+                              (read.ok ? std::to_string(read.value) + " is out of range "
+                                       : std::string("not a whole number in ")) +
+                              limits);
+            model.setUnsigned(fields[axis].id, fields[axis].shown);
+            return true;
         }
-        if (de.ok && de.value > 0 && de.value != shown_.de) {
-            record_.de = de.value;
+        if (values[0] != shown_.ra) {
+            record_.ra = values[0];
+        }
+        if (values[1] != shown_.de) {
+            record_.de = values[1];
         }
         model.endDialog(1);
         return true;
@@ -179,16 +203,49 @@ bool AdvancedSettingsDialog::onCommand(ControlModel& model, ControlId id, int no
 void AdvancedSettingsDialog::confirm(ControlModel& model) {
     uint32_t changes = 0;
 
-    int32_t latitude = 0;
-    if (readAngleField(model, site_dlg::kLatitude, kAngleLatitude, latitude) &&
-        latitude != shown_.latitude) {
-        record_.latitude = latitude;
+    // An angle beyond the pole or the date line is no place on Earth: the dialog stays open, the
+    // field shows the stored angle and the hint line says what can be given.
+    const struct {
+        ControlId id;
+        int kind;
+        const char* setting;
+        const char* name;
+        int32_t shown;
+        const char* positive;
+        const char* negative;
+    } angles[] = {
+        {site_dlg::kLatitude, kAngleLatitude, "latitude", "Latitude", shown_.latitude, "N ", "S "},
+        {site_dlg::kLongitude, kAngleLongitude, "longitude", "Longitude", shown_.longitude, "E ",
+         "W "},
+    };
+    int32_t values[2] = {shown_.latitude, shown_.longitude};
+    for (int i = 0; i < 2; ++i) {
+        const SettingField* field = findSettingField(angles[i].setting);
+        int32_t angle = 0;
+        if (!readAngleField(model, angles[i].id, angles[i].kind, angle) ||
+            angle == angles[i].shown) {
+            continue;
+        }
+        if (field == nullptr || field->typed.holds(angle)) {
+            values[i] = angle;
+            continue;
+        }
+        const auto limit = [&](int64_t v) {
+            return angleText(static_cast<int32_t>(v), angles[i].positive, angles[i].negative);
+        };
+        model.setText(site_dlg::kHysteresisHint, std::string(angles[i].name) + ": out of range " +
+                                                     limit(field->typed.min) + ".." +
+                                                     limit(field->typed.max));
+        model.setText(angles[i].id,
+                      angleText(angles[i].shown, angles[i].positive, angles[i].negative));
+        return;
+    }
+    if (values[0] != shown_.latitude) {
+        record_.latitude = values[0];
         changes |= site::kLatitudeChanged;
     }
-    int32_t longitude = 0;
-    if (readAngleField(model, site_dlg::kLongitude, kAngleLongitude, longitude) &&
-        longitude != shown_.longitude) {
-        record_.longitude = longitude;
+    if (values[1] != shown_.longitude) {
+        record_.longitude = values[1];
         changes |= site::kLongitudeChanged;
     }
 

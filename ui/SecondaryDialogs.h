@@ -11,9 +11,10 @@
 // dialog through the owner's ControlModel::runModal and return its end result.
 //
 // Typed text is untrusted: nothing the user types can make a dialog fail. A gear ratio that is not
-// a positive whole number keeps that axis's previous ratio; a latitude or longitude without a
-// single digit keeps the stored angle; a hysteresis that is not a number keeps the stored value,
-// and one above 255 is taken as 255.
+// a positive whole number, a latitude beyond 90 degrees and a longitude beyond 180 are refused:
+// the dialog stays open with the stored value back in the field and a line that says what can be
+// given. A latitude or longitude without a single digit keeps the stored angle; a hysteresis that
+// is not a number keeps the stored value, and one above 255 is taken as 255.
 
 #include <cstdint>
 

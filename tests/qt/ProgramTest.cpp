@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <QStyle>
+#include <QWheelEvent>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -38,14 +39,19 @@ bool connect(QtDialog& window) {
     return waitUntil([&] { return window.text(ui::kIdStatusLine) == "Connection established."; });
 }
 
-// Drags the slider's handle to its right end with the mouse and lets go.
-void dragToEnd(QSlider* slider) {
+// The middle of the slider's handle.
+QPoint handleOf(QSlider* slider) {
     const int handle = slider->style()->pixelMetric(QStyle::PM_SliderLength, nullptr, slider);
     const int span = slider->width() - handle;
-    const int at = QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(),
-                                                   slider->value(), span) +
-                   handle / 2;
-    const QPoint from(at, slider->height() / 3);
+    return {QStyle::sliderPositionFromValue(slider->minimum(), slider->maximum(), slider->value(),
+                                            span) +
+                handle / 2,
+            slider->height() / 3};
+}
+
+// Drags the slider's handle to its right end with the mouse and lets go.
+void dragToEnd(QSlider* slider) {
+    const QPoint from = handleOf(slider);
     QTest::mousePress(slider, Qt::LeftButton, {}, from);
     QTest::mouseMove(slider, QPoint(slider->width() - 1, from.y()));
     QTest::mouseRelease(slider, Qt::LeftButton, {}, QPoint(slider->width() - 1, from.y()));
@@ -163,15 +169,114 @@ TEST_F(ProgramTest, LevelSixSessionFromConnectToClose) {
                   }),
                   std::vector<Bytes>{Frame().u8(0x37).u8(0).u8(0xC0).u8(240).u8(48)});
 
-        // Enter and Escape close nothing.
+        // Enter and Escape close nothing (Enter with the focus in a field: on a button it
+        // would press the button).
+        w.widget(ui::kIdMaxSpeedRa)->setFocus(Qt::TabFocusReason);
         QTest::keyClick(&w.window(), Qt::Key_Escape);
         QTest::keyClick(&w.window(), Qt::Key_Return);
         EXPECT_FALSE(w.ended());
     });
-    EXPECT_EQ(wire_->requests().size(), kHandshakeLevel6.size() + 11) << "nothing stray";
+    EXPECT_EQ(wire_->requests().size(), kHandshakeLevel6.size() + 12) << "nothing stray";
     sim_->stop();
     EXPECT_EQ(sim_->controller().device().live().axis[sim::kRa].maxSpeed, 1234);
     EXPECT_EQ(ra.gearRatio, image_.axis[sim::kRa].gearRatio);
+}
+
+// Sends `type` to `w` as the window system would deliver it (auto-repeated when `repeat`).
+void sendKey(QWidget* w, QEvent::Type type, Qt::Key key, bool repeat = false) {
+    QKeyEvent event(type, key, Qt::NoModifier, QString(), repeat);
+    QApplication::sendEvent(w, &event);
+    QApplication::processEvents();
+}
+
+// One notch of the mouse wheel with the pointer over `w`.
+void wheelOver(QWidget* w) {
+    const QPointF at(w->width() / 2.0, w->height() / 2.0);
+    QWheelEvent event(at, w->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &event);
+    QApplication::processEvents();
+}
+
+// The keyboard, the wheel and the mouse reach the controller only where the user meant them to:
+// each action either puts its one frame on the line or none.
+TEST_F(ProgramTest, WindowInputSendsOnlyWhatTheUserMeant) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    const Bytes stop = Frame().u8(0x21).u8(0).u8(0xC0);
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+        auto* accel = qobject_cast<QSlider*>(w.widget(ui::kIdAccelSliderRa));
+        auto* current = qobject_cast<QSlider*>(w.widget(ui::kIdIdleCurrentSliderRa));
+        auto* ports = w.widget(ui::kIdPortList);
+        const int port = w.selection(ui::kIdPortList);
+        w.widget(ui::kIdMaxSpeedRa)->setFocus(Qt::TabFocusReason);
+
+        struct Case {
+            const char* what;
+            std::function<void()> action;
+            std::vector<Bytes> expected;
+        };
+        const Case cases[] = {
+            {"Escape in a field stops",
+             [&] { QTest::keyClick(&w.window(), Qt::Key_Escape); },
+             {stop}},
+            {"Enter on the focused Stop button presses it",
+             [&] {
+                 w.widget(ui::kIdStop)->setFocus(Qt::TabFocusReason);
+                 QTest::keyClick(w.widget(ui::kIdStop), Qt::Key_Return);
+             },
+             {stop}},
+            {"the wheel over an unfocused slider", [&] { wheelOver(accel); }, {}},
+            {"the wheel over the port list while connected", [&] { wheelOver(ports); }, {}},
+            {"a click on a current slider's handle",
+             [&] { QTest::mouseClick(current, Qt::LeftButton, {}, handleOf(current)); },
+             {}},
+            {"an arrow key held on a slider sends once, at its release",
+             [&] {
+                 accel->setFocus(Qt::TabFocusReason);
+                 sendKey(accel, QEvent::KeyPress, Qt::Key_Right);
+                 for (int i = 0; i < 3; ++i) {
+                     sendKey(accel, QEvent::KeyRelease, Qt::Key_Right, true);
+                     sendKey(accel, QEvent::KeyPress, Qt::Key_Right, true);
+                 }
+                 QTest::qWait(50);
+                 EXPECT_EQ(wire_->settledFrom(wire_->count(), 100).size(), 0u) << "still held";
+                 sendKey(accel, QEvent::KeyRelease, Qt::Key_Right);
+             },
+             // Four steps right from the reported position, all in one frame.
+             {Frame()
+                  .u8(0x37)
+                  .u8(0)
+                  .u8(0xC0)
+                  .u8(16 * ((image_.axis[sim::kRa].acceleration + 8) / 16 + 4))
+                  .u8(image_.axis[sim::kDe].acceleration)}},
+        };
+        for (const Case& c : cases) {
+            EXPECT_EQ(framesOf(c.action), c.expected) << c.what;
+        }
+        EXPECT_EQ(w.selection(ui::kIdPortList), port);
+        EXPECT_FALSE(ports->isEnabled());
+
+        // Enter on a secondary dialog's cancelling button cancels: no gear ratios, no sync.
+        for (ui::ControlId button : {ui::kIdChangeGearRatio, ui::kIdInitScope}) {
+            whenModalOpens(w, [](QtDialog& child) {
+                QWidget* cancel = child.widget(ui::kIdCancel);
+                cancel->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(cancel, Qt::Key_Return);
+            });
+            EXPECT_TRUE(framesOf([&] { click(w, button); }).empty()) << button;
+        }
+
+        // Nothing of the controller stays shown once the connection is gone.
+        click(w, ui::kIdMeasureVoltage);
+        EXPECT_TRUE(waitUntil([&] { return !w.text(ui::kIdVoltage).empty(); }));
+        click(w, ui::kIdDisconnect);
+        EXPECT_TRUE(waitUntil([&] { return w.text(ui::kIdStatusLine) == "Connection closed"; }));
+        EXPECT_EQ(w.text(ui::kIdIdentityLine), "");
+        EXPECT_EQ(w.text(ui::kIdVoltage), "");
+        EXPECT_FALSE(w.text(ui::kIdMaxSpeedRa).empty()) << "settings stay, greyed";
+        EXPECT_TRUE(ports->isEnabled());
+    });
 }
 
 // Advanced settings needs a controller of feature level 5 or 6; closing while connected ends the

@@ -79,8 +79,13 @@ TEST_F(DlgConfigTest, SliderRangesAfterInit) {
 TEST_F(DlgConfigTest, StatusCodesDriveLineAndEnabledState) {
     dlg.showStatus(status::kConnectionEstablished);
     EXPECT_EQ(model.text(kIdStatusLine), "Connection established.");
-    EXPECT_TRUE(allEnabled(model));
+    // Before a settings report nothing says which settings the controller has.
+    EXPECT_TRUE(model.isEnabled(kIdStop));
+    EXPECT_FALSE(model.isEnabled(kIdMaxSpeedRa));
     EXPECT_FALSE(model.isEnabled(kIdAdvancedSettings)) << "status 3 alone never unlocks it";
+    dlg.showSettings(sampleSettings(), report::kDefaultsReloaded);
+    dlg.showStatus(status::kConnectionEstablished);
+    EXPECT_TRUE(allEnabled(model));
 
     // Error statuses touch only the status line.
     model.clearCalls();
@@ -97,6 +102,25 @@ TEST_F(DlgConfigTest, StatusCodesDriveLineAndEnabledState) {
     dlg.showStatus(status::kSettingsDone);
     EXPECT_EQ(model.text(kIdStatusLine), "Settings done.");
     EXPECT_TRUE(control.calls().empty());
+}
+
+// Once no port is open (closed, never opened, or a failed handshake) nothing describes a controller
+// any more: identity and voltage go, the settings stay greyed with their last values, and the
+// port list, locked while connected, can be changed again.
+TEST_F(DlgConfigTest, StatusesWithoutAPortClearIdentityAndVoltage) {
+    for (StatusCode code : {status::kConnectionClosed, status::kCannotOpenPort, status::kTimeout,
+                            status::kIncompatibleDevice}) {
+        SCOPED_TRACE(code);
+        dlg.showSettings(sampleSettings(), report::kConnected);
+        dlg.showVoltage(1234);
+        EXPECT_FALSE(model.isEnabled(kIdPortList));
+        dlg.showStatus(code);
+        EXPECT_EQ(model.text(kIdIdentityLine), "");
+        EXPECT_EQ(model.text(kIdVoltage), "");
+        EXPECT_FALSE(anyEnabled(model));
+        EXPECT_EQ(model.text(kIdMaxSpeedRa), "600");
+        EXPECT_TRUE(model.isEnabled(kIdPortList));
+    }
 }
 
 TEST_F(DlgConfigTest, StatusAbove24ChangesNothing) {
@@ -137,7 +161,35 @@ TEST_F(DlgConfigTest, EnableListSkipsIdsWithoutControl) {
         EXPECT_NE(c.id, 122);
         EXPECT_NE(c.id, 150);
     }
-    EXPECT_EQ(model.countCalls(CallKind::kSetEnabled), kEnableList.size() - 2 + 1);
+    // The list, "Advanced settings" and the port list.
+    EXPECT_EQ(model.countCalls(CallKind::kSetEnabled), kEnableList.size() - 2 + 2);
+}
+
+// A control of a setting the controller's feature level lacks stays greyed, so that no request can
+// carry what such a control shows (the record's 0) for the axis the user did not touch.
+TEST_F(DlgConfigTest, ControlsFollowWhatTheFeatureLevelHolds) {
+    const ControlId always[] = {kIdStop, kIdChangeGearRatio, kIdSaveSettings, kIdInitScope};
+    const ControlId settings[] = {kIdMaxSpeedRa,     kIdAccelSliderRa,      kIdDecelDe,
+                                  kIdMaxCurrentRa,   kIdRunCurrentSliderDe, kIdTrackDecayRa,
+                                  kIdOvertoneRa,     kIdIncCurrentSliderDe, kIdGuidingDe,
+                                  kIdReverseLimitsDe};
+    for (uint8_t level = 0; level <= 6; ++level) {
+        SCOPED_TRACE(static_cast<int>(level));
+        dlg.showStatus(status::kConnectionClosed);
+        MountSettings s = sampleSettings();
+        s.featureLevel = level;
+        dlg.showSettings(s, report::kConnected);
+        for (ControlId id : always) {
+            EXPECT_TRUE(model.isEnabled(id)) << id;
+        }
+        for (ControlId id : settings) {
+            EXPECT_EQ(model.isEnabled(id), level >= 3) << id;
+        }
+        EXPECT_EQ(model.isEnabled(kIdAdvancedSettings), level >= 5);
+        model.releaseSlider(kIdMaxSpeedSliderRa, 10);
+        model.releaseSlider(kIdGuidingDe, 3);
+        EXPECT_EQ(control.take().size(), level >= 3 ? 2u : 0u);
+    }
 }
 
 TEST(VoltageText, FormatsHundredths) {

@@ -23,6 +23,9 @@ class DlgConfigEditTest : public DlgConfigTest {
 
 TEST_F(DlgConfigEditTest, ConnectUsesSelectedPortAndBaudBox) {
     EXPECT_TRUE(model.click(kIdConnect));
+    model.selectItem(kIdPortList, 4);  // the port in use cannot change under the connection
+    EXPECT_EQ(model.selection(kIdPortList), 0);
+    dlg.showStatus(status::kConnectionClosed);
     model.selectItem(kIdPortList, 4);
     model.click(kIdBaud115200);  // ticks the box, sends nothing
     EXPECT_TRUE(model.isChecked(kIdBaud115200));
@@ -72,11 +75,35 @@ TEST_F(DlgConfigEditTest, SimpleCommandButtons) {
                                     call("reloadDefaults"), call("storeSettings")));
 }
 
-TEST_F(DlgConfigEditTest, EnterEscapeAndUnknownIdsDoNothing) {
-    // The window system reports Enter and Escape as clicks on 1 and 2 even without such buttons.
-    EXPECT_FALSE(model.pressEnter());
-    EXPECT_FALSE(model.pressEscape());
-    EXPECT_FALSE(model.ended()) << "Escape must not close the main dialog";
+// Enter presses the focused push button and means nothing elsewhere; Escape stops the mount
+// wherever the focus is, but does not close the window.
+TEST_F(DlgConfigEditTest, EnterPressesTheFocusedButtonAndEscapeStops) {
+    struct Case {
+        ControlId focused;  // 0: Escape
+        std::vector<TelescopeCall> expected;
+    };
+    const Case cases[] = {
+        {kIdStop, {call("stopMove", {4})}},
+        {kIdMoveNorth, {call("startMove", {0, 10})}},
+        {kIdMeasureVoltage, {call("measureVoltage")}},
+        {kIdTrackOn, {}},  // a push-like check box: Space toggles it, Enter does not
+        {kIdMaxSpeedRa, {}},
+        {kIdPortList, {}},
+        {0, {call("stopMove", {4})}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.focused);
+        static_cast<void>(c.focused == 0 ? model.pressEscape() : model.pressEnter(c.focused));
+        EXPECT_EQ(sent(), c.expected);
+        EXPECT_FALSE(model.ended());
+    }
+    dlg.showStatus(status::kConnectionClosed);
+    model.pressEscape();  // nothing is moving without a connection, and nothing to tell
+    model.pressEnter(kIdStop);
+    EXPECT_THAT(sent(), IsEmpty());
+}
+
+TEST_F(DlgConfigEditTest, UnknownIdsDoNothing) {
     EXPECT_FALSE(model.click(kIdPortList));
     EXPECT_FALSE(model.click(kIdBaud115200));
     EXPECT_FALSE(model.command(kIdGearRa, notify::kKillFocus));
@@ -156,6 +183,7 @@ TEST_F(DlgConfigTest, NeverShownCurrentFieldStaysEmpty) {
     s.maxCurrent[kRa] = 0;
     connectSample(s);
     model.leaveField(230);
+    EXPECT_EQ(model.text(kIdStatusLine), "Connection established.") << "passing through is fine";
     model.enterText(231, "abc");
     EXPECT_EQ(model.text(230), "");
     EXPECT_EQ(model.text(231), "");
@@ -219,61 +247,68 @@ TEST_F(DlgConfigEditTest, NonNumericTextRestoresLastSentValue) {
 }
 
 // Typed numbers beyond what a setting holds are clamped, never wrapped.
-TEST_F(DlgConfigEditTest, OutOfRangeNumbersAreClamped) {
-    model.enterText(213, "300");
-    EXPECT_EQ(model.text(213), "255");
-    EXPECT_EQ(model.sliderPos(212), 15);
-    model.enterText(213, "256");  // clamps to the value already sent
-    EXPECT_EQ(model.text(213), "255");
-    model.enterText(315, "4096");
-    EXPECT_EQ(model.text(315), "255");
-    model.enterText(211, "70000");
-    EXPECT_EQ(model.text(211), "65535");
-    EXPECT_EQ(model.sliderPos(210), 39);
-    model.enterText(253, "4294967295");
-    EXPECT_EQ(model.text(253), "65535");
-    model.enterText(251, "-30");
-    EXPECT_EQ(model.text(251), "-20");
-    EXPECT_EQ(model.sliderPos(250), -20);
-    model.enterText(351, "2147483647");
-    EXPECT_EQ(model.text(351), "20");
-    // Currents stop at the axis's maximum current.
-    model.enterText(230, "5000");
-    EXPECT_EQ(model.text(230), "1000");
-    EXPECT_EQ(model.sliderPos(233), 15);
-    model.enterText(330, "2001");
-    EXPECT_EQ(model.text(330), "2000");
-    EXPECT_THAT(
-        sent(),
-        ElementsAre(call("setAccelerations", {255, 50}), call("setDecelerations", {30, 255}),
-                    call("setMaxSpeeds", {65535, 900}),
-                    call("setCurrentBoost", {0x80, 65535, 65535}), call("setOvertone", {0x80, -20}),
-                    call("setOvertone", {0x40, 20}), call("setMotorCurrent", {0x80, 1000}),
-                    call("setMotorCurrent", {0x40, 2000})));
+// A typed number the controller cannot be given is refused, never clamped nor wrapped: the field
+// shows the value in force again, the status line names the field and the range, nothing is sent.
+TEST_F(DlgConfigEditTest, OutOfRangeNumbersAreRefused) {
+    struct Case {
+        ControlId field;
+        ControlId slider;
+        const char* typed;
+        const char* restored;
+        const char* message;
+    };
+    const Case cases[] = {
+        {211, 210, "70000", "600", "RA Max speed: 70000 is out of range 0..65535"},
+        {213, 212, "256", "100", "RA Acceleration: 256 is out of range 0..255"},
+        {315, 314, "4096", "200", "Dec Deceleration: 4096 is out of range 0..255"},
+        {253, 252, "4294967295", "120", "RA Inc. current at: 4294967295 is out of range 0..65535"},
+        {251, 250, "-21", "-5", "RA 3rd overtone: -21 is out of range -20..20"},
+        {351, 350, "2147483647", "7", "Dec 3rd overtone: 2147483647 is out of range -20..20"},
+        {230, 233, "1001", "250", "RA Idle current: 1001 is out of range 0..1000"},
+        {332, 335, "2001", "2000", "Dec Run current: 2001 is out of range 0..2000"},
+        {211, 210, "12x", "600", "RA Max speed: not a whole number in 0..65535"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        const int position = model.sliderPos(c.slider);
+        model.enterText(c.field, c.typed);
+        EXPECT_EQ(model.text(c.field), c.restored);
+        EXPECT_EQ(model.text(kIdStatusLine), c.message);
+        EXPECT_EQ(model.sliderPos(c.slider), position);
+    }
+    EXPECT_THAT(sent(), IsEmpty());
+    // The ends of each range are values like any other.
+    model.enterText(213, "255");
+    model.enterText(251, "-20");
+    model.enterText(230, "1000");
+    EXPECT_THAT(sent(),
+                ElementsAre(call("setAccelerations", {255, 50}), call("setOvertone", {0x80, -20}),
+                            call("setMotorCurrent", {0x80, 1000})));
 }
 
-TEST_F(DlgConfigEditTest, CurrentsWithUnknownMaximumClampTo16Bits) {
+TEST_F(DlgConfigEditTest, CurrentsWithUnknownMaximumStopAt16Bits) {
     MountSettings s = sampleSettings();
     s.maxCurrent[kDe] = 0;
     dlg.showSettings(s, report::kConnected);
     model.enterText(331, "65536");
-    EXPECT_EQ(model.text(331), "65535");
+    EXPECT_EQ(model.text(331), "1500");
+    model.enterText(331, "65535");
     EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x41, 65535})));
 }
 
 // --- Sliders ---
 
 TEST_F(DlgConfigEditTest, MaxSpeedSliderWritesFieldAndSendsBothAxes) {
-    model.releaseSlider(210, 20);  // 630 differs from the reported 600
-    EXPECT_EQ(model.text(211), "630");
-    model.releaseSlider(210, 20);
+    model.releaseSlider(210, 21);  // the reported 600 stands at 20
+    EXPECT_EQ(model.text(211), "660");
+    model.releaseSlider(210, 21);
     model.releaseSlider(310, 0);
     EXPECT_EQ(model.text(311), "30");
     model.releaseSlider(310, 39);
     EXPECT_EQ(model.text(311), "1200");
     EXPECT_THAT(sent(),
-                ElementsAre(call("setMaxSpeeds", {630, 900}), call("setMaxSpeeds", {630, 30}),
-                            call("setMaxSpeeds", {630, 1200})));
+                ElementsAre(call("setMaxSpeeds", {660, 900}), call("setMaxSpeeds", {660, 30}),
+                            call("setMaxSpeeds", {660, 1200})));
 }
 
 TEST_F(DlgConfigEditTest, OnlyEndOfTrackCounts) {
@@ -300,11 +335,11 @@ TEST_F(DlgConfigEditTest, SliderReleaseNeverChangesTheOtherAxis) {
     // Sample: acceleration 100 / 50 (sliders 6 / 3), deceleration 30 / 200 (2 / 13),
     // guiding 8 / 0 (7 / 0).
     const Case cases[] = {
-        {212, 6, call("setAccelerations", {96, 50})},
-        {312, 3, call("setAccelerations", {100, 48})},
-        {214, 2, call("setDecelerations", {32, 200})},
+        {212, 7, call("setAccelerations", {112, 50})},
+        {312, 4, call("setAccelerations", {100, 64})},
+        {214, 1, call("setDecelerations", {16, 200})},
         {314, 15, call("setDecelerations", {30, 240})},
-        {260, 7, call("setGuidingRates", {8, 0})},
+        {260, 6, call("setGuidingRates", {7, 0})},
         {360, 15, call("setGuidingRates", {8, 16})},
     };
     for (const Case& c : cases) {
@@ -313,19 +348,25 @@ TEST_F(DlgConfigEditTest, SliderReleaseNeverChangesTheOtherAxis) {
         model.releaseSlider(c.slider, c.position);
         EXPECT_THAT(sent(), ElementsAre(c.expected));
     }
+}
 
-    // Released where they already stand, sliders whose axis value is what they stand for send
-    // nothing (ramps) or exactly the reported pair (guiding, which sends on every release).
-    MountSettings s = sampleSettings();
-    s.acceleration[kDe] = 48;
-    s.guidingRate[kRa] = 0;
-    s.guidingRate[kDe] = 8;
-    connectSample(s);
-    model.releaseSlider(312, 3);
-    model.releaseSlider(360, 7);
-    model.releaseSlider(360, 7);
-    EXPECT_THAT(sent(),
-                ElementsAre(call("setGuidingRates", {0, 8}), call("setGuidingRates", {0, 8})));
+// A slider let go where it was put stands for no change, whatever its position rounds to: a click
+// on the handle, the second end-of-track report of one release, an arrow key at the end of the
+// range. Where the program put it counts too: after a typed value moved it, and after a release.
+TEST_F(DlgConfigEditTest, SliderLetGoWhereItWasPutSendsNothing) {
+    // Sample: max speed 600 (slider 20), acceleration 100 (6), RA idle current 250 of 1000 (4),
+    // DE idle 100 of 2000 (0), decay RA idle 0, guiding RA 8 (7), overtone RA -5, inc. 120 (5).
+    for (ControlId slider : kAxisSliders) {
+        model.releaseSlider(slider, model.sliderPos(slider));
+    }
+    EXPECT_THAT(sent(), IsEmpty());
+    EXPECT_EQ(model.text(kIdIdleCurrentRa), "250") << "the field keeps the value shown";
+
+    model.enterText(kIdMaxSpeedRa, "905");  // puts slider 210 at 30
+    model.releaseSlider(210, 30);
+    model.releaseSlider(240, 2);
+    model.releaseSlider(240, 2);  // the same release reported twice
+    EXPECT_THAT(sent(), ElementsAre(call("setMaxSpeeds", {905, 900}), call("setDecay", {0x80, 2})));
 }
 
 TEST_F(DlgConfigEditTest, CurrentSlidersUseAxisMaximum) {
@@ -333,10 +374,10 @@ TEST_F(DlgConfigEditTest, CurrentSlidersUseAxisMaximum) {
     EXPECT_EQ(model.text(230), "500");
     model.releaseSlider(234, 7);   // 500 is the last-sent track current
     model.releaseSlider(335, 15);  // 2000 is the last-sent run current
-    model.releaseSlider(333, 0);   // 2000 / 16
-    EXPECT_EQ(model.text(330), "125");
+    model.releaseSlider(333, 1);   // 2 * 2000 / 16
+    EXPECT_EQ(model.text(330), "250");
     EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x80, 500}),
-                                    call("setMotorCurrent", {0x40, 125})));
+                                    call("setMotorCurrent", {0x40, 250})));
 }
 
 // A current slider of an axis whose maximum is unknown stands for no value: releasing it must not
@@ -358,9 +399,9 @@ TEST_F(DlgConfigEditTest, CurrentSlidersDoNothingWhileMaximumIsUnknown) {
     EXPECT_EQ(model.countCalls(CallKind::kSetUnsigned), 0u);
 
     // The DE sliders still convert with their own maximum.
-    model.releaseSlider(333, 0);
-    EXPECT_EQ(model.text(330), "125");
-    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x40, 125})));
+    model.releaseSlider(333, 1);
+    EXPECT_EQ(model.text(330), "250");
+    EXPECT_THAT(sent(), ElementsAre(call("setMotorCurrent", {0x40, 250})));
 
     // Leaving the RA field still sends what was typed, as for any field.
     model.leaveField(231);
@@ -374,17 +415,17 @@ TEST_F(DlgConfigEditTest, CurrentSlidersDoNothingWhileMaximumIsUnknown) {
     EXPECT_EQ(model.text(332), "2000");
 }
 
-TEST_F(DlgConfigEditTest, DecayAndGuidingSendOnEveryRelease) {
-    model.releaseSlider(240, 0);
+TEST_F(DlgConfigEditTest, DecayAndGuidingSendOnEveryReleaseThatMovedThem) {
+    model.releaseSlider(240, 1);
     model.releaseSlider(240, 0);
     model.releaseSlider(342, 3);
-    model.releaseSlider(260, 7);
+    model.releaseSlider(260, 6);
     model.releaseSlider(360, 15);
-    model.releaseSlider(360, 15);
+    model.releaseSlider(360, 14);
     EXPECT_THAT(sent(),
-                ElementsAre(call("setDecay", {0x80, 0}), call("setDecay", {0x80, 0}),
-                            call("setDecay", {0x42, 3}), call("setGuidingRates", {8, 0}),
-                            call("setGuidingRates", {8, 16}), call("setGuidingRates", {8, 16})));
+                ElementsAre(call("setDecay", {0x80, 1}), call("setDecay", {0x80, 0}),
+                            call("setDecay", {0x42, 3}), call("setGuidingRates", {7, 0}),
+                            call("setGuidingRates", {7, 16}), call("setGuidingRates", {7, 15})));
 }
 
 TEST_F(DlgConfigEditTest, OvertoneAndIncCurrentSliders) {
@@ -402,12 +443,14 @@ TEST_F(DlgConfigEditTest, OvertoneAndIncCurrentSliders) {
 }
 
 TEST_F(DlgConfigEditTest, SliderAndFieldShareLastSentValue) {
-    model.releaseSlider(210, 20);
-    model.enterText(211, "630");
+    model.releaseSlider(210, 21);
+    model.enterText(211, "660");
     model.enterText(251, "4");
-    model.releaseSlider(250, 4);
+    model.releaseSlider(250, 3);
+    model.releaseSlider(250, 4);  // back at the typed value
     EXPECT_THAT(sent(),
-                ElementsAre(call("setMaxSpeeds", {630, 900}), call("setOvertone", {0x80, 4})));
+                ElementsAre(call("setMaxSpeeds", {660, 900}), call("setOvertone", {0x80, 4}),
+                            call("setOvertone", {0x80, 3}), call("setOvertone", {0x80, 4})));
 }
 
 TEST_F(DlgConfigEditTest, DisabledControlsCannotBeUsed) {
@@ -542,7 +585,7 @@ TEST_F(DlgConfigEditTest, AboutSendsNothing) {
 
 // The controller may report an overtone or a current outside what can be typed; a field the user
 // only passes through must send nothing and keep the reported value.
-TEST_F(DlgConfigEditTest, ReportedValuesOutsideTheTypedRangeAreNotClampedWhenUnchanged) {
+TEST_F(DlgConfigEditTest, ReportedValuesOutsideTheTypedRangeAreNotRefusedWhenUnchanged) {
     MountSettings s = sampleSettings();
     s.thirdOvertone[kRa] = -100;
     s.maxCurrent[kRa] = 1000;
@@ -556,15 +599,12 @@ TEST_F(DlgConfigEditTest, ReportedValuesOutsideTheTypedRangeAreNotClampedWhenUnc
     EXPECT_EQ(model.text(kIdOvertoneRa), "-100");
     EXPECT_EQ(model.text(kIdIdleCurrentRa), "1200");
 
-    // Typed, the same out-of-range numbers are clamped as any other typed value.
-    model.typeText(kIdOvertoneRa, "-99");
-    model.leaveField(kIdOvertoneRa);
-    model.typeText(kIdIdleCurrentRa, "1300");
-    model.leaveField(kIdIdleCurrentRa);
-    EXPECT_THAT(sent(), ElementsAre(call("setOvertone", {0x80, -20}),
-                                    call("setMotorCurrent", {0x80, 1000})));
-    EXPECT_EQ(model.text(kIdOvertoneRa), "-20");
-    EXPECT_EQ(model.text(kIdIdleCurrentRa), "1000");
+    // Typed, the same out-of-range numbers are refused as any other typed value.
+    model.enterText(kIdOvertoneRa, "-99");
+    model.enterText(kIdIdleCurrentRa, "1300");
+    EXPECT_THAT(sent(), IsEmpty());
+    EXPECT_EQ(model.text(kIdOvertoneRa), "-100");
+    EXPECT_EQ(model.text(kIdIdleCurrentRa), "1200");
 }
 
 }  // namespace

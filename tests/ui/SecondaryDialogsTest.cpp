@@ -40,17 +40,35 @@ TEST(GearRatioDialog, OkStoresTypedRatios) {
     EXPECT_EQ(record, (GearRatios{287200, 4294967295u}));
 }
 
-TEST(GearRatioDialog, FieldsWithoutAPositiveWholeNumberKeepTheirRatio) {
-    for (const char* bad : {"-5", "abc", "", "0", "12x", "4294967296"}) {
+// A ratio of 0 or no whole number is refused: the dialog stays open with the ratio in force back
+// in the field and a line that says what can be given; the next Ok takes the fields as they are.
+TEST(GearRatioDialog, FieldsWithoutAPositiveWholeNumberAreRefused) {
+    struct Case {
+        const char* typed;
+        const char* message;
+    };
+    const char* const notWhole = "RA gear ratio: not a whole number in 1..4294967295";
+    const Case cases[] = {{"0", "RA gear ratio: 0 is out of range 1..4294967295"},
+                          {"-5", notWhole},
+                          {"abc", notWhole},
+                          {"", notWhole},
+                          {"4294967296", notWhole}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
         InMemoryControlModel owner;
         GearRatios record{162000, 164000};
         owner.scriptNextModal([&](Child& d) {
-            d.typeText(gear_dlg::kRa, bad);
+            d.typeText(gear_dlg::kRa, c.typed);
             d.typeText(gear_dlg::kDe, "200000");
             d.click(kIdOk);
+            EXPECT_FALSE(d.ended());
+            EXPECT_EQ(d.text(gear_dlg::kNote), c.message);
+            EXPECT_EQ(d.text(gear_dlg::kRa), "162000");
+            EXPECT_EQ(record, (GearRatios{162000, 164000})) << "nothing taken before both are good";
+            d.click(kIdOk);
         });
-        EXPECT_EQ(showGearRatioDialog(owner, record), 1) << bad;
-        EXPECT_EQ(record, (GearRatios{162000, 200000})) << bad;
+        EXPECT_EQ(showGearRatioDialog(owner, record), 1);
+        EXPECT_EQ(record, (GearRatios{162000, 200000}));
     }
 }
 
@@ -69,9 +87,13 @@ TEST(GearRatioDialog, CancelAndCloseBoxLeaveTheRecordAlone) {
         d.typeText(gear_dlg::kDe, "99");
         d.pressEscape();
     });
-    EXPECT_EQ(showGearRatioDialog(owner, record), 0);
-    EXPECT_EQ(showGearRatioDialog(owner, record), 0);
-    EXPECT_EQ(showGearRatioDialog(owner, record), 0);
+    owner.scriptNextModal([](Child& d) {
+        d.typeText(gear_dlg::kDe, "99");
+        d.pressEnter(kIdCancel);  // Enter presses the focused button, not Ok
+    });
+    for (int run = 0; run < 4; ++run) {
+        EXPECT_EQ(showGearRatioDialog(owner, record), 0) << run;
+    }
     EXPECT_EQ(record, (GearRatios{10, 20}));
 }
 
@@ -223,6 +245,52 @@ TEST(AdvancedSettingsDialog, AngleTextWithoutADigitKeepsTheStoredAngle) {
     }
 }
 
+// A latitude beyond a pole or a longitude beyond the date line is no place on Earth: refused, the
+// dialog stays open with the stored angle back in the field and the range on the hint line.
+TEST(AdvancedSettingsDialog, AnglesBeyondThePoleOrTheDateLineAreRefused) {
+    struct Case {
+        ControlId field;
+        const char* typed;
+        const char* restored;
+        const char* message;
+    };
+    const Case cases[] = {
+        {site_dlg::kLatitude, "N 95:00:00", "N 47:30:15",
+         "Latitude: out of range S 90:00:00..N 90:00:00"},
+        {site_dlg::kLatitude, "S 90:00:01", "N 47:30:15",
+         "Latitude: out of range S 90:00:00..N 90:00:00"},
+        {site_dlg::kLongitude, "W 180:00:01", "W 122:25:00",
+         "Longitude: out of range W 180:00:00..E 180:00:00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        SiteSettings record = site(4104360, -10576800, 0, 10);
+        const SiteSettings before = record;
+        EXPECT_EQ(confirmSite(record,
+                              [&](Child& d) {
+                                  d.typeText(c.field, c.typed);
+                                  d.click(kIdOk);
+                                  EXPECT_FALSE(d.ended());
+                                  EXPECT_EQ(d.text(c.field), c.restored);
+                                  EXPECT_EQ(d.text(site_dlg::kHysteresisHint), c.message);
+                              }),
+                  1);
+        EXPECT_EQ(record.changeMask, 0u);
+        EXPECT_EQ(record.latitude, before.latitude);
+        EXPECT_EQ(record.longitude, before.longitude);
+    }
+    // The poles and the date line themselves are places.
+    SiteSettings record = site(0, 0, 0, 10);
+    EXPECT_EQ(confirmSite(record,
+                          [](Child& d) {
+                              d.typeText(site_dlg::kLatitude, "S 90:00:00");
+                              d.typeText(site_dlg::kLongitude, "E 180:00:00");
+                          }),
+              1);
+    EXPECT_EQ(record.latitude, -90 * 86400);
+    EXPECT_EQ(record.longitude, 180 * 86400);
+}
+
 TEST(AdvancedSettingsDialog, OnlyTheFirstThirtyCharactersAreRead) {
     // The digit at index 29 is read; one at index 30 is not, so that text has no digit.
     SiteSettings record = site(0, 0, 0, 10);
@@ -364,9 +432,13 @@ TEST(InitScopeDialog, ExitAndCloseBoxLeaveTheCodeAlone) {
         d.selectItem(init_dlg::kPositions, 3);
         d.pressEscape();
     });
-    EXPECT_EQ(showInitScopeDialog(owner, code), 0);
-    EXPECT_EQ(showInitScopeDialog(owner, code), 0);
-    EXPECT_EQ(showInitScopeDialog(owner, code), 0);
+    owner.scriptNextModal([](Child& d) {
+        d.selectItem(init_dlg::kPositions, 3);
+        d.pressEnter(kIdCancel);  // Enter on "Exit" must not set the position
+    });
+    for (int run = 0; run < 4; ++run) {
+        EXPECT_EQ(showInitScopeDialog(owner, code), 0) << run;
+    }
     EXPECT_EQ(code, 11);
 }
 

@@ -345,6 +345,7 @@ class Driver {
         std::streamoff handshakeEnd = 0;
         if (connect(main, handshakeEnd)) {
             edits(main, handshakeEnd);
+            windowInput(main);
             capture(main, o_.shots + "/main.bmp");
             secondaryDialogs(main);
             disconnect(main);
@@ -454,7 +455,8 @@ class Driver {
         GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
         c_.check(gui.hwndFocus == ports, "the port list has the focus");
 
-        // Escape reaches the dialog as command 2, which the main dialog ignores.
+        // Escape reaches the dialog as command 2: it stops a mount, and with none connected it
+        // does nothing at all.
         PostMessageW(ports, WM_KEYDOWN, VK_ESCAPE, 1);
         PostMessageW(ports, WM_KEYUP, VK_ESCAPE, 0xC0000001);
         std::this_thread::sleep_for(300ms);
@@ -553,7 +555,83 @@ class Driver {
         c_.check(sent == expected, "frames sent: " + join(sent) + " expected: " + join(expected));
     }
 
-    // Each secondary dialog: opened from its button, checked, captured, left with Cancel / Exit.
+    // Lets the dialog's own thread take what was posted to it.
+    static void settle(HWND dialog) {
+        std::this_thread::sleep_for(300ms);
+        SendMessageW(dialog, WM_NULL, 0, 0);
+    }
+    static void postKey(HWND control, WPARAM key) {
+        PostMessageW(control, WM_KEYDOWN, key, 1);
+        PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+    }
+    // A press and release of the left button at `at` (client coordinates of `control`).
+    static void clickAt(HWND control, POINT at) {
+        SendMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+        SendMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+    }
+
+    // Keys, the wheel and the mouse put on the line only what the user meant.
+    void windowInput(HWND main) {
+        namespace ui = vornic::ui;
+        std::this_thread::sleep_for(300ms);
+        const std::streamoff mark = traceSize(o_.trace);
+        const std::string stop = hexFrame({0xAA, 0x03, 0x21, 0x00, 0xC0});
+        std::vector<std::string> expected;
+
+        // Escape in a field stops; Enter on the focused Stop button presses it.
+        focus(main, ui::kIdMaxSpeedRa);
+        postKey(GetDlgItem(main, ui::kIdMaxSpeedRa), VK_ESCAPE);
+        settle(main);
+        expected.push_back(stop);
+        focus(main, ui::kIdStop);
+        postKey(GetDlgItem(main, ui::kIdStop), VK_RETURN);
+        settle(main);
+        expected.push_back(stop);
+
+        // The wheel over a slider or the port list without the focus changes nothing.
+        HWND decel = GetDlgItem(main, ui::kIdDecelSliderRa);
+        HWND ports = GetDlgItem(main, ui::kIdPortList);
+        const int decelBefore = sliderPos(main, ui::kIdDecelSliderRa);
+        const LRESULT portBefore = SendMessageW(ports, CB_GETCURSEL, 0, 0);
+        for (HWND w : {decel, ports}) {
+            RECT r{};
+            GetWindowRect(w, &r);
+            SendMessageW(w, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA),
+                         MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2));
+        }
+        c_.check(sliderPos(main, ui::kIdDecelSliderRa) == decelBefore &&
+                     SendMessageW(ports, CB_GETCURSEL, 0, 0) == portBefore,
+                 "the wheel without the focus moves no slider and no port");
+        c_.check(IsWindowEnabled(ports) == FALSE, "the port list is locked while connected");
+
+        // A click on a current slider's handle: no change, no frame.
+        HWND current = GetDlgItem(main, ui::kIdIdleCurrentSliderRa);
+        RECT thumb{};
+        SendMessageW(current, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+        clickAt(current, {(thumb.left + thumb.right) / 2, (thumb.top + thumb.bottom) / 2});
+
+        // One click in a decay slider's channel: one page, one frame, though the release ends
+        // the tracking twice (button up, capture gone).
+        HWND decay = GetDlgItem(main, ui::kIdTrackDecayRa);
+        const int decayBefore = sliderPos(main, ui::kIdTrackDecayRa);
+        SendMessageW(decay, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+        const int y = (thumb.top + thumb.bottom) / 2;
+        clickAt(decay, decayBefore < 3 ? POINT{thumb.right + 4, y} : POINT{thumb.left - 4, y});
+        const int decayAfter = sliderPos(main, ui::kIdTrackDecayRa);
+        c_.check(decayAfter != decayBefore,
+                 "a click in the channel moves the decay slider to " + std::to_string(decayAfter));
+        expected.push_back(
+            hexFrame({0xAA, 0x04, 0x34, 0x00, 0x81, static_cast<unsigned>(decayAfter)}));
+        focus(main, ui::kIdSidereal);
+
+        std::this_thread::sleep_for(1000ms);
+        const std::vector<std::string> sent = framesSince(o_.trace, mark);
+        c_.check(sent == expected,
+                 "window input sends: " + join(sent) + " expected: " + join(expected));
+    }
+
+    // Each secondary dialog: opened from its button, checked, captured, left with Cancel / Exit
+    // (for the two that could change the controller: Enter on the focused Cancel / Exit).
     void secondaryDialogs(HWND main) {
         namespace ui = vornic::ui;
         struct Secondary {
@@ -644,7 +722,12 @@ class Driver {
                 c_.check(linkClicks_.load() == 1 && IsWindow(d),
                          "a click on the link opens it and the box stays");
             }
-            click(d, ui::kIdCancel);
+            if (s.button == ui::kIdChangeGearRatio || s.button == ui::kIdInitScope) {
+                focus(d, ui::kIdCancel);
+                postKey(GetDlgItem(d, ui::kIdCancel), VK_RETURN);
+            } else {
+                click(d, ui::kIdCancel);
+            }
             c_.check(waitUntil([&] { return !IsWindow(d); }, 5s),
                      std::string(s.caption) + ": Cancel / Exit closes it");
         }
@@ -658,6 +741,9 @@ class Driver {
         const bool closed =
             waitUntil([&] { return itemText(main, 104) == "Connection closed"; }, 10s);
         c_.check(closed, "Disconnect: \"" + itemText(main, 104) + "\"");
+        c_.check(itemText(main, 105).empty() && itemText(main, 107).empty(),
+                 "identity and voltage cleared: \"" + itemText(main, 105) + "\", \"" +
+                     itemText(main, 107) + "\"");
         c_.check(countEnabled(main, false) == static_cast<int>(std::size(kConnectionControls)) &&
                      !IsWindowEnabled(GetDlgItem(main, 123)),
                  "controls disabled again, Advanced settings included");

@@ -26,6 +26,7 @@
 
 #include "ui/AccessibleNames.h"
 #include "ui/FieldNumber.h"
+#include "ui/Layout.h"
 
 namespace vornic::ui::qt {
 
@@ -217,9 +218,14 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
     if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
         switch (event->key()) {
             case Qt::Key_Return:
-            case Qt::Key_Enter:
-                owner_.command(1, notify::kClicked);
+            case Qt::Key_Enter: {
+                // A focused push button is pressed; elsewhere Enter means the default, id 1.
+                const auto focused = owner_.ids_.find(focusWidget());
+                owner_.command(enterCommand(owner_.layout_,
+                                            focused == owner_.ids_.end() ? 0 : focused->second),
+                               notify::kClicked);
                 return;
+            }
             case Qt::Key_Escape:
                 owner_.command(2, notify::kClicked);
                 return;
@@ -231,11 +237,33 @@ void DialogWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::FocusOut) {
-        // A context menu borrows the focus without the user leaving the field.
-        if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
-            owner_.fieldLeft(static_cast<QWidget*>(watched));
-        }
+    auto* widget = static_cast<QWidget*>(watched);
+    switch (event->type()) {
+        case QEvent::FocusOut:
+            // A context menu borrows the focus without the user leaving the field.
+            if (static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
+                owner_.fieldLeft(widget);
+                owner_.sliderKeyUp(widget);
+            }
+            break;
+        case QEvent::Wheel:
+            // The wheel acts only on the control the keyboard is on: turned while the pointer
+            // merely passes over a slider or a list, it must change no setting and no port.
+            if (!widget->hasFocus()) {
+                event->ignore();
+                return true;
+            }
+            break;
+        case QEvent::KeyPress:
+            owner_.sliderKeyDown(widget, *static_cast<QKeyEvent*>(event));
+            break;
+        case QEvent::KeyRelease:
+            if (!static_cast<QKeyEvent*>(event)->isAutoRepeat()) {
+                owner_.sliderKeyUp(widget);
+            }
+            break;
+        default:
+            break;
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -281,6 +309,9 @@ void QtDialog::build() {
         const std::string name = accessibleName(layout_, c);
         if (!name.empty()) {
             widget->setAccessibleName(qs(name));
+        }
+        if (*c.toolTip != '\0') {
+            widget->setToolTip(QString::fromUtf8(c.toolTip));
         }
         if (c.kind == ControlKind::kGroupBox) {
             widget->lower();  // drawn under the controls it frames
@@ -411,6 +442,9 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
         case ControlKind::kDropDownList: {
             auto* combo = new DropDown(parent);
             combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+            // The wheel neither gives it the focus nor, without the focus, changes it.
+            combo->setFocusPolicy(Qt::StrongFocus);
+            combo->installEventFilter(window_);
             QObject::connect(combo, &QComboBox::activated, combo,
                              [this, id](int) { command(id, notify::kSelChange); });
             return combo;
@@ -423,8 +457,12 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
             }
             QObject::connect(slider, &QSlider::sliderReleased, slider,
                              [this, id] { endTrack(id); });
+            slider->setFocusPolicy(Qt::StrongFocus);
+            slider->installEventFilter(window_);
+            // A key held down moves the slider step by step; the interaction ends when it is
+            // released (sliderKeyUp), as a drag ends with the mouse button.
             QObject::connect(slider, &QSlider::valueChanged, slider, [this, id, slider](int) {
-                if (!programmatic_ && !slider->isSliderDown()) {
+                if (!programmatic_ && !slider->isSliderDown() && !keysDown_[id]) {
                     queueEndTrack(id);
                 }
             });
@@ -602,6 +640,35 @@ void QtDialog::queueEndTrack(ControlId id) {
             endTrack(id);
         }
     });
+}
+
+void QtDialog::sliderKeyDown(QWidget* widget, const QKeyEvent& key) {
+    const auto it = ids_.find(widget);
+    if (it == ids_.end() || qobject_cast<QSlider*>(widget) == nullptr) {
+        return;
+    }
+    switch (key.key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            keysDown_[it->second] = true;
+            break;
+        default:
+            break;
+    }
+}
+
+void QtDialog::sliderKeyUp(QWidget* widget) {
+    const auto it = ids_.find(widget);
+    if (it != ids_.end() && keysDown_[it->second]) {
+        keysDown_[it->second] = false;
+        queueEndTrack(it->second);
+    }
 }
 
 void QtDialog::closeRequested() {

@@ -12,10 +12,12 @@
 // - an edit field that loses the keyboard focus (Tab, a click elsewhere, another window coming to
 //   the front, the window closing): onCommand(id, kKillFocus);
 // - a new selection made by the user in a drop-down list: onCommand(id, kSelChange);
-// - the end of a slider interaction (mouse release, a click in the channel, an arrow, Page,
-//   Home/End or wheel step, a value set by assistive technology): the scroll handler with
-//   kScrollEndTrack;
-// - Enter and Escape: onCommand(1) and onCommand(2), as the Win32 dialog manager reports them;
+// - the end of a slider interaction (mouse release, a click in the channel, the release of an
+//   arrow, Page or Home/End key however long it was held, a wheel step, a value set by assistive
+//   technology): the scroll handler with kScrollEndTrack;
+// - Enter: a click on the focused push button, or onCommand(1) when the focus is on no push
+//   button; Escape: onCommand(2); as the Win32 dialog manager reports them;
+// - the mouse wheel acts on a slider or drop-down list only while it has the keyboard focus;
 // - the close box: the logic's onClose.
 // Changes the program makes itself (setChecked, setSliderPos, ...) never count as user events.
 //
@@ -36,6 +38,7 @@
 class QWidget;
 class QFont;
 class QLabel;
+class QKeyEvent;
 
 namespace vornic::ui::qt {
 
@@ -158,6 +161,8 @@ class QtDialog final : public ControlModel {
     void queueEndTrack(ControlId id);
     void closeRequested();
     void fieldLeft(QWidget* field);
+    void sliderKeyDown(QWidget* widget, const QKeyEvent& key);
+    void sliderKeyUp(QWidget* widget);
     void showRows(ControlId id);
 
     const DialogLayout& layout_;
@@ -169,6 +174,7 @@ class QtDialog final : public ControlModel {
     std::map<ControlId, std::vector<ItemRow>> rows_;
     std::map<ControlId, int> itemCounts_;
     std::map<ControlId, bool> endTrackQueued_;
+    std::map<ControlId, bool> keysDown_;  // a slider's movement key is held
     HScrollHandler hScroll_;
     ShownHook shown_;
     ShownHook init_;

@@ -128,6 +128,21 @@ LRESULT CALLBACK linkProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return DefSubclassProc(window, message, wParam, lParam);
 }
 
+// The wheel acts on a slider or drop-down list only while it has the keyboard focus: turned while
+// the pointer merely passes over one (Windows sends the wheel to the window under the pointer),
+// it must change no setting and no port.
+LRESULT CALLBACK wheelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                           DWORD_PTR) {
+    if (message == WM_MOUSEWHEEL && GetFocus() != window) {
+        return 0;
+    }
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+bool takesWheel(const ControlLayout& c) {
+    return c.kind == ControlKind::kSlider || c.kind == ControlKind::kDropDownList;
+}
+
 // The link colour: the system's hot-tracking colour, unless a colour scheme makes it hard to read
 // on the dialog's face (some schemes set it next to the face colour); then the usual link blue.
 COLORREF linkColour() {
@@ -394,6 +409,12 @@ INT_PTR CALLBACK Win32Dialog::dialogProc(HWND window, UINT message, WPARAM wPara
 void Win32Dialog::onInitDialog(HWND window) {
     window_ = window;
     styleLinksAndTitles();
+    addToolTips();
+    for (const ControlLayout& c : layout_.controls) {
+        if (takesWheel(c)) {
+            SetWindowSubclass(item(c.id), &wheelProc, 2, 0);
+        }
+    }
     {
         Programmatic scope(*this);
         logic_.onInit(*this);
@@ -401,6 +422,31 @@ void Win32Dialog::onInitDialog(HWND window) {
     names_.apply(window_, layout_);
     if (windowHook_) {
         windowHook_(window_);
+    }
+}
+
+void Win32Dialog::addToolTips() {
+    HWND tips = nullptr;  // owned by the dialog, destroyed with it
+    for (const ControlLayout& c : layout_.controls) {
+        if (*c.toolTip == '\0') {
+            continue;
+        }
+        if (tips == nullptr) {
+            tips = CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   window_, nullptr, GetModuleHandleW(nullptr), nullptr);
+            if (tips == nullptr) {
+                return;
+            }
+        }
+        std::wstring text = widen(c.toolTip);  // the tool keeps its own copy
+        TOOLINFOW info{};
+        info.cbSize = sizeof info;
+        info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        info.hwnd = window_;
+        info.uId = reinterpret_cast<UINT_PTR>(item(c.id));
+        info.lpszText = text.data();
+        SendMessageW(tips, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
     }
 }
 
@@ -477,6 +523,9 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             for (const ControlLayout& c : layout_.controls) {
                 if (c.style & style::kLink) {
                     RemoveWindowSubclass(item(c.id), &linkProc, 1);
+                }
+                if (takesWheel(c)) {
+                    RemoveWindowSubclass(item(c.id), &wheelProc, 2);
                 }
             }
             if (windowHook_) {

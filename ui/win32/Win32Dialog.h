@@ -9,7 +9,11 @@
 // The backend only maps ids to windows and window messages to the dialog logic:
 // - WM_COMMAND goes to onCommand with the control id and the notification code unchanged (the
 //   logic's codes are numbered as Win32's: BN_CLICKED, CBN_SELCHANGE, EN_KILLFOCUS, ...);
-// - WM_HSCROLL goes to the scroll handler with the scroll code and the slider's id;
+// - WM_HSCROLL goes to the scroll handler with the scroll code and the slider's id (one release
+//   may bring TB_ENDTRACK twice, from the button going up and from the capture ending; the logic
+//   acts on the first only, since the second finds the slider where the first left it);
+// - the mouse wheel reaches a slider or drop-down list only while it has the keyboard focus;
+// - Enter presses the focused push button, else gives command 1 (the dialog manager's own rule);
 // - WM_CLOSE goes to the logic's onClose;
 // - WM_USER goes to the user-message handler (the main dialog's report notifications).
 // Controls the program changes itself (SetDlgItemText, BM_SETCHECK, TBM_SETPOS, CB_SETCURSEL) do
@@ -102,6 +106,7 @@ class Win32Dialog final : public ControlModel {
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onInitDialog(HWND window);
     void styleLinksAndTitles();
+    void addToolTips();
     [[nodiscard]] HWND item(ControlId id) const;
 
     // Scope in which the logic changes controls: notifications are not passed on.
