@@ -217,7 +217,7 @@ void DlgConfig::showStatus(StatusCode code) {
     }
     if (code == status::kConnectionEstablished) {
         setControlsEnabled(true, 0);
-    } else if (code == status::kConnectionClosed) {
+    } else if (endsConnection(code)) {
         setControlsEnabled(false, 0);
     }
     if (const char* text = statusText(code)) {
