@@ -249,9 +249,6 @@ TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
                                            path, "", false);
     frontEnd_.setPortList(*portList_);
     runProgram([&](QtDialog& w, ui::DlgConfig&) {
-        frontEnd_.setOpenErrorDescriber([&] {
-            return describeOpenError(path, {platform::OpenError::NoSuchDevice, 2, {}});
-        });
         click(w, ui::kIdConnect);
         EXPECT_TRUE(waitUntil([&] {
             return w.text(ui::kIdStatusLine) ==
