@@ -12,7 +12,9 @@
 #include <QStyle>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <map>
 
 #include "QtHarness.h"
 #include "app/PortChoices.h"
@@ -241,6 +243,45 @@ TEST_F(ProgramTest, HangUpWhileConnected) {
     });
     EXPECT_LT(Clock::now() - closed, std::chrono::seconds(1));
 }
+
+// Every way out of the window while a hand move runs puts the stop of both axes on the line.
+enum class WayOut { CloseBox, Disconnect, Terminate, HangUp, Quit, Interrupt };
+
+class WayOutTest : public ProgramTest, public ::testing::WithParamInterface<WayOut> {};
+
+TEST_P(WayOutTest, StopsAHandMoveFirst) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    frontEnd_.closeOnTerminationSignals();
+    size_t mark = 0;
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+        ASSERT_EQ(framesOf([&] { click(w, ui::kIdMoveNorth); }).size(), 1u);
+        mark = wire_->count();
+        const std::map<WayOut, int> bySignal{{WayOut::Terminate, SIGTERM},
+                                             {WayOut::HangUp, SIGHUP},
+                                             {WayOut::Quit, SIGQUIT},
+                                             {WayOut::Interrupt, SIGINT}};
+        if (GetParam() == WayOut::CloseBox) {
+            w.window().close();
+        } else if (GetParam() == WayOut::Disconnect) {
+            click(w, ui::kIdDisconnect);
+            EXPECT_TRUE(waitUntil([&] { return !w.isEnabled(ui::kIdMaxSpeedRa); }));
+        } else {
+            ASSERT_EQ(::raise(bySignal.at(GetParam())), 0);
+            EXPECT_TRUE(waitUntil([&] { return w.ended(); }));
+        }
+    });
+    EXPECT_EQ(wire_->settledFrom(mark), std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
+}
+
+INSTANTIATE_TEST_SUITE_P(ProgramTest, WayOutTest,
+                         ::testing::Values(WayOut::CloseBox, WayOut::Disconnect, WayOut::Terminate,
+                                           WayOut::HangUp, WayOut::Quit, WayOut::Interrupt),
+                         [](const ::testing::TestParamInfo<WayOut>& info) {
+                             const char* const names[] = {"CloseBox", "Disconnect", "SIGTERM",
+                                                          "SIGHUP",   "SIGQUIT",    "SIGINT"};
+                             return std::string(names[static_cast<int>(info.param)]);
+                         });
 
 // A port that cannot be opened says why, in the words of the command line.
 TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
