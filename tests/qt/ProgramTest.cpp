@@ -274,14 +274,16 @@ TEST_P(WayOutTest, StopsAHandMoveFirst) {
     EXPECT_EQ(wire_->settledFrom(mark), std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
 }
 
+std::string wayOutName(const ::testing::TestParamInfo<WayOut>& param) {
+    static const char* const kNames[] = {"CloseBox", "Disconnect", "SIGTERM",
+                                         "SIGHUP",   "SIGQUIT",    "SIGINT"};
+    return kNames[static_cast<int>(param.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(ProgramTest, WayOutTest,
                          ::testing::Values(WayOut::CloseBox, WayOut::Disconnect, WayOut::Terminate,
                                            WayOut::HangUp, WayOut::Quit, WayOut::Interrupt),
-                         [](const ::testing::TestParamInfo<WayOut>& info) {
-                             const char* const names[] = {"CloseBox", "Disconnect", "SIGTERM",
-                                                          "SIGHUP",   "SIGQUIT",    "SIGINT"};
-                             return std::string(names[static_cast<int>(info.param)]);
-                         });
+                         wayOutName);
 
 // A port that cannot be opened says why, in the words of the command line.
 TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
