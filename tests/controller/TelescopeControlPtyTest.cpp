@@ -272,6 +272,7 @@ TEST_F(TelescopeControlPtyTest, StopThatCannotLeaveAStalledLineIsReported) {
     EXPECT_TRUE(listener.waitForStatus(status::kSendFailed, kWait));
     ASSERT_TRUE(control->waitWorkerIdle(kWait));
     const std::vector<StatusCode> statuses = listener.statuses();
+    ASSERT_FALSE(statuses.empty());
     EXPECT_EQ(statuses.back(), status::kSendFailed);
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), status::kReady), 0);
     ::tcflow(line, TCOON);
