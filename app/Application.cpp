@@ -35,7 +35,10 @@ int Application::run() {
     heartBeat_->start();
 
     dialog_ = std::make_unique<ui::DlgConfig>(*control_, *appModel_, frontEnd_.poster());
-    appModel_->attachDialog(dialog_.get());
+    ui::DlgConfig* dialog = dialog_.get();
+    session_ = std::make_unique<DesktopSession>(
+        *dialog, *control_, ports_, [dialog] { return dialog->window(); }, sessionHooks_);
+    appModel_->attachDialog(session_.get());
     appModel_->setMainDialog(dialog_.get());
 
     static_cast<void>(frontEnd_.runMainDialog(*dialog_));
@@ -50,6 +53,7 @@ void Application::shutdown() {
         appModel_->detachDialog();
         appModel_->setMainDialog(nullptr);
     }
+    session_.reset();
     dialog_.reset();
 
     if (heartBeat_) {

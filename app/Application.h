@@ -7,7 +7,8 @@
 //
 // run() creates the objects in that order (HeartBeat, AppModel, TelescopeControl with the
 // AppModel as listener, then the dialog), attaches the heartbeat listener and starts its thread,
-// registers the dialog with the AppModel, and runs the main dialog modally through the FrontEnd.
+// registers the dialog with the AppModel (through the DesktopSession, which adds what both windows
+// make of the reports), and runs the main dialog modally through the FrontEnd.
 // When the dialog has ended it takes everything down so that no thread can call into an object
 // that is already gone: first the dialog is detached and unregistered (AppModel then drops any
 // report) and destroyed, then the heartbeat is detached and stopped, then TelescopeControl shuts
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/DesktopSession.h"
 #include "app/HeartBeat.h"
 #include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
@@ -64,6 +66,9 @@ class Application {
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
+    // What the front end wants to hear of the connection (before run()).
+    void setSessionHooks(DesktopSession::Hooks hooks) { sessionHooks_ = std::move(hooks); }
+
     // Start-up, the modal main dialog and shutdown. Returns 0 in every case. Meant to run once.
     int run();
 
@@ -88,6 +93,8 @@ class Application {
     std::unique_ptr<ui::AppModel> appModel_;
     std::unique_ptr<TelescopeControl> control_;
     std::unique_ptr<ui::DlgConfig> dialog_;
+    DesktopSession::Hooks sessionHooks_;
+    std::unique_ptr<DesktopSession> session_;
     bool heartBeatStopped_ = true;
 };
 

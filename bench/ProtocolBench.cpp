@@ -61,9 +61,10 @@ BENCHMARK(BM_MessageReassembler);
 
 class NullPort final : public LinkPort {
   public:
-    void writeBytes(const uint8_t* bytes, size_t count) override {
+    bool writeBytes(const uint8_t* bytes, size_t count) override {
         benchmark::DoNotOptimize(bytes);
         written += count;
+        return true;
     }
     SiteSettings pendingSiteSettings() override { return {}; }
     size_t written = 0;

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 }  // namespace
 
 bool isErrorStatus(StatusCode code) {
-    return code >= status::kCannotOpenPort && code <= status::kNoParking;
+    return vornic::isErrorStatus(code);
 }
 
 Session::Session(SessionConfig config, Printer printer)

@@ -1,5 +1,7 @@
 #include "controller/Contract.h"
 
+#include <cstring>
+
 namespace vornic {
 
 const char* statusText(StatusCode code) {
@@ -29,12 +31,36 @@ const char* statusText(StatusCode code) {
         "Parameters stored...",
         "Default settings reloaded...",
         "Settings done.",
+        "Error: No answer from the controller",
+        "Error: Connection lost (cable or adapter unplugged?)",
+        "Error: Communication error: the request did not reach the controller",
     };
     static_assert(sizeof(kTexts) / sizeof(kTexts[0]) == status::kLast + 1);
     if (code > status::kLast) {
         return nullptr;
     }
     return kTexts[code];
+}
+
+bool isErrorStatus(StatusCode code) {
+    const char* text = statusText(code);
+    return text != nullptr && std::strncmp(text, "Error:", 6) == 0;
+}
+
+bool endsConnection(StatusCode code) {
+    switch (code) {
+        case status::kConnectionClosed:
+        case status::kCannotOpenPort:
+        case status::kTimeout:
+        case status::kUnknownDevice:
+        case status::kIncompatibleDevice:
+        case status::kNoAnswer:
+        case status::kConnectionLost:
+        case status::kSendFailed:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace vornic

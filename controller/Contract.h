@@ -15,8 +15,8 @@
 
 namespace vornic {
 
-// Status codes reported through onStatus / shown by showStatus. Codes above 24 are ignored by the
-// dialog.
+// Status codes reported through onStatus / shown by showStatus. Codes above kLast are ignored by
+// the dialog. Every text that starts with "Error:" is a failure.
 using StatusCode = uint32_t;
 
 namespace status {
@@ -45,11 +45,23 @@ inline constexpr StatusCode kParkMarked = 21;
 inline constexpr StatusCode kParametersStored = 22;
 inline constexpr StatusCode kDefaultsReloadedDots = 23;
 inline constexpr StatusCode kSettingsDone = 24;
-inline constexpr StatusCode kLast = 24;
+// A request that waits for a reply got none in time; the port is closed.
+inline constexpr StatusCode kNoAnswer = 25;
+// The line failed (read error, hang-up: an adapter pulled out); the port is closed.
+inline constexpr StatusCode kConnectionLost = 26;
+// A request did not leave the port within its bound; the port is closed.
+inline constexpr StatusCode kSendFailed = 27;
+inline constexpr StatusCode kLast = 27;
 }  // namespace status
 
-// The text the dialog shows for a status code, or nullptr for a code above 24.
+// The text the dialog shows for a status code, or nullptr for a code above kLast.
 const char* statusText(StatusCode code);
+
+// Whether the status says that something failed (its text starts with "Error:").
+[[nodiscard]] bool isErrorStatus(StatusCode code);
+
+// Whether the status means the connection is over (closed, never opened, or ended by a fault).
+[[nodiscard]] bool endsConnection(StatusCode code);
 
 // Kinds of settings report (second argument of onSettings / showSettings).
 using ReportKind = uint32_t;

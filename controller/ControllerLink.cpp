@@ -44,7 +44,7 @@ void putField(uint8_t* frame, size_t& position, Field field) {
 }
 
 template <typename... Fields>
-void buildAndWrite(LinkPort& port, uint8_t code, Fields... fields) {
+bool buildAndWrite(LinkPort& port, uint8_t code, Fields... fields) {
     constexpr size_t payload = 1 + (fieldWidth<Fields>() + ... + 0);
     constexpr size_t total = payload + 2;
     static_assert(total <= kMaxRequestFrame, "request frames are at most 13 bytes");
@@ -54,26 +54,26 @@ void buildAndWrite(LinkPort& port, uint8_t code, Fields... fields) {
     frame[2] = code;
     [[maybe_unused]] size_t position = 3;
     (putField(frame, position, fields), ...);
-    port.writeBytes(frame, total);
+    return port.writeBytes(frame, total);
 }
 
 // The builder family, named by the widest field they carry.
 template <typename... Bytes>
-void sendRequest(LinkPort& port, uint8_t code, Bytes... bytes) {
+bool sendRequest(LinkPort& port, uint8_t code, Bytes... bytes) {
     static_assert((std::is_same_v<Bytes, B> && ...), "sendRequest carries bytes only");
-    buildAndWrite(port, code, bytes...);
+    return buildAndWrite(port, code, bytes...);
 }
 
 template <typename... Fields>
-void sendRequestWord(LinkPort& port, uint8_t code, Fields... fields) {
+bool sendRequestWord(LinkPort& port, uint8_t code, Fields... fields) {
     static_assert((std::is_same_v<Fields, W> || ...), "sendRequestWord carries a 16-bit field");
-    buildAndWrite(port, code, fields...);
+    return buildAndWrite(port, code, fields...);
 }
 
 template <typename... Fields>
-void sendRequestLong(LinkPort& port, uint8_t code, Fields... fields) {
+bool sendRequestLong(LinkPort& port, uint8_t code, Fields... fields) {
     static_assert((std::is_same_v<Fields, L> || ...), "sendRequestLong carries a 32-bit field");
-    buildAndWrite(port, code, fields...);
+    return buildAndWrite(port, code, fields...);
 }
 
 // Request codes.
@@ -113,7 +113,8 @@ inline constexpr uint8_t kReferencePosition = 0x6A;
 }  // namespace request
 
 inline constexpr uint8_t kBothAxes = 0xC0;
-inline constexpr uint32_t kHandshakeTimeoutTicks = 32;
+// Every request that waits for a reply gives up after 32 ticks (8 s at the heartbeat's 250 ms).
+inline constexpr uint32_t kReplyTimeoutTicks = 32;
 inline constexpr uint32_t kPauseTicks = 2;
 inline constexpr uint32_t kPierEast = 7;
 inline constexpr uint32_t kPierWest = 6;
@@ -336,21 +337,23 @@ int ControllerLink::handshakeStart() {
     reassembler_.reset();
     pierSide_ = kPierEast;
     reloadMarker_ = 1;
-    timeoutCounter_ = kHandshakeTimeoutTicks;
-    linkState_ = link::kIdentity;
+    movingAxes_ = 0;
+    (void)port_.takeFailure();
+    awaitReply(link::kIdentity);
     nextState_ = link::kIdle;
     sendRequest(port_, request::kIdentity);
-    return kResultNothing;
+    return takeSendFailure();
 }
 
 int ControllerLink::tickHandler() {
     bool timedOut = false;
     if (timeoutCounter_ != 0) {
         --timeoutCounter_;
-        // Only the handshake's own requests time out; command replies may take as long as they
-        // take, and a time-out during the pause between requests means nothing.
-        if (timeoutCounter_ == 0 && linkState_ >= link::kIdentity && linkState_ <= link::kSite) {
-            listener_.onStatus(status::kTimeout);
+        if (timeoutCounter_ == 0) {
+            // While connecting the user hears that the connect failed; once connected, that the
+            // controller stopped answering a command (or the read-back of reloaded defaults).
+            const bool connecting = linkState_ <= link::kSite && reloadMarker_ == 1;
+            listener_.onStatus(connecting ? status::kTimeout : status::kNoAnswer);
             timedOut = true;
         }
     }
@@ -364,7 +367,10 @@ int ControllerLink::tickHandler() {
             (void)replyHandler(ReplyMode::Enter, nullptr, 0);
         }
     }
-    return timedOut ? kResultLinkFailed : kResultNothing;
+    if (timedOut) {
+        return kResultLinkFailed;
+    }
+    return takeSendFailure();
 }
 
 int ControllerLink::takeReplyBytes(const uint8_t* bytes, size_t count) {
@@ -382,12 +388,49 @@ int ControllerLink::takeReplyBytes(const uint8_t* bytes, size_t count) {
             if (frameResult != kResultNothing) {
                 result = frameResult;
             }
+            if (takeSendFailure() == kResultLinkFailed) {
+                return kResultLinkFailed;
+            }
         }
     }
     return result;
 }
 
+int ControllerLink::takeSendFailure() {
+    if (!port_.takeFailure()) {
+        return kResultNothing;
+    }
+    // The controller did not get the request; the line is stalled or gone, and nothing said
+    // afterwards could be trusted to arrive either.
+    listener_.onStatus(status::kSendFailed);
+    return kResultLinkFailed;
+}
+
+bool ControllerLink::stopHandMove() {
+    if (movingAxes_ == 0) {
+        return false;
+    }
+    movingAxes_ = 0;
+    (void)sendRequest(port_, request::kStopMove, B{0}, B{axis::kBoth});
+    (void)port_.takeFailure();  // the port closes next, whatever became of it
+    return true;
+}
+
+void ControllerLink::awaitReply(uint32_t state) {
+    linkState_ = state;
+    timeoutCounter_ = kReplyTimeoutTicks;
+}
+
+void ControllerLink::becomeIdle() {
+    linkState_ = link::kIdle;
+    // The awaited reply has come (or nothing is awaited): there is nothing left to time out, and
+    // an idle link needs no ticks.
+    timeoutCounter_ = 0;
+}
+
 void ControllerLink::pauseTo(uint32_t state) {
+    // The reply that ends a request starts the pause; the next request arms its own time-out.
+    timeoutCounter_ = 0;
     linkState_ = link::kPause;
     nextState_ = state;
     delayCounter_ = kPauseTicks;
@@ -418,7 +461,7 @@ int ControllerLink::enterState() {
         default:
             return kResultNothing;
     }
-    timeoutCounter_ = kHandshakeTimeoutTicks;
+    timeoutCounter_ = kReplyTimeoutTicks;
     sendRequest(port_, code);
     return kResultNothing;
 }
@@ -446,6 +489,7 @@ int ControllerLink::handleIdentity(const uint8_t* frame, size_t length) {
         if (low == 0 || (low == 1 && second <= 1)) {
             // Too old to be served: say who it is and stop; the port stays open.
             linkState_ = link::kNoLink;
+            timeoutCounter_ = 0;
             listener_.onSettings(settings_, report::kTooOld);
             return kResultNothing;
         }
@@ -455,7 +499,7 @@ int ControllerLink::handleIdentity(const uint8_t* frame, size_t length) {
 }
 
 int ControllerLink::finishSettingsRead() {
-    linkState_ = link::kIdle;
+    becomeIdle();
     listener_.onSettings(settings_,
                          reloadMarker_ == 2 ? report::kDefaultsReloaded : report::kConnected);
     return kResultHandshakeDone;
@@ -494,7 +538,7 @@ int ControllerLink::refuseShortBlock() {
         listener_.onStatus(status::kUnknownDevice);
         return kResultLinkFailed;
     }
-    linkState_ = link::kIdle;
+    becomeIdle();
     listener_.onStatus(status::kCommunicationError);
     return kResultNothing;
 }
@@ -541,16 +585,14 @@ int ControllerLink::handleReply(const uint8_t* frame, size_t length) {
             if (settings_.featureLevel <= 4) {
                 return finishSettingsRead();
             }
-            linkState_ = link::kMeridianFlip;
-            timeoutCounter_ = kHandshakeTimeoutTicks;
+            awaitReply(link::kMeridianFlip);
             sendRequest(port_, request::kMeridianFlip);
             return kResultNothing;
         case link::kMeridianFlip:
             settings_.meridianFlipParamA = r.u8(2);
             settings_.meridianFlipParamB = r.u8(3);
             settings_.meridianFlipHysteresis = r.u8(4);
-            linkState_ = link::kSite;
-            timeoutCounter_ = kHandshakeTimeoutTicks;
+            awaitReply(link::kSite);
             sendRequest(port_, request::kSite);
             return kResultNothing;
         case link::kSite:
@@ -558,40 +600,40 @@ int ControllerLink::handleReply(const uint8_t* frame, size_t length) {
             settings_.longitude = static_cast<int32_t>(r.le32(5));
             return finishSettingsRead();
         case link::kGearRatiosWritten:
-            linkState_ = link::kAxisBlockReread;
+            awaitReply(link::kAxisBlockReread);
             sendRequest(port_, request::kAxisBlock);
             return kResultNothing;
         case link::kAxisBlockReread:
             // The mount type is the site settings' business, not the gear ratios'.
             takeAxisBlock(settings_, r, false);
-            linkState_ = link::kIdle;
+            becomeIdle();
             recomputeMaxRates(settings_);
             listener_.onSettings(settings_, report::kGearRatios);
             return kResultNothing;
         case link::kPositionPair:
-            linkState_ = link::kIdle;
+            becomeIdle();
             return kResultNothing;
         case link::kVoltage:
-            linkState_ = link::kIdle;
+            becomeIdle();
             listener_.onVoltage(r.le16(3));
             return kResultNothing;
         case link::kReferencePosition:
-            linkState_ = link::kIdle;
+            becomeIdle();
             listener_.onStatus(status::kSynchronized);
             return kResultNothing;
         case link::kParkPosition:
-            linkState_ = link::kIdle;
+            becomeIdle();
             listener_.onStatus(status::kParkMarked);
             return kResultNothing;
         case link::kStoreSettings:
-            linkState_ = link::kIdle;
+            becomeIdle();
             listener_.onStatus(status::kParametersStored);
             return kResultNothing;
         case link::kReloadDefaults:
             // The read-back runs through the handshake's settings states; the marker makes its
             // report say "defaults reloaded".
             reloadMarker_ = 2;
-            linkState_ = link::kAxisBlock;
+            awaitReply(link::kAxisBlock);
             sendRequest(port_, request::kAxisBlock);
             return kResultNothing;
         case link::kSiteCoordinates:
@@ -620,18 +662,18 @@ void ControllerLink::siteChainNext(uint32_t fromState) {
         hysteresisWrite();
         return;
     }
-    linkState_ = link::kIdle;
+    becomeIdle();
     listener_.onStatus(status::kSettingsDone);
 }
 
 void ControllerLink::mountTypeWrite() {
-    linkState_ = link::kMountTypeWritten;
+    awaitReply(link::kMountTypeWritten);
     settings_.mountType = static_cast<uint8_t>(siteCopy_.mountType);
     sendRequest(port_, request::kMountType, B{1}, B{settings_.mountType});
 }
 
 void ControllerLink::hysteresisWrite() {
-    linkState_ = link::kHysteresisWritten;
+    awaitReply(link::kHysteresisWritten);
     settings_.meridianFlipHysteresis = static_cast<uint8_t>(siteCopy_.hysteresis);
     // The two flip parameters go back unchanged; only the hysteresis is the user's.
     sendRequest(port_, request::kHysteresis, B{1}, B{1}, B{settings_.meridianFlipParamA},
@@ -649,23 +691,24 @@ bool ControllerLink::requireIdle() {
     return false;
 }
 
-void ControllerLink::executeOperation(const uint8_t* message, size_t length, bool handshakeDone) {
+int ControllerLink::executeOperation(const uint8_t* message, size_t length, bool handshakeDone) {
     if (message == nullptr || length < 1) {
-        return;
+        return kResultNothing;
     }
     const size_t declared = message[0] & 0x1Fu;
     if (declared == 0 || length < 2) {
-        return;  // no operation code
+        return kResultNothing;  // no operation code
     }
     if (!handshakeDone) {
         listener_.onStatus(status::kNotConnectedYet);
-        return;
+        return kResultNothing;
     }
     const uint8_t code = message[1];
     const size_t held = length < declared + 1 ? length : declared + 1;
     const OperationArgs a(message + 2, held - 2);
     if (a.count() < argumentBytes(code)) {
-        return;  // cut short on its way here; sending guessed values would be worse than nothing
+        // Cut short on its way here; sending guessed values would be worse than nothing.
+        return kResultNothing;
     }
 
     switch (code) {
@@ -685,7 +728,7 @@ void ControllerLink::executeOperation(const uint8_t* message, size_t length, boo
             break;
         case op::kStoreSettings:
             if (requireIdle()) {
-                linkState_ = link::kStoreSettings;
+                awaitReply(link::kStoreSettings);
                 sendRequest(port_, request::kStoreSettings, B{1});
             }
             break;
@@ -696,12 +739,12 @@ void ControllerLink::executeOperation(const uint8_t* message, size_t length, boo
             break;
         case op::kReloadDefaults:
             // Unguarded: it also serves to bring a link stuck on a lost reply back to life.
-            linkState_ = link::kReloadDefaults;
+            awaitReply(link::kReloadDefaults);
             sendRequest(port_, request::kReloadDefaults, B{1});
             break;
         case op::kSetGearRatios:
             if (requireIdle()) {
-                linkState_ = link::kGearRatiosWritten;
+                awaitReply(link::kGearRatiosWritten);
                 sendRequestLong(port_, request::kGearRatios, B{1}, B{kBothAxes}, L{a.le32(0)},
                                 L{a.le32(4)});
             }
@@ -758,14 +801,14 @@ void ControllerLink::executeOperation(const uint8_t* message, size_t length, boo
             }
             break;
         case op::kSetPositionPair:
-            linkState_ = link::kPositionPair;
+            awaitReply(link::kPositionPair);
             sendRequestLong(port_, request::kPositionPair, B{0}, L{a.le32(0)}, L{a.le32(4)});
             break;
         case op::kApplySiteSettings:
             applySiteSettings();
             break;
         case op::kMeasureVoltage:
-            linkState_ = link::kVoltage;
+            awaitReply(link::kVoltage);
             sendRequest(port_, request::kVoltage, B{0}, B{0});
             break;
         case op::kInitScope:
@@ -777,6 +820,7 @@ void ControllerLink::executeOperation(const uint8_t* message, size_t length, boo
         default:
             break;
     }
+    return takeSendFailure();
 }
 
 int32_t ControllerLink::manualSpeed(uint32_t directionCode, uint32_t speedIndex,
@@ -824,8 +868,12 @@ int32_t ControllerLink::manualSpeed(uint32_t directionCode, uint32_t speedIndex,
 void ControllerLink::startMove(uint32_t directionCode, uint32_t speedIndex) {
     uint8_t mask = 0;
     const int32_t speed = manualSpeed(directionCode, speedIndex, &mask);
-    sendRequestLong(port_, request::kStartMove, B{0}, B{mask}, L{static_cast<uint32_t>(speed)});
-    listener_.onStatus(status::kManualMovement);
+    // Counted as moving even if the write fails: part of it may have reached the controller.
+    movingAxes_ = static_cast<uint8_t>(movingAxes_ | mask);
+    if (sendRequestLong(port_, request::kStartMove, B{0}, B{mask},
+                        L{static_cast<uint32_t>(speed)})) {
+        listener_.onStatus(status::kManualMovement);
+    }
 }
 
 void ControllerLink::stopMove(uint32_t directionCode) {
@@ -837,8 +885,11 @@ void ControllerLink::stopMove(uint32_t directionCode) {
     } else if (directionCode == direction::kNorth || directionCode == direction::kSouth) {
         mask = axis::kDe;
     }
-    sendRequest(port_, request::kStopMove, B{0}, B{mask});
-    listener_.onStatus(status::kReady);
+    // "Ready" only once the stop has left; a stop that did not is reported as such.
+    if (sendRequest(port_, request::kStopMove, B{0}, B{mask})) {
+        movingAxes_ = static_cast<uint8_t>(movingAxes_ & ~mask);
+        listener_.onStatus(status::kReady);
+    }
 }
 
 void ControllerLink::setMaxSpeeds(uint32_t ra, uint32_t de) {
@@ -855,7 +906,7 @@ void ControllerLink::applySiteSettings() {
     const uint32_t mask = siteCopy_.changeMask;
     if ((mask & (site::kLatitudeChanged | site::kLongitudeChanged)) != 0) {
         // The record keeps the controller's coordinates until it is read again.
-        linkState_ = link::kSiteCoordinates;
+        awaitReply(link::kSiteCoordinates);
         sendRequestLong(port_, request::kPositionPair, B{1},
                         L{static_cast<uint32_t>(siteCopy_.latitude)},
                         L{static_cast<uint32_t>(siteCopy_.longitude)});
@@ -881,14 +932,14 @@ void ControllerLink::initScope(uint32_t positionCode) {
         };
         for (const Position& p : kPositions) {
             if (p.code == positionCode) {
-                linkState_ = link::kReferencePosition;
+                awaitReply(link::kReferencePosition);
                 sendRequest(
                     port_, request::kReferencePosition, B{1}, B{static_cast<uint8_t>(p.letters[0])},
                     B{static_cast<uint8_t>(p.letters[1])}, B{static_cast<uint8_t>(p.letters[2])});
                 return;
             }
         }
-        linkState_ = link::kIdle;
+        becomeIdle();
         return;
     }
 
@@ -919,16 +970,16 @@ void ControllerLink::initScope(uint32_t positionCode) {
         default:
             return;
     }
-    linkState_ = link::kIdle;
+    becomeIdle();
     sendRequestLong(port_, request::kSetPosition, B{1}, B{kBothAxes}, L{ra}, L{de});
 }
 
 void ControllerLink::defineParkPosition() {
     if (settings_.featureLevel >= 6) {
-        linkState_ = link::kParkPosition;
+        awaitReply(link::kParkPosition);
         sendRequest(port_, request::kPark, B{1}, B{1});
     } else if (settings_.featureLevel >= 4) {
-        linkState_ = link::kParkPosition;
+        awaitReply(link::kParkPosition);
         sendRequest(port_, request::kParkLegacy, B{1}, B{0}, B{pierSide_ == kPierWest ? 1u : 0u});
     } else {
         listener_.onStatus(status::kNoParking);

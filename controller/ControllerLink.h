@@ -59,8 +59,9 @@ inline constexpr uint32_t kLast = 21;
 // What the link needs from its owner.
 class LinkPort {
   public:
-    // One whole request frame to the serial port.
-    virtual void writeBytes(const uint8_t* bytes, size_t count) = 0;
+    // One whole request frame to the serial port. Returns false when it did not leave whole
+    // within the port's bound.
+    [[nodiscard]] virtual bool writeBytes(const uint8_t* bytes, size_t count) = 0;
     // The SiteSettings that applySiteSettings left, read under the owner's state lock.
     virtual SiteSettings pendingSiteSettings() = 0;
     virtual ~LinkPort() = default;
@@ -71,10 +72,11 @@ class ControllerLink {
     ControllerLink(LinkPort& port, TelescopeListener& listener);
 
     // Right after a successful connect. Clears the record, resets the reply reassembler, sends
-    // the identity request. Returns kResultNothing.
+    // the identity request. Returns kResultNothing, or kResultLinkFailed when it could not be sent.
     int handshakeStart();
 
-    // One heartbeat tick while the port is open. Returns kResultLinkFailed after a time-out.
+    // One heartbeat tick while the port is open. Returns kResultLinkFailed after a time-out: a
+    // request that waits for a reply gives up after 32 ticks.
     int tickHandler();
 
     // Bytes received from the controller (one serial-data message, in arrival order). Returns the
@@ -82,8 +84,13 @@ class ControllerLink {
     int takeReplyBytes(const uint8_t* bytes, size_t count);
 
     // A whole operation message (header, code, arguments) once the handshake is done.
-    // `length` is the number of bytes in `message`.
-    void executeOperation(const uint8_t* message, size_t length, bool handshakeDone);
+    // `length` is the number of bytes in `message`. Returns kResultLinkFailed when a request
+    // could not be sent (reported as such), else kResultNothing.
+    int executeOperation(const uint8_t* message, size_t length, bool handshakeDone);
+
+    // Before the port closes for any reason: if a hand move was commanded and not stopped since,
+    // sends the stop of both axes (the frame "Stop" sends). Returns whether it wrote one.
+    bool stopHandMove();
 
     // State, for TelescopeControl and for tests.
     [[nodiscard]] const MountSettings& settings() const { return settings_; }
@@ -94,6 +101,7 @@ class ControllerLink {
     [[nodiscard]] uint32_t reloadMarker() const { return reloadMarker_; }
     [[nodiscard]] uint32_t pierSide() const { return pierSide_; }
     [[nodiscard]] const SiteSettings& siteCopy() const { return siteCopy_; }
+    [[nodiscard]] uint8_t movingAxes() const { return movingAxes_; }
     // Whether a tick would change anything: a time-out is counting or a pause is running.
     [[nodiscard]] bool wantsTicks() const {
         return timeoutCounter_ != 0 || linkState_ == link::kPause;
@@ -107,6 +115,28 @@ class ControllerLink {
   private:
     enum class ReplyMode { Reply, Enter };
 
+    // Passes request frames on to the owner and remembers a frame that did not leave.
+    class CheckedPort final : public LinkPort {
+      public:
+        explicit CheckedPort(LinkPort& owner) : owner_(owner) {}
+        bool writeBytes(const uint8_t* bytes, size_t count) override {
+            const bool written = owner_.writeBytes(bytes, count);
+            failed_ = failed_ || !written;
+            return written;
+        }
+        SiteSettings pendingSiteSettings() override { return owner_.pendingSiteSettings(); }
+        // Whether a write failed since the last call.
+        [[nodiscard]] bool takeFailure() {
+            const bool failed = failed_;
+            failed_ = false;
+            return failed;
+        }
+
+      private:
+        LinkPort& owner_;
+        bool failed_ = false;
+    };
+
     // Reply handling (the frame is the reassembler's buffer: 0x55, N, payload).
     int replyHandler(ReplyMode mode, const uint8_t* frame, size_t length);
     int enterState();
@@ -117,6 +147,10 @@ class ControllerLink {
     [[nodiscard]] uint32_t awaitedBlockBytes() const;
     int refuseShortBlock();
     void pauseTo(uint32_t state);
+    void awaitReply(uint32_t state);
+    void becomeIdle();
+    // After a write failed: reports it and returns kResultLinkFailed; else kResultNothing.
+    int takeSendFailure();
     void mountTypeWrite();
     void hysteresisWrite();
     void siteChainNext(uint32_t fromState);
@@ -130,7 +164,7 @@ class ControllerLink {
     void initScope(uint32_t positionCode);
     void defineParkPosition();
 
-    LinkPort& port_;
+    CheckedPort port_;
     TelescopeListener& listener_;
     ReplyReassembler reassembler_;
     MountSettings settings_;
@@ -140,6 +174,7 @@ class ControllerLink {
     uint32_t timeoutCounter_ = 0;
     uint32_t reloadMarker_ = 1;
     uint32_t pierSide_ = 7;
+    uint8_t movingAxes_ = 0;  // axes a hand move was sent to and no stop since
     SiteSettings siteCopy_;
 };
 

@@ -247,9 +247,9 @@ void TelescopeControl::shutdown() {
     }
     // Frees any writer still blocked on a full pipe.
     pipe_->close();
-    // Only now, with the worker gone, may this thread use the port.
+    // Only now, with the worker gone, may this thread use the port (and the link).
     if (portOpen_ || readerThread_.held()) {
-        closePort();
+        closeLink();
     }
 }
 
@@ -264,9 +264,8 @@ bool TelescopeControl::waitWorkerIdle(unsigned timeoutMs) {
 
 // ---- LinkPort (worker thread) ----
 
-void TelescopeControl::writeBytes(const uint8_t* bytes, size_t count) {
-    // Not acted on: a request that does not get out shows up as a reply that never comes.
-    (void)port_->write(bytes, count, options_.writeTimeoutMs);
+bool TelescopeControl::writeBytes(const uint8_t* bytes, size_t count) {
+    return port_->write(bytes, count, options_.writeTimeoutMs);
 }
 
 SiteSettings TelescopeControl::pendingSiteSettings() {
@@ -323,10 +322,18 @@ void TelescopeControl::dispatch(const uint8_t* message, size_t length) {
                 applyResult(link_.takeReplyBytes(message + 1, n));
             }
             return;
+        case kMessageLineLost:
+            // Only the reader of the open connection speaks for it; a word from the reader of an
+            // earlier one, still queued behind a disconnect and a new connect, is stale.
+            if (portOpen_ && n == 1 && message[1] == connection_) {
+                closeLink();
+                listener_.onStatus(status::kConnectionLost);
+            }
+            return;
         case kMessageOperation:
             break;
         default:
-            return;  // kind 3: nobody sends it
+            return;
     }
     if (n == 0) {
         return;  // an operation message without an operation code
@@ -341,7 +348,7 @@ void TelescopeControl::dispatch(const uint8_t* message, size_t length) {
             listener_.onStatus(status::kNotConnectedYet);
             return;
         }
-        closePort();
+        closeLink();
         listener_.onStatus(status::kConnectionClosed);
         return;
     }
@@ -349,7 +356,7 @@ void TelescopeControl::dispatch(const uint8_t* message, size_t length) {
         listener_.onStatus(status::kNotConnectedYet);
         return;
     }
-    link_.executeOperation(message, length, handshakeDone_);
+    applyResult(link_.executeOperation(message, length, handshakeDone_));
 }
 
 void TelescopeControl::dispatchConnect(const uint8_t* message) {
@@ -365,6 +372,7 @@ void TelescopeControl::dispatchConnect(const uint8_t* message) {
     }
     portOpen_ = true;
     handshakeDone_ = false;
+    ++connection_;
     port_->resetStop();
     startReader();
     listener_.onStatus(status::kConnecting);
@@ -381,7 +389,7 @@ void TelescopeControl::applyResult(int result) {
     } else if (result == kResultLinkFailed) {
         // Whoever returned the failure has reported why; closing says nothing more.
         if (portOpen_) {
-            closePort();
+            closeLink();
         }
     }
 }
@@ -416,10 +424,10 @@ void TelescopeControl::startReader() {
     readerStop_.store(false);
     // Without a thread nothing is forwarded and the handshake runs into its time-out, which
     // closes the port again.
-    (void)readerThread_.start([this] { readerLoop(); });
+    (void)readerThread_.start([this, connection = connection_] { readerLoop(connection); });
 }
 
-void TelescopeControl::readerLoop() {
+void TelescopeControl::readerLoop(uint8_t connection) {
     uint8_t buffer[kReaderBufferSize];
     while (!readerStop_.load() && !shutDown_.load()) {
         const platform::ReadResult result = port_->read(buffer, sizeof buffer);
@@ -431,8 +439,13 @@ void TelescopeControl::readerLoop() {
             continue;
         }
         if (result.status == platform::ReadStatus::Failed) {
-            // The line is gone (an adapter pulled out). Forward nothing and do not spin: wait
-            // until closePort says stop.
+            // The line is gone (an adapter pulled out). Tell the worker, which closes the port,
+            // and do not spin: wait until closePort says stop.
+            const WorkerMessageBuffer lost = message::lineLost(connection);
+            if (lockPipeForReader()) {
+                (void)pipe_->write(lost.bytes, lost.size, readerStop_);
+                pipeWriteLock_.unlock();
+            }
             port_->waitForStop();
         }
         break;
@@ -500,6 +513,15 @@ bool TelescopeControl::forwardSerialData(const uint8_t* bytes, size_t count) {
         done += message.size - 1;
     }
     return true;
+}
+
+void TelescopeControl::closeLink() {
+    if (portOpen_) {
+        // Written before the reader stops and the port drains, so the stop is the last frame
+        // out. Bounded by the write time-out, as every request is.
+        (void)link_.stopHandMove();
+    }
+    closePort();
 }
 
 void TelescopeControl::closePort() {

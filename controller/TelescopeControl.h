@@ -19,6 +19,12 @@
 //
 // shutdown() (also run by the destructor) stops the worker first and only then closes the port,
 // so two threads never use the port at once.
+//
+// Every way the port closes (disconnect, shutdown, a time-out, a failed write, a lost line) first
+// sends the stop of both axes if a hand move was commanded and not stopped: no mount is left
+// moving. A line that fails while connected is reported as status 26 (connection lost), a reply
+// that does not come as status 25, a request that does not leave as status 27; each closes the
+// port.
 
 #include <atomic>
 #include <cstddef>
@@ -114,7 +120,7 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     static constexpr size_t kPipeReadSize = 20;
 
     // LinkPort
-    void writeBytes(const uint8_t* bytes, size_t count) override;
+    bool writeBytes(const uint8_t* bytes, size_t count) override;
     SiteSettings pendingSiteSettings() override;
 
     void writeMessage(const WorkerMessageBuffer& message);
@@ -125,10 +131,12 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     void applyResult(int result);
     bool openPort(uint32_t portNumber, uint32_t baudRate);
     void startReader();
-    void readerLoop();
+    void readerLoop(uint8_t connection);
     [[nodiscard]] bool forwardSerialData(const uint8_t* bytes, size_t count);
     [[nodiscard]] bool lockPipeForReader();
     void closePort();
+    // Sends the stop if a hand move runs, then closes the port.
+    void closeLink();
     void publishFeatureLevel();
 
     TelescopeListener& listener_;
@@ -159,7 +167,9 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     platform::Thread readerThread_;
     platform::Thread workerThread_;
     MessageReassembler messages_;
-    bool portOpen_ = false;       // worker only
+    bool portOpen_ = false;  // worker only
+    // Counts opens, so that a lost-line word from the reader of an earlier connection is known.
+    uint8_t connection_ = 0;      // worker only (the reader gets a copy at its start)
     bool handshakeDone_ = false;  // worker only
     SiteSettings pendingSite_;    // under stateLock_
     ControllerLink link_;

@@ -195,6 +195,14 @@ WorkerMessageBuffer serialData(const uint8_t* bytes, size_t count) {
     return message;
 }
 
+WorkerMessageBuffer lineLost(uint8_t connection) {
+    WorkerMessageBuffer message;
+    message.bytes[0] = static_cast<uint8_t>(0x80u | (kMessageLineLost << 5) | 1u);
+    message.bytes[1] = connection;
+    message.size = 2;
+    return message;
+}
+
 }  // namespace message
 
 bool MessageReassembler::feed(uint8_t byte) {

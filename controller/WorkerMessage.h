@@ -1,7 +1,8 @@
 #pragma once
 // WorkerMessage: one message on the command pipe.
 //
-//   byte 0   header: bit 7 set; bits 6..5 kind (0 operation, 1 heartbeat, 2 serial data);
+//   byte 0   header: bit 7 set; bits 6..5 kind (0 operation, 1 heartbeat, 2 serial data,
+//            3 line lost);
 //            bits 4..0 payload length n (0..31)
 //   1..n     payload (for operations: the operation code, then its arguments, little-endian)
 // A message with n = 0 is followed by one filler byte that belongs to it (the heartbeat is always
@@ -15,6 +16,7 @@ namespace vornic {
 inline constexpr uint8_t kMessageOperation = 0;
 inline constexpr uint8_t kMessageHeartbeat = 1;
 inline constexpr uint8_t kMessageSerialData = 2;
+inline constexpr uint8_t kMessageLineLost = 3;
 inline constexpr size_t kMaxMessageSize = 32;
 inline constexpr size_t kMaxSerialChunk = 31;
 
@@ -54,6 +56,8 @@ WorkerMessageBuffer initScope(uint32_t positionCode);
 WorkerMessageBuffer defineParkPosition();
 // One serial-data message of 1..31 bytes (count is cut to 31).
 WorkerMessageBuffer serialData(const uint8_t* bytes, size_t count);
+// The serial reader's word that the line of connection number `connection` failed.
+WorkerMessageBuffer lineLost(uint8_t connection);
 }  // namespace message
 
 // Cuts the pipe's byte stream back into messages, one byte at a time.

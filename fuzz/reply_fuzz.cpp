@@ -73,12 +73,13 @@ uint8_t allowedLength(uint8_t code) {
 
 class CheckingPort : public LinkPort {
   public:
-    void writeBytes(const uint8_t* bytes, size_t count) override {
+    bool writeBytes(const uint8_t* bytes, size_t count) override {
         require(bytes != nullptr, "null frame");
         require(count >= 3 && count <= 13, "frame size");
         require(bytes[0] == 0xAA, "start byte");
         require(bytes[1] + 2u == count, "frame length byte");
         require(allowedLength(bytes[2]) == bytes[1], "unknown request or wrong length");
+        return true;
     }
     SiteSettings pendingSiteSettings() override { return pending; }
     SiteSettings pending;
@@ -159,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (n != 0) {
                     std::memcpy(message, scratch, n);
                 }
-                link.executeOperation(message, n, (command & 0x80) != 0);
+                (void)link.executeOperation(message, n, (command & 0x80) != 0);
                 std::free(message);
                 break;
             }

@@ -81,6 +81,8 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     // The front end tells the dialog that its controls are gone (after the modal run ended);
     // reports are no longer shown and nothing more is posted.
     void windowDestroyed();
+    // The main window's controls while it runs (UI thread), else null.
+    [[nodiscard]] ControlModel* window() const { return window_; }
 
     // TelescopeControlDlgCallback (UI thread)
     void showStatus(StatusCode code) override;

@@ -52,7 +52,7 @@ TEST(CliFormat, IdentityVoltageAndAnglesReadLikeTheDialog) {
     EXPECT_EQ(angleText(-10, false), "W 0:00:00");
     EXPECT_EQ(angleText(INT32_MIN, true).substr(0, 2), "S ");
     EXPECT_EQ(statusTextOf(22), "Parameters stored...");
-    EXPECT_EQ(statusTextOf(25), "");
+    EXPECT_EQ(statusTextOf(status::kLast + 1), "");
 }
 
 TEST(CliFormat, JsonReportsCarryEveryFieldAsPlainIntegers) {

@@ -406,28 +406,114 @@ TEST(ControllerLinkReload, ReadBackEndsInADefaultsReport) {
     }
 }
 
-TEST(ControllerLinkReload, AnEarlierHandshakeCounterCanExpireDuringTheReadBack) {
-    // The site read armed 32 ticks; the read-back's state 7 does not arm its own.
-    LinkHarness h;
-    h.connectAt(1, test::firmwareForLevel(6));
-    ASSERT_EQ(h.link.timeoutCounter(), 32u);
-    h.tick(10);
-    h.execute(op::kReloadDefaults);
-    (void)h.reply({0x0C});
-    ASSERT_EQ(h.link.linkState(), link::kAxisBlock);
-    EXPECT_EQ(h.tick(21), kResultNothing);
-    EXPECT_EQ(h.tick(), kResultLinkFailed);
-    EXPECT_EQ(h.listener.statuses(), std::vector<StatusCode>{status::kTimeout});
+// Each request that waits for a reply, by the replies it gets before the controller falls silent:
+// the 32nd tick after its last request says so and fails the link (the port closes).
+TEST(ControllerLinkTimeOut, EveryAwaitedReplyGivesUpAfterThirtyTwoTicks) {
+    struct Case {
+        const char* what;
+        Bytes message;
+        std::vector<Bytes> replies;
+        uint32_t silentIn;
+    };
+    const Bytes gear = test::operationMessage(op::kSetGearRatios, {1, 0, 0, 0, 2, 0, 0, 0});
+    const Bytes site = test::operationMessage(op::kApplySiteSettings);
+    const std::vector<Case> cases{
+        {"store", test::operationMessage(op::kStoreSettings), {}, link::kStoreSettings},
+        {"gear ratios", gear, {}, link::kGearRatiosWritten},
+        {"gear read-back", gear, {{0x1A}}, link::kAxisBlockReread},
+        {"position pair",
+         test::operationMessage(op::kSetPositionPair, {1, 0, 0, 0, 2, 0, 0, 0}),
+         {},
+         link::kPositionPair},
+        {"voltage", test::operationMessage(op::kMeasureVoltage), {}, link::kVoltage},
+        {"init scope", test::operationMessage(op::kInitScope, {8}), {}, link::kReferencePosition},
+        {"park", test::operationMessage(op::kDefineParkPosition), {}, link::kParkPosition},
+        {"reload", test::operationMessage(op::kReloadDefaults), {}, link::kReloadDefaults},
+        {"reload read-back",
+         test::operationMessage(op::kReloadDefaults),
+         {{0x0C}},
+         link::kAxisBlock},
+        {"site", site, {}, link::kSiteCoordinates},
+        {"mount type", site, {{0x65}}, link::kMountTypeWritten},
+        {"hysteresis", site, {{0x65}, {0x1B}}, link::kHysteresisWritten},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LinkHarness h;
+        h.connectAt(1, test::firmwareForLevel(6));
+        h.port.pending = {
+            site::kLatitudeChanged | site::kMountTypeChanged | site::kHysteresisChanged, 1, 2, 3,
+            4};
+        EXPECT_FALSE(h.link.wantsTicks()) << "an idle link counts nothing";
+        h.execute(c.message);
+        for (const Bytes& reply : c.replies) {
+            h.tick(20);  // an answered request's ticks do not count against the next one
+            (void)h.reply(reply);
+        }
+        ASSERT_EQ(h.link.linkState(), c.silentIn);
+        EXPECT_EQ(h.tick(31), kResultNothing);
+        EXPECT_EQ(h.tick(), kResultLinkFailed);
+        EXPECT_EQ(h.listener.statuses(), std::vector<StatusCode>{status::kNoAnswer});
+        EXPECT_EQ(h.tick(40), kResultNothing) << "reported once";
+    }
+}
 
-    // With the counter long run out, a silent read-back just waits.
-    LinkHarness g;
-    g.connectAt(1, test::firmwareForLevel(6));
-    g.tick(40);
-    g.execute(op::kReloadDefaults);
-    (void)g.reply({0x0C});
-    EXPECT_EQ(g.tick(200), kResultNothing);
-    EXPECT_TRUE(g.listener.events.empty());
-    EXPECT_EQ(g.link.linkState(), link::kAxisBlock);
+// A request that did not leave the port is reported as such, never as done, and fails the link.
+TEST(ControllerLinkWrites, ARequestThatDoesNotLeaveIsReported) {
+    const std::vector<Bytes> messages{
+        test::operationMessage(op::kStartMove, {direction::kWest, 5}),
+        test::operationMessage(op::kStopMove, {direction::kBoth}),
+        test::operationMessage(op::kSetTracking, {1}),
+        test::operationMessage(op::kStoreSettings),
+        test::operationMessage(op::kMeasureVoltage),
+    };
+    for (const Bytes& message : messages) {
+        SCOPED_TRACE(::testing::Message() << "operation code " << int(message[1]));
+        LinkHarness h;
+        h.connectAt(1, test::firmwareForLevel(6));
+        h.port.failWrites = true;
+        EXPECT_EQ(h.execute(message), kResultLinkFailed);
+        EXPECT_EQ(h.listener.statuses(), std::vector<StatusCode>{status::kSendFailed});
+        h.port.failWrites = false;
+        EXPECT_EQ(h.execute(op::kSetTracking, {0}), kResultNothing) << "the failure is not kept";
+    }
+    LinkHarness h;
+    h.port.failWrites = true;
+    EXPECT_EQ(h.link.handshakeStart(), kResultLinkFailed);
+    EXPECT_EQ(h.listener.statuses(), std::vector<StatusCode>{status::kSendFailed});
+}
+
+// Before the port closes, a hand move still running is stopped, both axes at once.
+TEST(ControllerLinkMotion, AHandMoveIsStoppedOnTheWayOut) {
+    const Bytes stopBoth{0xAA, 0x03, 0x21, 0x00, 0xC0};
+    struct Case {
+        const char* what;
+        std::vector<Bytes> before;
+        bool stops;
+    };
+    const auto start = [](uint8_t d) { return test::operationMessage(op::kStartMove, {d, 3}); };
+    const auto stop = [](uint8_t d) { return test::operationMessage(op::kStopMove, {d}); };
+    const std::vector<Case> cases{
+        {"nothing moved", {}, false},
+        {"moving west", {start(direction::kWest)}, true},
+        {"stopped", {start(direction::kWest), stop(direction::kEast)}, false},
+        {"stopped both", {start(direction::kNorth), start(direction::kWest), stop(4)}, false},
+        {"other axis still moving",
+         {start(direction::kNorth), start(direction::kWest), stop(direction::kWest)},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LinkHarness h;
+        h.connectAt(1, test::firmwareForLevel(6));
+        for (const Bytes& m : c.before) {
+            h.execute(m);
+        }
+        (void)h.port.takeFrames();
+        EXPECT_EQ(h.link.stopHandMove(), c.stops);
+        EXPECT_EQ(h.port.takeFrames(), c.stops ? Frames{stopBoth} : Frames{});
+        EXPECT_FALSE(h.link.stopHandMove()) << "once";
+    }
 }
 
 // ------------------------------------------------------------------------------------------

@@ -251,9 +251,32 @@ TEST_F(TelescopeControlPtyTest, FarEndGoneDoesNotMakeTheReaderSpin) {
     const double used = processCpuSeconds() - before;
     EXPECT_LT(used, 0.2) << "CPU seconds used while the line was gone";
 
-    control->disconnect();
-    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kWait));
-    EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 4}));
+    // The hang-up is reported, and the port is closed without being asked.
+    ASSERT_TRUE(listener.waitForStatus(status::kConnectionLost, kWait));
+    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, status::kConnectionLost}));
+}
+
+// A line that stops taking bytes (flow control held off at the far end): the stop cannot leave,
+// which is said, never "Ready", and the port is closed.
+TEST_F(TelescopeControlPtyTest, StopThatCannotLeaveAStalledLineIsReported) {
+    // Opened before the program takes the line for itself; output on it is then held.
+    const int line = ::open(master.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(line, 0);
+    connectWithGearRatios(0, 0);
+    control->startMove(direction::kWest, 3);
+    EXPECT_EQ(master.receive(9, kWait).size(), 9u);
+    ASSERT_EQ(::tcflow(line, TCOOFF), 0);
+
+    control->stopMove(direction::kBoth);
+    EXPECT_TRUE(listener.waitForStatus(status::kSendFailed, kWait));
+    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    const std::vector<StatusCode> statuses = listener.statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), status::kSendFailed);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), status::kReady), 0);
+    ::tcflow(line, TCOON);
+    ::close(line);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -329,7 +330,7 @@ TEST_F(TelescopeControlTest, TicksTheLinkDoesNotNeedAreNotWritten) {
     }
     EXPECT_EQ(ticksWritten(5), 0) << "closed";
     connectAndHandshake(kLevel1Firmware);
-    EXPECT_EQ(ticksWritten(40), 32) << "the last request's time-out counts 32 ticks";
+    EXPECT_EQ(ticksWritten(40), 0) << "every request was answered: nothing left to count";
     EXPECT_TRUE(listener.statuses().empty());
 
     // A read-back pauses between its requests, so its ticks are written again.
@@ -337,7 +338,7 @@ TEST_F(TelescopeControlTest, TicksTheLinkDoesNotNeedAreNotWritten) {
     control->reloadDefaults();
     port->inject({0x55, 0x01, 0x0C});
     settle();
-    EXPECT_EQ(ticksWritten(40), 2 + 32) << "the pause, then the settings request's time-out";
+    EXPECT_EQ(ticksWritten(40), 2) << "the pause; the answered settings request counts nothing";
     ASSERT_EQ(listener.reports().size(), 1u);
     EXPECT_EQ(listener.reports()[0].kind, report::kDefaultsReloaded);
 }
@@ -545,21 +546,65 @@ TEST_F(TelescopeControlTest, ReceivedRunsAreCutIntoMessagesOfThirtyOne) {
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2}));
 }
 
-TEST_F(TelescopeControlTest, FailedLineDoesNotSpinAndStillCloses) {
+TEST_F(TelescopeControlTest, FailedLineIsReportedAndClosesWithoutSpinning) {
     connectWithoutAnswer();
     const size_t readsBefore = port->readCalls();
     port->hangUp();
-    ASSERT_TRUE(port->waitReaderInWaitForStop(kWait));
     settle();
     // The read that was waiting saw the failure; the reader then waits for its stop instead of
-    // reading again.
+    // reading again, and the worker closes the port and says why.
     EXPECT_EQ(port->readCalls(), readsBefore);
-
-    control->disconnect();
-    settle();
-    EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 4}));
+    EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, status::kConnectionLost}));
     EXPECT_FALSE(port->isOpen());
     EXPECT_FALSE(port->closedUnderReader());
+
+    // Nothing is left open for a disconnect, and a new connect opens afresh.
+    control->disconnect();
+    control->connect(1, 115200);
+    settle();
+    EXPECT_EQ(listener.statuses(),
+              (std::vector<StatusCode>{1, 2, status::kConnectionLost, 12, 1, 2}));
+    EXPECT_TRUE(port->isOpen());
+}
+
+// Every way the port closes while a hand move runs writes the stop of both axes first.
+TEST_F(TelescopeControlTest, EveryWayOutStopsAHandMoveFirst) {
+    struct Way {
+        const char* what;
+        std::function<void()> take;
+        std::vector<StatusCode> reported;
+    };
+    const std::vector<Way> ways{
+        {"disconnect", [this] { control->disconnect(); }, {4}},
+        {"shutdown", [this] { control->shutdown(); }, {}},
+        {"line lost", [this] { port->hangUp(); }, {26}},
+        {"no answer",
+         [this] {
+             control->measureVoltage();
+             tick(32);
+         },
+         {25}},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.what);
+        create();
+        ASSERT_NO_FATAL_FAILURE(connectAndHandshake(kLevel3Firmware));
+        control->startMove(direction::kNorth, 3);
+        settle();
+        port->clearWrites();
+        listener.clear();
+        way.take();
+        if (way.reported.empty()) {
+            EXPECT_FALSE(port->isOpen());
+        } else {
+            settle();
+        }
+        const std::vector<Bytes> writes = port->writes();
+        ASSERT_FALSE(writes.empty());
+        EXPECT_EQ(writes.back(), (Bytes{0xAA, 0x03, 0x21, 0x00, 0xC0}));
+        EXPECT_FALSE(port->isOpen());
+        EXPECT_EQ(listener.statuses(), way.reported);
+    }
 }
 
 TEST_F(TelescopeControlTest, DisconnectWhileTheReaderIsBlockedOnAFullPipe) {

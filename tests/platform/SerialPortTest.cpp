@@ -478,7 +478,8 @@ TEST(SerialPortBusy, WithoutALockNamesTheOthersHavingTheDeviceOpenButNotItself) 
     ASSERT_GE(inherited, 0);
     Children children;
     // Exclusive through the tty alone, with no flock: what a terminal program does.
-    const pid_t exclusive = children.spawn([&path] {
+    const pid_t exclusive = children.spawn([&path, &pty] {
+        pty.closeMaster();  // a terminal program has no hold on the line's far end
         const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
         return fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 && renameThisProcess("vornic-excl") &&
                becomeOrdinaryUser();
@@ -509,6 +510,38 @@ TEST(SerialPortBusy, WithoutALockNamesTheOthersHavingTheDeviceOpenButNotItself) 
     const std::string detail = answer.substr(second + 1);
     EXPECT_NE(detail.find("vornic-excl " + pidText(exclusive)), std::string::npos) << detail;
     EXPECT_EQ(detail.find(pidText(opener)), std::string::npos) << detail;
+}
+
+// A program that has the line open without a lock (a terminal program, `cat`) would take the
+// controller's replies, so the open is refused and names it; the far end of a pseudo-terminal (a
+// simulator holding its master side, and its slave to keep the line up) is no such program.
+TEST(SerialPortBusy, RefusesALineAnotherProgramHasOpenButNotItsFarEnd) {
+    PseudoTerminal shared;
+    PseudoTerminal simulated;
+    ASSERT_TRUE(shared.ok() && simulated.ok());
+    const std::string sharedPath = shared.slavePath();
+    const std::string simulatedPath = simulated.slavePath();
+    Children children;
+    const pid_t reader = children.spawn([&] {
+        // Leaves the master side to the test, as `cat` on a real device would have none.
+        shared.closeMaster();
+        return renameThisProcess("vornic-cat") &&
+               ::open(sharedPath.c_str(), O_RDWR | O_NOCTTY) >= 0;
+    });
+    ASSERT_GT(reader, 0);
+    const pid_t simulator = children.spawn([&] {
+        return renameThisProcess("vornic-sim") &&
+               ::open(simulatedPath.c_str(), O_RDWR | O_NOCTTY) >= 0;
+    });
+    ASSERT_GT(simulator, 0);
+
+    auto port = makeSerialPort();
+    const OpenResult busy = port->open(sharedPath.c_str(), 115200);
+    EXPECT_EQ(busy.error, OpenError::Busy);
+    EXPECT_FALSE(port->isOpen());
+    EXPECT_NE(std::string(busy.detail).find("vornic-cat " + pidText(reader)), std::string::npos)
+        << busy.detail;
+    EXPECT_TRUE(port->open(simulatedPath.c_str(), 115200).ok());
 }
 
 // The lock table as the kernel writes it; the device sought is 00:1a, inode 3.

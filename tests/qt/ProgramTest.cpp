@@ -13,7 +13,9 @@
 #include <QWheelEvent>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <map>
 
 #include "QtHarness.h"
 #include "app/PortList.h"
@@ -347,6 +349,47 @@ TEST_F(ProgramTest, HangUpWhileConnected) {
     EXPECT_LT(Clock::now() - closed, std::chrono::seconds(1));
 }
 
+// Every way out of the window while a hand move runs puts the stop of both axes on the line.
+enum class WayOut { CloseBox, Disconnect, Terminate, HangUp, Quit, Interrupt };
+
+class WayOutTest : public ProgramTest, public ::testing::WithParamInterface<WayOut> {};
+
+TEST_P(WayOutTest, StopsAHandMoveFirst) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    frontEnd_.closeOnTerminationSignals();
+    size_t mark = 0;
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+        ASSERT_EQ(framesOf([&] { click(w, ui::kIdMoveNorth); }).size(), 1u);
+        mark = wire_->count();
+        const std::map<WayOut, int> bySignal{{WayOut::Terminate, SIGTERM},
+                                             {WayOut::HangUp, SIGHUP},
+                                             {WayOut::Quit, SIGQUIT},
+                                             {WayOut::Interrupt, SIGINT}};
+        if (GetParam() == WayOut::CloseBox) {
+            w.window().close();
+        } else if (GetParam() == WayOut::Disconnect) {
+            click(w, ui::kIdDisconnect);
+            EXPECT_TRUE(waitUntil([&] { return !w.isEnabled(ui::kIdMaxSpeedRa); }));
+        } else {
+            ASSERT_EQ(::raise(bySignal.at(GetParam())), 0);
+            EXPECT_TRUE(waitUntil([&] { return w.ended(); }));
+        }
+    });
+    EXPECT_EQ(wire_->settledFrom(mark), std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
+}
+
+std::string wayOutName(const ::testing::TestParamInfo<WayOut>& param) {
+    static const char* const kNames[] = {"CloseBox", "Disconnect", "SIGTERM",
+                                         "SIGHUP",   "SIGQUIT",    "SIGINT"};
+    return kNames[static_cast<int>(param.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(ProgramTest, WayOutTest,
+                         ::testing::Values(WayOut::CloseBox, WayOut::Disconnect, WayOut::Terminate,
+                                           WayOut::HangUp, WayOut::Quit, WayOut::Interrupt),
+                         wayOutName);
+
 // A port that cannot be opened says why, in the words of the command line.
 TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
     const std::string path = "/dev/vornic-test-no-such-port";
@@ -354,9 +397,6 @@ TEST_F(ProgramTest, PortThatCannotBeOpenedShowsTheReason) {
                                            path, "", false);
     frontEnd_.setPortList(*portList_);
     runProgram([&](QtDialog& w, ui::DlgConfig&) {
-        frontEnd_.setOpenErrorDescriber([&] {
-            return describeOpenError(path, {platform::OpenError::NoSuchDevice, 2, {}});
-        });
         click(w, ui::kIdConnect);
         EXPECT_TRUE(waitUntil([&] {
             return w.text(ui::kIdStatusLine) ==

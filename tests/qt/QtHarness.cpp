@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/LineWatch.h"
-
 namespace vornic::qttest {
 
 using namespace std::chrono;
@@ -121,13 +119,15 @@ void ProgramFixture::runProgram(
     ui::qt::QtFrontEnd& frontEnd = frontEnd_;
     Application app(
         frontEnd_,
-        [wire, &frontEnd] {
-            return std::make_unique<WatchedSerialPort>(
-                std::make_unique<RecordingPort>(platform::makeSerialPort(), wire),
-                [&frontEnd] { frontEnd.lineLost(); });
-        },
+        [wire] { return std::make_unique<RecordingPort>(platform::makeSerialPort(), wire); },
         ports_, std::move(options));
-    frontEnd_.setLineLostHandler([&app] { app.telescopeControl()->disconnect(); });
+    app.setSessionHooks(
+        {[this] {
+             if (portList_) {
+                 portList_->connectionEnded();
+             }
+         },
+         [&frontEnd](const std::string& text) { frontEnd.setStatusToolTip(text); }});
     frontEnd_.setShownHook([&](ui::qt::QtDialog& window, ui::DlgConfig& dialog) {
         window.window().activateWindow();
         script(window, dialog);

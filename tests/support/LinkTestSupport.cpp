@@ -4,8 +4,12 @@
 
 namespace vornic::test {
 
-void FakeLinkPort::writeBytes(const uint8_t* bytes, size_t count) {
+bool FakeLinkPort::writeBytes(const uint8_t* bytes, size_t count) {
+    if (failWrites) {
+        return false;
+    }
     frames.emplace_back(bytes, bytes + count);
+    return true;
 }
 
 std::vector<Bytes> FakeLinkPort::takeFrames() {

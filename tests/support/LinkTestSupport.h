@@ -19,7 +19,7 @@ using Bytes = std::vector<uint8_t>;
 
 class FakeLinkPort : public LinkPort {
   public:
-    void writeBytes(const uint8_t* bytes, size_t count) override;
+    bool writeBytes(const uint8_t* bytes, size_t count) override;
     SiteSettings pendingSiteSettings() override { return pending; }
 
     // Frames written since the last call, oldest first.
@@ -28,6 +28,7 @@ class FakeLinkPort : public LinkPort {
     std::vector<Bytes> frames;  // every frame, in order
     size_t taken = 0;
     SiteSettings pending;
+    bool failWrites = false;  // every write fails (and is not recorded) while set
 };
 
 struct LinkEvent {
@@ -90,11 +91,11 @@ class LinkHarness {
     int reply(const Bytes& payload) { return feed(replyFrame(payload)); }
     // Runs `count` ticks; returns the first non-zero result, or 0.
     int tick(int count = 1);
-    void execute(const Bytes& message) {
-        link.executeOperation(message.data(), message.size(), true);
+    int execute(const Bytes& message) {
+        return link.executeOperation(message.data(), message.size(), true);
     }
-    void execute(uint8_t code, std::initializer_list<uint8_t> arguments = {}) {
-        execute(operationMessage(code, arguments));
+    int execute(uint8_t code, std::initializer_list<uint8_t> arguments = {}) {
+        return execute(operationMessage(code, arguments));
     }
 
     // Runs the whole handshake against the script and returns the result of its last reply.

@@ -123,10 +123,10 @@ TEST_F(DlgConfigTest, StatusesWithoutAPortClearIdentityAndVoltage) {
     }
 }
 
-TEST_F(DlgConfigTest, StatusAbove24ChangesNothing) {
+TEST_F(DlgConfigTest, StatusPastTheLastChangesNothing) {
     dlg.showStatus(status::kReady);
     model.clearCalls();
-    for (StatusCode code : {25u, 26u, 1000u, 0xFFFFFFFFu}) {
+    for (StatusCode code : {status::kLast + 1, status::kLast + 2, 1000u, 0xFFFFFFFFu}) {
         dlg.showStatus(code);
     }
     EXPECT_TRUE(model.calls().empty());

@@ -736,7 +736,12 @@ class Driver {
                  "cancelled dialogs send nothing: " + join(framesSince(o_.trace, mark)));
     }
 
+    // Disconnected while a hand move runs: the stop of both axes goes out before the port closes.
     void disconnect(HWND main) {
+        click(main, vornic::ui::kIdMoveNorth);
+        waitUntil([&] { return itemText(main, 104) == "Manual movement"; }, 10s);
+        std::this_thread::sleep_for(500ms);  // the simulator has traced the move by then
+        const std::streamoff mark = traceSize(o_.trace);
         click(main, vornic::ui::kIdDisconnect);
         const bool closed =
             waitUntil([&] { return itemText(main, 104) == "Connection closed"; }, 10s);
@@ -744,6 +749,10 @@ class Driver {
         c_.check(itemText(main, 105).empty() && itemText(main, 107).empty(),
                  "identity and voltage cleared: \"" + itemText(main, 105) + "\", \"" +
                      itemText(main, 107) + "\"");
+        std::this_thread::sleep_for(1500ms);
+        const std::vector<std::string> sent = framesSince(o_.trace, mark);
+        c_.check(sent == std::vector<std::string>{hexFrame({0xAA, 0x03, 0x21, 0x00, 0xC0})},
+                 "Disconnect during a hand move stops it first: " + join(sent));
         c_.check(countEnabled(main, false) == static_cast<int>(std::size(kConnectionControls)) &&
                      !IsWindowEnabled(GetDlgItem(main, 123)),
                  "controls disabled again, Advanced settings included");

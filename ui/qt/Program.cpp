@@ -9,12 +9,10 @@
 #include <string>
 
 #include "app/Application.h"
-#include "app/LineWatch.h"
 #include "app/PortList.h"
 #include "platform/PortTable.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
-#include "ui/MainDialogIds.h"
 #include "ui/qt/QtFrontEnd.h"
 
 namespace {
@@ -169,32 +167,12 @@ int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
 
     vornic::ui::qt::QtFrontEnd frontEnd;
     frontEnd.setPortList(portList);
+    frontEnd.closeOnTerminationSignals();
 
-    vornic::Application application(
-        frontEnd,
-        [&frontEnd] {
-            return std::make_unique<vornic::WatchedSerialPort>(
-                vornic::platform::makeSerialPort(), [&frontEnd] { frontEnd.lineLost(); });
-        },
-        ports);
-    frontEnd.setLineLostHandler([&] {
-        if (vornic::TelescopeControl* control = application.telescopeControl()) {
-            control->disconnect();
-        }
-    });
-    frontEnd.setOpenErrorDescriber([&]() -> std::string {
-        vornic::TelescopeControl* control = application.telescopeControl();
-        vornic::ui::qt::QtDialog* window = frontEnd.mainWindow();
-        if (control == nullptr || window == nullptr) {
-            return {};
-        }
-        const int index = window->selection(vornic::ui::kIdPortList);
-        const std::string path = portList.pathOf(static_cast<uint32_t>(index + 1));
-        if (index < 0 || path.empty()) {
-            return {};
-        }
-        return vornic::describeOpenError(path, control->lastOpenError());
-    });
+    vornic::Application application(frontEnd, nullptr, ports);
+    application.setSessionHooks(
+        {[&portList] { portList.connectionEnded(); },
+         [&frontEnd](const std::string& text) { frontEnd.setStatusToolTip(text); }});
     if (prepare) {
         prepare(frontEnd, application);
     }

@@ -1,11 +1,14 @@
 #include "ui/qt/QtFrontEnd.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 
 #include <QMessageBox>
 
-#include "controller/Contract.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 
@@ -19,7 +22,69 @@ QtFrontEnd::QtFrontEnd() {
     }
 }
 
+namespace {
+
+constexpr int kTerminationSignals[] = {SIGTERM, SIGHUP, SIGQUIT, SIGINT};
+
+// The write end of the self-pipe that carries a termination signal to the UI thread's event loop;
+// a signal handler may do no more than write a byte.
+std::atomic<int> signalWrite{-1};
+
+void onTerminationSignal(int) {
+    const int saved = errno;
+    const char byte = 1;
+    static_cast<void>(::write(signalWrite.load(), &byte, 1));
+    errno = saved;
+}
+
+}  // namespace
+
+void QtFrontEnd::closeOnTerminationSignals() {
+    if (signalNotifier_ != nullptr) {
+        return;
+    }
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) {
+        return;
+    }
+    signalRead_ = fds[0];
+    signalWrite.store(fds[1]);
+    signalNotifier_ = new QSocketNotifier(signalRead_, QSocketNotifier::Read, this);
+    connect(signalNotifier_, &QSocketNotifier::activated, this, [this] { terminationSignalled(); });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : kTerminationSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+void QtFrontEnd::terminationSignalled() {
+    char drain[16];
+    while (::read(signalRead_, drain, sizeof drain) > 0) {
+    }
+    // One orderly way out is under way; if it does not come, the next signal ends the program.
+    for (int signal : kTerminationSignals) {
+        ::signal(signal, SIG_DFL);
+    }
+    if (window_ != nullptr) {
+        window_->window().close();
+    } else {
+        closeRequested_ = true;
+    }
+}
+
 QtFrontEnd::~QtFrontEnd() {
+    if (signalNotifier_ != nullptr) {
+        for (int signal : kTerminationSignals) {
+            ::signal(signal, SIG_DFL);
+        }
+        delete signalNotifier_;
+        const int write = signalWrite.exchange(-1);
+        ::close(write);
+        ::close(signalRead_);
+    }
     delete notifier_;
     for (int fd : {wakeRead_, wakeWrite_}) {
         if (fd >= 0) {
@@ -97,7 +162,8 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
         head_ = 0;
         count_ = 0;
     }
-    const int result = window.exec();
+    // A termination signal that came while the program started leaves nothing to show.
+    const int result = closeRequested_ ? 0 : window.exec();
 
     // The window is gone: nothing more is posted to it, and what is still queued is dropped.
     {
@@ -154,46 +220,17 @@ void QtFrontEnd::woken() {
 }
 
 void QtFrontEnd::deliver(uint32_t wParam, uint32_t lParam) {
-    if (dialog_ == nullptr || window_ == nullptr) {
-        return;
+    if (dialog_ != nullptr) {
+        static_cast<void>(dialog_->onUserMessage(wParam, lParam));
     }
-    if (wParam == kLineLostMessage) {
-        lineLost_ = true;
-        if (onLineLost_) {
-            onLineLost_();
-        }
-        return;
-    }
-    static_cast<void>(dialog_->onUserMessage(wParam, lParam));
-    // A connection that ends, or never opened, no longer holds its port's entry in the list.
-    const std::string shown = window_->text(kIdStatusLine);
-    if (ports_ != nullptr && shown != lastStatus_ &&
-        (shown == statusText(status::kConnectionClosed) ||
-         shown == statusText(status::kCannotOpenPort))) {
-        ports_->connectionEnded();
-    }
-    lastStatus_ = shown;
+}
 
-    if (lineLost_ && window_->text(kIdStatusLine) == statusText(status::kConnectionClosed)) {
-        lineLost_ = false;
-        window_->setText(kIdStatusLine,
-                         "Error: Connection lost: the controller's line went away (cable or "
-                         "adapter unplugged?). Connect again when it is back.");
+void QtFrontEnd::setStatusToolTip(const std::string& text) {
+    if (window_ == nullptr) {
         return;
     }
-
-    // "Cannot open port" alone leaves the user guessing; the reason and what to do follow it.
-    if (describeOpenError_ && window_ != nullptr &&
-        window_->text(kIdStatusLine) == statusText(status::kCannotOpenPort)) {
-        const std::string reason = describeOpenError_();
-        if (!reason.empty()) {
-            window_->setText(kIdStatusLine, std::string("Error: ") + reason);
-            if (QWidget* line = window_->widget(kIdStatusLine)) {
-                line->setToolTip(QString::fromStdString(reason));
-            }
-        }
-    } else if (QWidget* line = window_->widget(kIdStatusLine)) {
-        line->setToolTip(QString());
+    if (QWidget* line = window_->widget(kIdStatusLine)) {
+        line->setToolTip(QString::fromStdString(text));
     }
 }
 

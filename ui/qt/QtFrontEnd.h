@@ -49,14 +49,13 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     void setUrlOpener(std::function<void(const std::string&)> opener) {
         urlOpener_ = std::move(opener);
     }
-    // Why the port of the last connect could not be opened; shown with the status line's error.
-    void setOpenErrorDescriber(std::function<std::string()> describe) {
-        describeOpenError_ = std::move(describe);
-    }
-    // Any thread: the controller's line is gone. The UI thread then runs `onLineLost` (which
-    // disconnects) and the "Connection closed" that follows says what happened.
-    void lineLost() { post(kLineLostMessage, 0); }
-    void setLineLostHandler(std::function<void()> handler) { onLineLost_ = std::move(handler); }
+    // The status line's tool tip (UI thread; "" clears it).
+    void setStatusToolTip(const std::string& text);
+    // SIGTERM, SIGHUP, SIGQUIT and SIGINT close the main window as its close box does, so the
+    // program ends in order (a hand move is stopped on the way out). A second such signal ends
+    // the program at once. Call once, from the UI thread, after the QApplication exists.
+    void closeOnTerminationSignals();
+
     // Runs once the main window is shown (tests drive the window from here).
     void setShownHook(Hook hook) { shown_ = std::move(hook); }
 
@@ -73,15 +72,9 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     [[nodiscard]] QtDialog* mainWindow() const { return window_; }
 
   private:
-    static constexpr uint32_t kLineLostMessage = 2000;
-
     PortList* ports_ = nullptr;
-    std::string lastStatus_;  // UI thread: the status line as the last message left it
     std::function<void(const std::string&)> urlOpener_;
-    std::function<std::string()> describeOpenError_;
     Hook shown_;
-    std::function<void()> onLineLost_;
-    bool lineLost_ = false;  // UI thread
 
     QtDialog* window_ = nullptr;   // UI thread
     DlgConfig* dialog_ = nullptr;  // UI thread
@@ -93,6 +86,11 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+
+    void terminationSignalled();
+    int signalRead_ = -1;
+    QSocketNotifier* signalNotifier_ = nullptr;
+    bool closeRequested_ = false;  // UI thread: a signal came before the window ran
 
     std::mutex lock_;
     bool accepting_ = false;    // under lock_
