@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "app/PortChoices.h"
+#include "app/PortList.h"
 #include "ui/MainDialogIds.h"
 
 namespace vornic {
