@@ -68,13 +68,6 @@ int axisSliderIndex(ControlId id) {
     return it == kAxisSliders.end() ? -1 : static_cast<int>(it - kAxisSliders.begin());
 }
 
-// Statuses after which no port is open: a closed connection, a port that could not be opened, and
-// a handshake that failed (the port is closed with it).
-bool endsConnection(StatusCode code) {
-    return code == status::kConnectionClosed || code == status::kCannotOpenPort ||
-           code == status::kTimeout || code == status::kIncompatibleDevice;
-}
-
 // The setting each connection-dependent control shows or changes (RA ids; a Dec control is its RA
 // id plus kDecOffset). A control not listed belongs to no setting and follows the connection alone.
 struct ControlSetting {
