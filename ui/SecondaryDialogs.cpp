@@ -1,6 +1,7 @@
 #include "ui/SecondaryDialogs.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -65,6 +66,22 @@ bool readAngleField(const ControlModel& model, ControlId id, int kind, int32_t& 
     std::memcpy(buffer, text.data(), length);
     if (std::none_of(buffer, buffer + length, [](char c) { return c >= '0' && c <= '9'; })) {
         return false;
+    }
+    // The angle reader adds its parts up in 32 bits, so a part of four or more digits could wrap
+    // round to an angle in range ("N 49711:00:00" would read as N 0:43:50). No part of a real angle
+    // has more than three significant digits: such text reads as an angle beyond any range, which
+    // the caller refuses.
+    size_t significant = 0;
+    for (size_t i = 0; i < length; ++i) {
+        const bool digit = buffer[i] >= '0' && buffer[i] <= '9';
+        if (!digit) {
+            significant = 0;
+        } else if (significant > 0 || buffer[i] != '0') {
+            if (++significant > 3) {
+                angle = INT32_MAX;
+                return true;
+            }
+        }
     }
     readAngle(buffer, sizeof buffer, 0, &angle, kind);
     return true;

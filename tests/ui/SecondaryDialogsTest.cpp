@@ -261,6 +261,11 @@ TEST(AdvancedSettingsDialog, AnglesBeyondThePoleOrTheDateLineAreRefused) {
          "Latitude: out of range S 90:00:00..N 90:00:00"},
         {site_dlg::kLongitude, "W 180:00:01", "W 122:25:00",
          "Longitude: out of range W 180:00:00..E 180:00:00"},
+        // Parts so large that adding them up in 32 bits would come round to a place on Earth.
+        {site_dlg::kLatitude, "N 49711:00:00", "N 47:30:15",
+         "Latitude: out of range S 90:00:00..N 90:00:00"},
+        {site_dlg::kLongitude, "E 0:0:178956971", "W 122:25:00",
+         "Longitude: out of range W 180:00:00..E 180:00:00"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
