@@ -333,7 +333,7 @@ int putBack(Session& session, Output& out, const MountSettings& before,
         }
         if (interrupted()) {
             errorLine(notTaken +
-                      "; interrupted again while putting back the earlier settings, so the "
+                      "; interrupted while putting back the earlier settings, so the "
                       "controller may hold part of the file's settings");
             return kExitFailed;
         }

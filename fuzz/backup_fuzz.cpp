@@ -75,6 +75,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             require(printableMessage(error, 600, false), "a refusal is one short printable line");
             continue;
         }
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (image.has(i)) {
+                forEachSettingElement(fields[i].shape, [&](int axis, int index) {
+                    require(holdableRange(fields[i], controller, axis)
+                                .holds(fields[i].get(image.values, axis, index)),
+                            "nothing passes that the controller cannot hold");
+                });
+            }
+        }
+        if (!checkSameController(image, controller, error)) {
+            require(printableMessage(error, 600, false), "a refusal is one short printable line");
+        }
         (void)differences(image, controller);
         for (const OpCall& call : restorePlan(image, controller)) {
             require(call.info != nullptr, "restore plans only known operations");
