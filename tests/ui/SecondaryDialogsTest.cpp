@@ -309,13 +309,18 @@ TEST(AdvancedSettingsDialog, OnlyTheFirstThirtyCharactersAreRead) {
     EXPECT_EQ(record.longitude, 0);
     EXPECT_EQ(record.changeMask, site::kLatitudeChanged);
 
-    // A huge text is cut, not overrun.
+    // A huge text is cut, not overrun, and what is left of it is no latitude.
     record = site(0, 0, 0, 10);
-    EXPECT_EQ(
-        confirmSite(record,
-                    [](Child& d) { d.typeText(site_dlg::kLatitude, std::string(100000, '9')); }),
-        1);
-    EXPECT_EQ(record.changeMask, site::kLatitudeChanged);
+    EXPECT_EQ(confirmSite(record,
+                          [](Child& d) {
+                              d.typeText(site_dlg::kLatitude, std::string(100000, '9'));
+                              d.click(kIdOk);
+                              EXPECT_FALSE(d.ended());
+                              EXPECT_EQ(d.text(site_dlg::kHysteresisHint),
+                                        "Latitude: out of range S 90:00:00..N 90:00:00");
+                          }),
+              1);
+    EXPECT_EQ(record.changeMask, 0u);
 }
 
 TEST(AdvancedSettingsDialog, HysteresisIsKeptWhenNotANumberAndCappedAtTheByte) {
