@@ -330,8 +330,9 @@ TEST_F(ProgramTest, HangUpWhileConnected) {
     ASSERT_NO_FATAL_FAILURE(startSimulator(6, faults));
     Clock::time_point closed;
     runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        // The simulator hangs up right after the handshake: no click is needed (one could reach
+        // the engine after it closed the port and put "Not connected yet" over the report).
         ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
-        click(w, ui::kIdMeasureVoltage);
         EXPECT_TRUE(waitUntil([&] {
             return w.text(ui::kIdStatusLine).rfind("Error: Connection lost", 0) == 0;
         })) << w.text(ui::kIdStatusLine);
