@@ -65,7 +65,18 @@ class RecordingPipe final : public platform::CommandPipe {
     void signalStop() override { inner_->signalStop(); }
     void close() override { inner_->close(); }
     [[nodiscard]] bool waitReaderIdle(unsigned timeoutMs) {
-        return inner_->waitReaderIdle(timeoutMs);
+        if (!inner_->waitReaderIdle(timeoutMs)) {
+            return false;
+        }
+        // With idle ticks left out, the next tick must meet the reader blocked on the empty pipe,
+        // not merely on its way there. A pipe that cannot tell stays on its way until the time-out.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (tellsIdle.load() && !inner_->readerWaitingOnEmpty() &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        return true;
     }
     // Off unless a test asks: then ticks the link does not need are not written at all.
     bool readerWaitingOnEmpty() override {
