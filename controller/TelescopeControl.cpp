@@ -258,10 +258,6 @@ platform::OpenResult TelescopeControl::lastOpenError() const {
     return lastOpenError_;
 }
 
-bool TelescopeControl::waitWorkerIdle(unsigned timeoutMs) {
-    return pipe_->waitReaderIdle(timeoutMs);
-}
-
 // ---- LinkPort (worker thread) ----
 
 bool TelescopeControl::writeBytes(const uint8_t* bytes, size_t count) {

@@ -112,9 +112,6 @@ class TelescopeControl final : public iTelescopeControl, private LinkPort {
     // The error of the last failed port open, for the command line (any thread, after status 6).
     [[nodiscard]] platform::OpenResult lastOpenError() const;
 
-    // Tests: true once everything written into the pipe so far has been handled by the worker.
-    [[nodiscard]] bool waitWorkerIdle(unsigned timeoutMs);
-
   private:
     // The worker reads the pipe 20 bytes at a time into its inbox.
     static constexpr size_t kPipeReadSize = 20;

@@ -46,10 +46,6 @@ class CommandPipe {
     // A caller holding the lock that every writer takes knows it stays so until it writes. A pipe
     // that cannot tell answers false.
     [[nodiscard]] virtual bool readerWaitingOnEmpty() { return false; }
-
-    // True once the queue is empty and the reader is blocked in read() waiting for more: everything
-    // written before has been read and handled. For tests; waits at most `timeoutMs`.
-    [[nodiscard]] virtual bool waitReaderIdle(unsigned timeoutMs) = 0;
 };
 
 // The platform's pipe: an in-process bounded queue off Windows, a named pipe on Windows.

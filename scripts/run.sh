@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh run
 cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target vornic vornic-cli kz2-sim
-exec build/default/ui/qt/vornic --simulate "$@"
+exec build/default/desktop/qt/vornic --simulate "$@"

@@ -2,7 +2,7 @@
 # Builds vornic.exe (static, for Windows) and drives its real dialogs under Wine on a virtual X
 # server: vornic-selftest.exe connects over COM5, which Wine maps to the pseudo-terminal of a
 # kz2-sim, and checks the dialogs through window messages against the simulator's trace. Leaves
-# vornic.exe in build/windows/ui/win32/ and a PNG of every dialog in build/windows/screenshots/.
+# vornic.exe in build/windows/desktop/win32/ and a PNG of every dialog in build/windows/screenshots/.
 #
 #   scripts/windows-ui.sh        exit status 0 only when every check passed
 set -euo pipefail
@@ -17,7 +17,7 @@ echo "== building kz2-sim (Linux) and vornic.exe, vornic-selftest.exe (Windows)"
 nice cmake --build build/default --target kz2-sim -j2
 [ -f build/windows/CMakeCache.txt ] || nice cmake --preset windows >/dev/null
 nice cmake --build build/windows --target vornic vornic-selftest -j2
-exe_dir="$root/build/windows/ui/win32"
+exe_dir="$root/build/windows/desktop/win32"
 shots="$root/build/windows/screenshots"
 rm -rf "$shots"
 mkdir -p "$shots"

@@ -4,7 +4,7 @@
 // Every dialog (main dialog 100, Set gear ratio 101, Advanced settings 102, Initialize telescope
 // 103, About 104) is logic over a ControlModel keyed by control id. A toolkit backend (Qt Widgets,
 // Win32 dialog resources) maps ids to real widgets and feeds user events back to the logic; the
-// in-memory model (InMemoryControlModel) records everything for tests. No logic lives in a backend.
+// tests' in-memory model (tests/support) records everything. No logic lives in a backend.
 //
 // Events that reach the logic besides a click: an edit field lost the keyboard focus
 // (Notification::KillFocus, the Win32 EN_KILLFOCUS 512) and a slider interaction ended

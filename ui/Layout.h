@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "ui/ControlModel.h"
 
@@ -99,6 +100,12 @@ struct DialogLayout {
 [[nodiscard]] bool isInteractive(const ControlLayout& control);
 // The area the control covers when nothing is opened (a drop-down list closed).
 [[nodiscard]] Rect visibleRect(const ControlLayout& control);
+
+// The order in which the template lists the controls: the table's, except that a label that names
+// a control without text of its own (a field, slider, list or picture button left of, above,
+// right of or below it) comes right before that control, which is where Windows' accessibility
+// looks for a control's name when nothing names it explicitly.
+[[nodiscard]] std::vector<size_t> templateOrder(const DialogLayout& layout);
 
 // The command Enter gives in `dialog` while `focused` has the keyboard focus: a focused push button
 // is pressed, as the Win32 dialog manager does; anywhere else Enter means the dialog's default

@@ -20,8 +20,8 @@
 #include <map>
 #include <string>
 
+#include "desktop/qt/Program.h"
 #include "ui/MainDialogIds.h"
-#include "ui/qt/Program.h"
 
 namespace {
 

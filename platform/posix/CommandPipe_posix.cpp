@@ -1,7 +1,6 @@
 // The command pipe off Windows: an in-process bounded ring buffer.
 //
-// One mutex guards the ring; writers wait on `writable_`, the reader on `readable_`, and tests that
-// want to know the reader has caught up wait on `idle_`.
+// One mutex guards the ring; writers wait on `writable_`, the reader on `readable_`.
 //
 // Writers take a ticket and write strictly in ticket order. The writer whose turn it is keeps the
 // turn until its whole message is in, so a message never interleaves with another even when it
@@ -14,7 +13,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -100,7 +98,6 @@ class RingCommandPipe final : public CommandPipe {
         std::unique_lock lock(mutex_);
         if (size_ == 0 && !stop_ && !closed_) {
             ++readersWaiting_;
-            idle_.notify_all();
             readable_.wait(lock, [&] { return size_ > 0 || stop_ || closed_; });
             --readersWaiting_;
         }
@@ -138,12 +135,6 @@ class RingCommandPipe final : public CommandPipe {
         return size_ == 0 && readersWaiting_ > 0;
     }
 
-    bool waitReaderIdle(unsigned timeoutMs) override {
-        std::unique_lock lock(mutex_);
-        return idle_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return size_ == 0 && readersWaiting_ > 0; });
-    }
-
   private:
     // Both run under mutex_; the caller has checked the room or the fill.
     void push(const uint8_t* bytes, size_t count) {
@@ -171,7 +162,6 @@ class RingCommandPipe final : public CommandPipe {
     std::mutex mutex_;
     std::condition_variable writable_;
     std::condition_variable readable_;
-    std::condition_variable idle_;
     size_t head_ = 0;
     size_t size_ = 0;
     uint64_t nextTicket_ = 0;

@@ -123,19 +123,6 @@ class NamedCommandPipe final : public CommandPipe {
         SetEvent(roomEvent_);
     }
 
-    bool waitReaderIdle(unsigned timeoutMs) override {
-        const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-        for (;;) {
-            if (readerWaiting_.load() && queued() == 0) {
-                return true;
-            }
-            if (GetTickCount64() >= deadline) {
-                return false;
-            }
-            Sleep(1);
-        }
-    }
-
   private:
     void open(const char* name) {
         // Tests pass plain words; a pipe's name must live under \\.\Pipe\.
@@ -221,7 +208,6 @@ class NamedCommandPipe final : public CommandPipe {
     // Waits for the pending read. Returns the bytes it brought (0 when it brought none); sets
     // `stopped` when the stop or the close ended the wait, after the read has been cancelled.
     DWORD waitForRead(OVERLAPPED& overlapped, bool& stopped) {
-        readerWaiting_.store(true);
         const HANDLE waitList[] = {stopEvent_, closedEvent_, readEvent_};
         DWORD got = 0;
         for (;;) {
@@ -229,7 +215,6 @@ class NamedCommandPipe final : public CommandPipe {
             if (which == WAIT_OBJECT_0 + 2) {
                 if (!GetOverlappedResult(readEnd_, &overlapped, &got, FALSE)) {
                     got = 0;
-                    readerWaiting_.store(false);
                     waitForStopOrClose();
                     stopped = true;
                     return 0;
@@ -250,17 +235,14 @@ class NamedCommandPipe final : public CommandPipe {
                 Sleep(kRoomWaitMs);  // never spin, whatever went wrong with the handles
             }
         }
-        readerWaiting_.store(false);
         return got;
     }
 
     void waitForStopOrClose() {
-        readerWaiting_.store(true);
         const HANDLE waitList[] = {stopEvent_, closedEvent_};
         while (WaitForMultipleObjects(2, waitList, FALSE, INFINITE) == WAIT_FAILED) {
             Sleep(kRoomWaitMs);
         }
-        readerWaiting_.store(false);
     }
 
     size_t taken(DWORD got) {
@@ -297,7 +279,6 @@ class NamedCommandPipe final : public CommandPipe {
     HANDLE readEvent_ = nullptr;
     HANDLE roomEvent_ = nullptr;
     std::atomic<bool> closed_{false};
-    std::atomic<bool> readerWaiting_{false};
 };
 
 }  // namespace

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/HeadlessFrontEnd.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
+#include "support/HeadlessFrontEnd.h"
 #include "ui/MainDialogIds.h"
 
 namespace vornic {

@@ -20,12 +20,13 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/HeadlessFrontEnd.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
-#include "ui/InMemoryControlModel.h"
+#include "support/HeadlessFrontEnd.h"
+#include "support/IdleWatchPipe.h"
+#include "support/InMemoryControlModel.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
 
@@ -339,8 +340,11 @@ class WholeApplicationTest : public ::testing::Test {
         };
     }
 
-    static ApplicationOptions fastOptions() {
+    ApplicationOptions fastOptions() {
         ApplicationOptions options;
+        auto watchedPipe = std::make_unique<test::IdleWatchPipe>();
+        pipe_ = watchedPipe.get();
+        options.controlOptions.pipe = std::move(watchedPipe);
         // The handshake pauses two ticks between requests and gives each request 32 ticks: short
         // ticks keep a connect fast while leaving well over a second for every answer.
         options.heartbeatInterval = 50ms;
@@ -363,8 +367,8 @@ class WholeApplicationTest : public ::testing::Test {
     std::vector<Bytes> exchange(Wire::Mark mark, size_t requests, size_t replies,
                                 Application& app) {
         EXPECT_TRUE(wire_->waitFor(mark.requests + requests, mark.replies + replies));
-        if (TelescopeControl* control = app.telescopeControl()) {
-            EXPECT_TRUE(control->waitWorkerIdle(10000));
+        if (app.telescopeControl() != nullptr) {
+            EXPECT_TRUE(pipe_->waitReaderIdle(10000));
         }
         return wire_->requestsFrom(mark.requests);
     }
@@ -380,6 +384,7 @@ class WholeApplicationTest : public ::testing::Test {
     std::unique_ptr<sim::PtySimulator> sim_;
     std::shared_ptr<Wire> wire_ = std::make_shared<Wire>();
     platform::PortTable ports_;
+    test::IdleWatchPipe* pipe_ = nullptr;  // owned by the application's link
 };
 
 const std::vector<Bytes> kHandshakeLevel6 = {ask(0x01), ask(0x03), ask(0x02), ask(0x14),

@@ -17,6 +17,7 @@
 #include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
 #include "support/FakeSerialPort.h"
+#include "support/IdleWatchPipe.h"
 #include "support/LinkTestSupport.h"
 #include "support/RecordingListener.h"
 #include "support/ScriptedController.h"
@@ -25,6 +26,7 @@ namespace vornic {
 namespace {
 
 using test::FakeSerialPort;
+using test::IdleWatchPipe;
 using test::RecordingTelescopeListener;
 using test::ScriptedController;
 using Bytes = std::vector<uint8_t>;
@@ -227,6 +229,9 @@ class TelescopeControlProtocolTest : public ::testing::Test {
         port = fakePort.get();
         TelescopeControl::Options options;
         options.connectPauseMs = 0;
+        auto watchedPipe = std::make_unique<IdleWatchPipe>();
+        pipe = watchedPipe.get();
+        options.pipe = std::move(watchedPipe);
         control = std::make_unique<TelescopeControl>(listener, std::move(fakePort), ports,
                                                      std::move(options));
         peer = std::make_unique<ScriptedController>(*port);
@@ -246,8 +251,8 @@ class TelescopeControlProtocolTest : public ::testing::Test {
         }
         for (int round = 0; round < 1000; ++round) {
             const size_t reads = port->readCalls();
-            if (!control->waitWorkerIdle(kWait) || !port->waitIdle(kWait) ||
-                !control->waitWorkerIdle(kWait)) {
+            if (!pipe->waitReaderIdle(kWait) || !port->waitIdle(kWait) ||
+                !pipe->waitReaderIdle(kWait)) {
                 FAIL() << "the worker or the reader did not go idle";
             }
             if (port->readCalls() == reads) {
@@ -325,6 +330,7 @@ class TelescopeControlProtocolTest : public ::testing::Test {
     RecordingTelescopeListener listener;
     platform::PortTable ports;
     FakeSerialPort* port = nullptr;
+    IdleWatchPipe* pipe = nullptr;  // owned by control
     std::unique_ptr<TelescopeControl> control;
     std::unique_ptr<ScriptedController> peer;
     MountSettings handshakeRecord;

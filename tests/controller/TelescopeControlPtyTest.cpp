@@ -22,11 +22,13 @@
 #include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
+#include "support/IdleWatchPipe.h"
 #include "support/RecordingListener.h"
 
 namespace vornic {
 namespace {
 
+using test::IdleWatchPipe;
 using test::RecordingTelescopeListener;
 using Bytes = std::vector<uint8_t>;
 
@@ -127,6 +129,9 @@ class TelescopeControlPtyTest : public ::testing::Test {
         ports.set(2, "/nonexistent/vornic-kz2");
         TelescopeControl::Options options;
         options.connectPauseMs = 0;
+        auto watchedPipe = std::make_unique<IdleWatchPipe>();
+        pipe = watchedPipe.get();
+        options.pipe = std::move(watchedPipe);
         control = std::make_unique<TelescopeControl>(listener, platform::makeSerialPort(), ports,
                                                      std::move(options));
     }
@@ -174,6 +179,7 @@ class TelescopeControlPtyTest : public ::testing::Test {
     PtyMaster master;
     RecordingTelescopeListener listener;
     platform::PortTable ports;
+    IdleWatchPipe* pipe = nullptr;  // owned by control
     std::unique_ptr<TelescopeControl> control;
 };
 
@@ -185,7 +191,7 @@ TEST_F(TelescopeControlPtyTest, UnsupportedDeviceIsRejectedAndThePortReleased) {
 
     master.send({0x55, 0x05, 0x01, 0x01, 0x00, 0x02, 0x00});
     ASSERT_TRUE(listener.waitForStatus(status::kIncompatibleDevice, kWait));
-    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 9}));
 
     // The device was closed, so it opens again.
@@ -209,7 +215,7 @@ TEST_F(TelescopeControlPtyTest, HandshakeAndControlBytesCrossTheLineIntact) {
     control->connect(1, 115200);
     control->disconnect();
     ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kWait));
-    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 11, 4}));
 }
 
@@ -227,7 +233,7 @@ TEST_F(TelescopeControlPtyTest, StopWrittenRightBeforeClosingReachesASlowFarEnd)
     control->stopMove(direction::kBoth);
     control->disconnect();
     ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kWait));
-    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
 
     const Bytes received = master.receive(kMoves * 9 + 5, kWait);
     ASSERT_EQ(received.size(), kMoves * 9 + 5);
@@ -253,7 +259,7 @@ TEST_F(TelescopeControlPtyTest, FarEndGoneDoesNotMakeTheReaderSpin) {
 
     // The hang-up is reported, and the port is closed without being asked.
     ASSERT_TRUE(listener.waitForStatus(status::kConnectionLost, kWait));
-    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, status::kConnectionLost}));
 }
 
@@ -270,7 +276,7 @@ TEST_F(TelescopeControlPtyTest, StopThatCannotLeaveAStalledLineIsReported) {
 
     control->stopMove(direction::kBoth);
     EXPECT_TRUE(listener.waitForStatus(status::kSendFailed, kWait));
-    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
     const std::vector<StatusCode> statuses = listener.statuses();
     ASSERT_FALSE(statuses.empty());
     EXPECT_EQ(statuses.back(), status::kSendFailed);

@@ -23,12 +23,14 @@
 #include "platform/CommandPipe.h"
 #include "platform/PortTable.h"
 #include "support/FakeSerialPort.h"
+#include "support/IdleWatchPipe.h"
 #include "support/RecordingListener.h"
 
 namespace vornic {
 namespace {
 
 using test::FakeSerialPort;
+using test::IdleWatchPipe;
 using test::RecordingTelescopeListener;
 using Bytes = std::vector<uint8_t>;
 
@@ -40,7 +42,7 @@ constexpr uint32_t kLevel3Firmware = 0x01000002;
 // into it as if a writer had.
 class RecordingPipe final : public platform::CommandPipe {
   public:
-    explicit RecordingPipe(size_t capacity) : inner_(platform::makeCommandPipe("", capacity)) {}
+    explicit RecordingPipe(size_t capacity) : inner_(std::make_unique<IdleWatchPipe>(capacity)) {}
 
     bool write(const uint8_t* bytes, size_t count) override {
         const bool written = inner_->write(bytes, count);
@@ -62,7 +64,20 @@ class RecordingPipe final : public platform::CommandPipe {
     size_t read(uint8_t* buffer, size_t max) override { return inner_->read(buffer, max); }
     void signalStop() override { inner_->signalStop(); }
     void close() override { inner_->close(); }
-    bool waitReaderIdle(unsigned timeoutMs) override { return inner_->waitReaderIdle(timeoutMs); }
+    [[nodiscard]] bool waitReaderIdle(unsigned timeoutMs) {
+        if (!inner_->waitReaderIdle(timeoutMs)) {
+            return false;
+        }
+        // With idle ticks left out, the next tick must meet the reader blocked on the empty pipe,
+        // not merely on its way there. A pipe that cannot tell stays on its way until the time-out.
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (tellsIdle.load() && !inner_->readerWaitingOnEmpty() &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        return true;
+    }
     // Off unless a test asks: then ticks the link does not need are not written at all.
     bool readerWaitingOnEmpty() override {
         return tellsIdle.load() && inner_->readerWaitingOnEmpty();
@@ -89,7 +104,7 @@ class RecordingPipe final : public platform::CommandPipe {
     }
 
   private:
-    std::unique_ptr<platform::CommandPipe> inner_;
+    std::unique_ptr<IdleWatchPipe> inner_;
     mutable std::mutex mutex_;
     std::vector<Bytes> writes_;
 };
@@ -136,9 +151,9 @@ class TelescopeControlTest : public ::testing::Test {
     void settle() {
         for (int round = 0; round < 1000; ++round) {
             const size_t reads = port->readCalls();
-            ASSERT_TRUE(control->waitWorkerIdle(kWait));
+            ASSERT_TRUE(pipe->waitReaderIdle(kWait));
             ASSERT_TRUE(port->waitIdle(kWait));
-            ASSERT_TRUE(control->waitWorkerIdle(kWait));
+            ASSERT_TRUE(pipe->waitReaderIdle(kWait));
             if (port->readCalls() == reads) {
                 return;
             }
@@ -323,7 +338,7 @@ TEST_F(TelescopeControlTest, TicksTheLinkDoesNotNeedAreNotWritten) {
         return std::count(writes.begin(), writes.end(), Bytes{0xA0, 0x00});
     };
     pipe->tellsIdle = true;
-    ASSERT_TRUE(control->waitWorkerIdle(kWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
     if (!pipe->readerWaitingOnEmpty()) {
         // The Windows named pipe cannot tell an idle reader race-free, so it passes every tick on.
         GTEST_SKIP() << "this pipe writes every tick";

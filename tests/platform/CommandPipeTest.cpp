@@ -11,6 +11,7 @@
 
 #include "platform/CommandPipe.h"
 #include "platform/Watchdog.h"
+#include "support/IdleWatchPipe.h"
 
 namespace vornic::platform {
 namespace {
@@ -180,7 +181,7 @@ TEST(CommandPipe, StopEndsTheReadOnlyOnceTheQueueIsEmpty) {
     EXPECT_EQ(pipe->read(buffer, 3), 0u);
 
     // A reader already waiting is woken by the stop.
-    auto idle = makeCommandPipe("test");
+    auto idle = std::make_unique<test::IdleWatchPipe>(makeCommandPipe("test"));
     auto reader = std::async(std::launch::async, [&] {
         uint8_t b[4];
         return idle->read(b, sizeof b);
@@ -231,8 +232,8 @@ TEST(CommandPipe, AbandonedWriterGivesUpWithoutWritingAndPassesItsTurn) {
     EXPECT_TRUE(pipe->write(two, 2, abandon));
 }
 
-TEST(CommandPipe, ReaderIdleOnlyWhenEverythingWrittenHasBeenHandled) {
-    auto pipe = makeCommandPipe("test");
+TEST(IdleWatchPipe, ReaderIdleOnlyWhenEverythingWrittenHasBeenHandled) {
+    auto pipe = std::make_unique<test::IdleWatchPipe>(makeCommandPipe("test"));
     // Nobody reading: never idle, and the wait gives up.
     const uint8_t heartbeat[] = {0xA0, 0x00};
     ASSERT_TRUE(pipe->write(heartbeat, 2));

@@ -17,11 +17,11 @@
 
 #include "app/Application.h"
 #include "app/PortList.h"
+#include "desktop/qt/QtFrontEnd.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
-#include "ui/qt/QtFrontEnd.h"
 
 namespace vornic::qttest {
 

@@ -11,10 +11,10 @@
 
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"
+#include "support/InMemoryControlModel.h"
 #include "support/RecordingTelescopeControl.h"
 #include "ui/AppModel.h"
 #include "ui/DlgConfig.h"
-#include "ui/InMemoryControlModel.h"
 #include "ui/MainDialogIds.h"
 
 namespace vornic::ui::test {

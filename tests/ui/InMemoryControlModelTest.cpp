@@ -1,4 +1,4 @@
-#include "ui/InMemoryControlModel.h"
+#include "support/InMemoryControlModel.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
@@ -304,6 +306,37 @@ TEST(MainLayout, ControlsAreArrangedInRowsAndColumns) {
             EXPECT_GT(right(r(tick)), slider.x) << tick;
             lastX = r(tick).x;
         }
+    }
+}
+
+// Windows' accessibility names a field, slider, list or picture button after the label right
+// before it in the dialog template; the order keeps every control once and moves only labels.
+TEST(Layout, TemplateOrderPutsEachLabelRightBeforeTheControlItNames) {
+    for (const DialogLayout& d : dialogLayouts()) {
+        std::vector<size_t> order = templateOrder(d);
+        std::sort(order.begin(), order.end());
+        std::vector<size_t> all(d.controls.size());
+        std::iota(all.begin(), all.end(), size_t{0});
+        EXPECT_EQ(order, all) << d.id;
+    }
+    const DialogLayout& main = dialog(kMainDialogId);
+    const std::vector<size_t> order = templateOrder(main);
+    const std::pair<ControlId, const char*> named[] = {
+        {100, "Port:"},
+        {111, "N"},
+        {114, "W"},
+        {171, "RA:"},
+        {172, "DE:"},
+        {210, "Max speed:"},
+        {220, "Max:"},
+        {240, "Decay"},
+        {260, "Guiding corrections: (1/16 of the sidereal speed)"},
+        {352, "Inc. current at:"}};
+    for (const auto& [id, label] : named) {
+        const auto at = std::find_if(order.begin(), order.end(),
+                                     [&](size_t i) { return main.controls[i].id == id; });
+        ASSERT_TRUE(at != order.end() && at != order.begin()) << id;
+        EXPECT_STREQ(main.controls[*(at - 1)].text, label) << id;
     }
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/InMemoryControlModel.h"
+#include "support/InMemoryControlModel.h"
 
 namespace vornic::ui {
 namespace {

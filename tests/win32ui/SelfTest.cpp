@@ -31,13 +31,13 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "desktop/win32/Win32Dialog.h"
+#include "desktop/win32/Win32FrontEnd.h"
 #include "platform/PortTable.h"
 #include "ui/AccessibleNames.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
-#include "ui/win32/Win32Dialog.h"
-#include "ui/win32/Win32FrontEnd.h"
 
 namespace {
 

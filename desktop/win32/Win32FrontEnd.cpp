@@ -1,10 +1,10 @@
-#include "ui/win32/Win32FrontEnd.h"
+#include "desktop/win32/Win32FrontEnd.h"
 
 #include <commctrl.h>
 
+#include "desktop/win32/Win32Dialog.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
-#include "ui/win32/Win32Dialog.h"
 
 namespace vornic::ui::win32 {
 

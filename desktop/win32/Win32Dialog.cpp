@@ -1,4 +1,4 @@
-#include "ui/win32/Win32Dialog.h"
+#include "desktop/win32/Win32Dialog.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -154,102 +154,7 @@ COLORREF linkColour() {
     return difference > 100 || difference < -100 ? hot : RGB(0, 102, 204);
 }
 
-bool isPlainLabel(const ControlLayout& c) {
-    return (c.kind == ControlKind::kLabel || c.kind == ControlKind::kLabelRight ||
-            c.kind == ControlKind::kLabelCentre) &&
-           (c.style & style::kNotify) == 0;
-}
-
-// Controls that show no text of their own: screen readers name them after the label right before
-// them in the dialog's order.
-bool needsLabel(const ControlLayout& c) {
-    switch (c.kind) {
-        case ControlKind::kEdit:
-        case ControlKind::kReadOnlyEdit:
-        case ControlKind::kSlider:
-        case ControlKind::kDropDownList:
-        case ControlKind::kPictureButton:
-            return true;
-        default:
-            return false;
-    }
-}
-
-// Where `label` sits by `control`: 1 left of it, 2 above, 3 right, 4 below, 0 not beside it; `gap`
-// is the distance between them. Only a label within a few dialog units, in line with the control,
-// counts.
-int labelSide(const ControlLayout& label, const ControlLayout& control, int& gap) {
-    constexpr int kNear = 6;
-    const Rect l = label.rect;
-    const Rect c = visibleRect(control);
-    const bool sameRow = l.y < c.y + c.h && c.y < l.y + l.h;
-    // A label above or below must span at least half the control: a unit label ("mA") in the row
-    // above a slider does not name it.
-    const int overlap = std::min(l.x + l.w, c.x + c.w) - std::max(l.x, c.x);
-    const bool sameColumn = overlap > 0 && 2 * overlap >= c.w;
-    const int sides[] = {
-        sameRow ? c.x - (l.x + l.w) : kNear + 1, sameColumn ? c.y - (l.y + l.h) : kNear + 1,
-        sameRow ? l.x - (c.x + c.w) : kNear + 1, sameColumn ? l.y - (c.y + c.h) : kNear + 1};
-    for (int side = 0; side < 4; ++side) {
-        if (sides[side] >= -2 && sides[side] <= kNear) {
-            gap = sides[side];
-            return side + 1;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
-
-std::vector<size_t> templateOrder(const DialogLayout& layout) {
-    const size_t n = layout.controls.size();
-    // Every (control, label) pairing, the closest first and, at the same distance, left before
-    // above, right and below; each label and each control is then taken once, so a label goes to
-    // the control it sits closest to rather than one it merely follows in the table.
-    struct Pairing {
-        int gap;
-        int side;
-        size_t control;
-        size_t label;
-    };
-    std::vector<Pairing> pairings;
-    for (size_t i = 0; i < n; ++i) {
-        for (size_t j = 0; needsLabel(layout.controls[i]) && j < n; ++j) {
-            int gap = 0;
-            const int side = isPlainLabel(layout.controls[j])
-                                 ? labelSide(layout.controls[j], layout.controls[i], gap)
-                                 : 0;
-            if (side != 0) {
-                pairings.push_back({std::max(gap, 0), side, i, j});
-            }
-        }
-    }
-    std::stable_sort(pairings.begin(), pairings.end(), [](const Pairing& a, const Pairing& b) {
-        return a.gap != b.gap ? a.gap < b.gap : a.side < b.side;
-    });
-    std::vector<size_t> labelOf(n, n);  // control index -> the label that names it
-    std::vector<bool> claimed(n, false);
-    for (const Pairing& p : pairings) {
-        if (labelOf[p.control] == n && !claimed[p.label]) {
-            labelOf[p.control] = p.label;
-            claimed[p.label] = true;
-        }
-    }
-    // The tab order of the controls stays the table's; only labels move, each right before the
-    // control it names.
-    std::vector<size_t> order;
-    order.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        if (claimed[i]) {
-            continue;
-        }
-        if (labelOf[i] != n) {
-            order.push_back(labelOf[i]);
-        }
-        order.push_back(i);
-    }
-    return order;
-}
 
 std::wstring widen(const std::string& text) {
     if (text.empty()) {

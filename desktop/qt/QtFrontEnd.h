@@ -26,7 +26,7 @@
 
 #include "app/Application.h"
 #include "app/PortList.h"
-#include "ui/qt/QtDialog.h"
+#include "desktop/qt/QtDialog.h"
 
 namespace vornic::ui::qt {
 

@@ -1,4 +1,4 @@
-#include "ui/qt/Program.h"
+#include "desktop/qt/Program.h"
 
 int main(int argc, char** argv) {
     return vornic::ui::qt::runProgram(argc, argv);

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "app/Application.h"
-#include "ui/qt/QtFrontEnd.h"
+#include "desktop/qt/QtFrontEnd.h"
 
 namespace vornic::ui::qt {
 

@@ -1,4 +1,4 @@
-#include "ui/qt/QtDialog.h"
+#include "desktop/qt/QtDialog.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

@@ -28,21 +28,15 @@
 #include <string>
 #include <vector>
 
+#include "desktop/win32/Win32AccessibleNames.h"
 #include "ui/ControlModel.h"
 #include "ui/Layout.h"
-#include "ui/win32/Win32AccessibleNames.h"
 
 namespace vornic::ui::win32 {
 
 // UTF-8 <-> UTF-16 for the wide Win32 calls.
 [[nodiscard]] std::wstring widen(const std::string& text);
 [[nodiscard]] std::string narrow(const std::wstring& text);
-
-// The order in which the template lists the controls: the table's, except that a label that names
-// a control without text of its own (a field, slider, list or picture button left of, above,
-// right of or below it) comes right before that control, which is where Windows' accessibility
-// looks for a control's name.
-[[nodiscard]] std::vector<size_t> templateOrder(const DialogLayout& layout);
 
 // The in-memory dialog template of `layout`, ready for DialogBoxIndirectParamW. A dialog without
 // an owner is centred on the screen.

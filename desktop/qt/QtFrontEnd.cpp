@@ -1,4 +1,4 @@
-#include "ui/qt/QtFrontEnd.h"
+#include "desktop/qt/QtFrontEnd.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,6 +1,5 @@
 #pragma once
-// InMemoryControlModel: a ControlModel with no window system behind it, for tests and headless
-// runs.
+// InMemoryControlModel: a ControlModel with no window system behind it, for tests.
 //
 // It keeps the state of every control by id and logs each call the dialog logic makes on it, so
 // a test can assert what was shown or that nothing changed. It also plays the user: click,

@@ -1,5 +1,5 @@
 #pragma once
-// HeadlessFrontEnd: a FrontEnd without a window system, for tests and scripted runs.
+// HeadlessFrontEnd: a FrontEnd without a window system, for tests.
 //
 // The main dialog runs on an InMemoryControlModel; the thread that calls Application::run() is
 // the UI thread. Posted user messages go into a fixed ring under a lock (the worker thread never
@@ -26,8 +26,8 @@
 
 #include "app/Application.h"
 #include "platform/Threads.h"
+#include "support/InMemoryControlModel.h"
 #include "ui/DlgConfig.h"
-#include "ui/InMemoryControlModel.h"
 
 namespace vornic {
 

@@ -1,4 +1,4 @@
-#include "ui/qt/Program.h"
+#include "desktop/qt/Program.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -10,10 +10,10 @@
 
 #include "app/Application.h"
 #include "app/PortList.h"
+#include "desktop/qt/QtFrontEnd.h"
 #include "platform/PortTable.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
-#include "ui/qt/QtFrontEnd.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/HeadlessFrontEnd.h"
+#include "support/HeadlessFrontEnd.h"
 
 #include <algorithm>
 

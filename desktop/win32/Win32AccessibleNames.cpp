@@ -1,12 +1,12 @@
-#include "ui/win32/Win32AccessibleNames.h"
+#include "desktop/win32/Win32AccessibleNames.h"
 
 #include <commctrl.h>
 
 #include <atomic>
 #include <new>
 
+#include "desktop/win32/Win32Dialog.h"
 #include "ui/AccessibleNames.h"
-#include "ui/win32/Win32Dialog.h"
 
 namespace vornic::ui::win32 {
 namespace {

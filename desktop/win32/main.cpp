@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include "app/Application.h"
+#include "desktop/win32/Win32FrontEnd.h"
 #include "platform/PortTable.h"
-#include "ui/win32/Win32FrontEnd.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     vornic::platform::PortTable ports;
