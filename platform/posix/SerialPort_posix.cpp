@@ -175,8 +175,9 @@ class PosixSerialPort final : public SerialPort {
             release(fd);
             return failure(OpenError::Other, error, devicePath);
         }
-        // Whatever was waiting in the driver belongs to an earlier session.
-        ::tcflush(fd, TCIOFLUSH);
+        // What came in before belongs to an earlier session; what an earlier session wrote is
+        // left to go out (a pseudo-terminal still holds it for a moment after its close).
+        ::tcflush(fd, TCIFLUSH);
         baud_.store(baudRate, std::memory_order_relaxed);
         fd_.store(fd);
         return {};

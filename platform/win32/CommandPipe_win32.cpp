@@ -30,7 +30,7 @@ namespace vornic::platform {
 namespace {
 
 // How long one wait lasts before the loop looks again; the events normally end it earlier.
-constexpr DWORD kReadWaitMs = 300;
+constexpr DWORD kPipeReadWaitMs = 300;
 constexpr DWORD kRoomWaitMs = 20;
 // Another pipe of this process may still hold the name (tests make many): try numbered names.
 constexpr int kNameAttempts = 64;
@@ -211,7 +211,7 @@ class NamedCommandPipe final : public CommandPipe {
         const HANDLE waitList[] = {stopEvent_, closedEvent_, readEvent_};
         DWORD got = 0;
         for (;;) {
-            const DWORD which = WaitForMultipleObjects(3, waitList, FALSE, kReadWaitMs);
+            const DWORD which = WaitForMultipleObjects(3, waitList, FALSE, kPipeReadWaitMs);
             if (which == WAIT_OBJECT_0 + 2) {
                 if (!GetOverlappedResult(readEnd_, &overlapped, &got, FALSE)) {
                     got = 0;

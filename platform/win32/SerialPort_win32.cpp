@@ -10,7 +10,11 @@
 // read everywhere (Wine leaves it pending), so the pending read is cancelled explicitly.
 //
 // Closing first lets what was written drain, for a bounded time, so that a stop sent just before
-// a disconnect still leaves the machine; then it discards whatever is left both ways.
+// a disconnect still leaves the machine; then it discards what came in. Output is discarded only
+// when it is still queued after that time (a line held by flow control), so that closing stays
+// bounded: a driver that cannot tell what is queued reports an empty queue while the bytes are
+// still on their way (a pseudo-terminal's queue, an adapter's FIFO), and discarding output then
+// would drop the frame that was just written. For the same reason opening discards only input.
 
 #include <windows.h>
 
@@ -191,8 +195,9 @@ class Win32SerialPort final : public SerialPort {
         timeouts.ReadIntervalTimeout = 1;
         SetCommTimeouts(port, &timeouts);
         SetupComm(port, kQueueSize, kQueueSize);
-        // Whatever was waiting in the driver belongs to an earlier session.
-        PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        // What came in before belongs to an earlier session; what an earlier session wrote is
+        // left to go out.
+        PurgeComm(port, PURGE_RXCLEAR);
         claim_ = claim;
         port_.store(port);
         return {};
@@ -295,10 +300,11 @@ class Win32SerialPort final : public SerialPort {
         if (port == INVALID_HANDLE_VALUE) {
             return;
         }
-        drainOutput(port);
+        const bool drained = drainOutput(port);
         // A reader that did not end in time may still have a read pending.
         CancelIoEx(port, nullptr);
-        PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+        PurgeComm(port, drained ? PURGE_RXABORT | PURGE_RXCLEAR
+                                : PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
         CloseHandle(port);
         release(claim_);
         claim_ = nullptr;
@@ -309,16 +315,18 @@ class Win32SerialPort final : public SerialPort {
         return stopEvent_ != nullptr && WaitForSingleObject(stopEvent_, 0) == WAIT_OBJECT_0;
     }
 
-    // Waits, bounded, until the driver's output queue is empty. A driver that cannot tell ends
-    // the wait at once.
-    static void drainOutput(HANDLE port) {
+    // Waits, bounded, until the driver's output queue is empty; false when bytes are still
+    // queued at the end of the wait. A driver that cannot tell ends the wait at once, as drained.
+    [[nodiscard]] static bool drainOutput(HANDLE port) {
         const ULONGLONG deadline = GetTickCount64() + kDrainLimitMs;
         for (;;) {
             DWORD errors = 0;
             COMSTAT status{};
-            if (!ClearCommError(port, &errors, &status) || status.cbOutQue == 0 ||
-                GetTickCount64() >= deadline) {
-                return;
+            if (!ClearCommError(port, &errors, &status) || status.cbOutQue == 0) {
+                return true;
+            }
+            if (GetTickCount64() >= deadline) {
+                return false;
             }
             Sleep(kDrainPollMs);
         }

@@ -88,22 +88,22 @@ TEST(ControllerLinkHandshake, LevelSixRunsEveryReadWithTwoTickPauses) {
     EXPECT_EQ(h.link.reloadMarker(), 1u);
 }
 
-struct LevelCase {
+struct HandshakeLevelCase {
     Bytes identity;
     uint32_t firmware;
     int level;
 };
 
-void PrintTo(const LevelCase& c, std::ostream* os) {
+void PrintTo(const HandshakeLevelCase& c, std::ostream* os) {
     *os << "identity of " << c.identity.size() << " bytes, type "
         << (c.identity.size() == 5 ? c.identity[3] : 0) << ", firmware 0x" << std::hex << c.firmware
         << std::dec << " -> level " << c.level;
 }
 
-class FeatureLevelTable : public ::testing::TestWithParam<LevelCase> {};
+class FeatureLevelTable : public ::testing::TestWithParam<HandshakeLevelCase> {};
 
 TEST_P(FeatureLevelTable, DecidesLevelAndWhichReadsRun) {
-    const LevelCase& c = GetParam();
+    const HandshakeLevelCase& c = GetParam();
     ControllerScript script;
     script.identity = c.identity;
     script.firmware = c.firmware;
@@ -129,15 +129,22 @@ Bytes fiveByte(uint16_t type) {
 
 INSTANTIATE_TEST_SUITE_P(
     Boundaries, FeatureLevelTable,
-    ::testing::Values(LevelCase{fiveByte(1), 0x00000000, 1}, LevelCase{fiveByte(1), 0x01000000, 1},
-                      LevelCase{fiveByte(1), 0x01000001, 2}, LevelCase{fiveByte(1), 0x01000002, 3},
-                      LevelCase{fiveByte(1), 0x01000003, 3}, LevelCase{fiveByte(1), 0x01000004, 4},
-                      LevelCase{fiveByte(1), 0x01000008, 4}, LevelCase{fiveByte(1), 0x01000009, 5},
-                      LevelCase{fiveByte(1), 0x0100000A, 6}, LevelCase{fiveByte(1), 0xFFFFFFFF, 6},
-                      LevelCase{fiveByte(3), 0x00000000, 4}, LevelCase{fiveByte(4), 0x0100000A, 4},
-                      LevelCase{fiveByte(5), 0x01000004, 4}, LevelCase{fiveByte(5), 0x01000005, 6},
+    ::testing::Values(HandshakeLevelCase{fiveByte(1), 0x00000000, 1},
+                      HandshakeLevelCase{fiveByte(1), 0x01000000, 1},
+                      HandshakeLevelCase{fiveByte(1), 0x01000001, 2},
+                      HandshakeLevelCase{fiveByte(1), 0x01000002, 3},
+                      HandshakeLevelCase{fiveByte(1), 0x01000003, 3},
+                      HandshakeLevelCase{fiveByte(1), 0x01000004, 4},
+                      HandshakeLevelCase{fiveByte(1), 0x01000008, 4},
+                      HandshakeLevelCase{fiveByte(1), 0x01000009, 5},
+                      HandshakeLevelCase{fiveByte(1), 0x0100000A, 6},
+                      HandshakeLevelCase{fiveByte(1), 0xFFFFFFFF, 6},
+                      HandshakeLevelCase{fiveByte(3), 0x00000000, 4},
+                      HandshakeLevelCase{fiveByte(4), 0x0100000A, 4},
+                      HandshakeLevelCase{fiveByte(5), 0x01000004, 4},
+                      HandshakeLevelCase{fiveByte(5), 0x01000005, 6},
                       // Three-byte identity: level 1 whatever the firmware says.
-                      LevelCase{{0x01, 0x01, 0x02}, 0x0100000A, 1}));
+                      HandshakeLevelCase{{0x01, 0x01, 0x02}, 0x0100000A, 1}));
 
 TEST(ControllerLinkHandshake, ThreeByteIdentity) {
     {

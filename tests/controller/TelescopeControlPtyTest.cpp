@@ -32,7 +32,7 @@ using test::IdleWatchPipe;
 using test::RecordingTelescopeListener;
 using Bytes = std::vector<uint8_t>;
 
-constexpr unsigned kWait = 5000;
+constexpr unsigned kPtyWait = 5000;
 
 // The controller's end of the line.
 class PtyMaster {
@@ -137,7 +137,7 @@ class TelescopeControlPtyTest : public ::testing::Test {
     }
 
     void expectRequest(const Bytes& request) {
-        EXPECT_EQ(master.receive(request.size(), kWait), request);
+        EXPECT_EQ(master.receive(request.size(), kPtyWait), request);
     }
 
     // Answers a handshake request and ticks until the next request is on the line; the link pauses
@@ -173,7 +173,7 @@ class TelescopeControlPtyTest : public ::testing::Test {
         settingsBlock[1] = 0x3A;
         settingsBlock[2] = 0x15;
         master.send(settingsBlock);
-        ASSERT_TRUE(listener.waitForReports(1, kWait));
+        ASSERT_TRUE(listener.waitForReports(1, kPtyWait));
     }
 
     PtyMaster master;
@@ -185,18 +185,18 @@ class TelescopeControlPtyTest : public ::testing::Test {
 
 TEST_F(TelescopeControlPtyTest, UnsupportedDeviceIsRejectedAndThePortReleased) {
     control->connect(1, 115200);
-    ASSERT_TRUE(listener.waitForStatusCount(2, kWait));
+    ASSERT_TRUE(listener.waitForStatusCount(2, kPtyWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2}));
     expectRequest({0xAA, 0x01, 0x01});
 
     master.send({0x55, 0x05, 0x01, 0x01, 0x00, 0x02, 0x00});
-    ASSERT_TRUE(listener.waitForStatus(status::kIncompatibleDevice, kWait));
-    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
+    ASSERT_TRUE(listener.waitForStatus(status::kIncompatibleDevice, kPtyWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kPtyWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 9}));
 
     // The device was closed, so it opens again.
     control->connect(1, 115200);
-    ASSERT_TRUE(listener.waitForStatusCount(5, kWait));
+    ASSERT_TRUE(listener.waitForStatusCount(5, kPtyWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 9, 1, 2}));
     expectRequest({0xAA, 0x01, 0x01});
 }
@@ -214,8 +214,8 @@ TEST_F(TelescopeControlPtyTest, HandshakeAndControlBytesCrossTheLineIntact) {
 
     control->connect(1, 115200);
     control->disconnect();
-    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kWait));
-    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
+    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kPtyWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kPtyWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 11, 4}));
 }
 
@@ -232,17 +232,17 @@ TEST_F(TelescopeControlPtyTest, StopWrittenRightBeforeClosingReachesASlowFarEnd)
     }
     control->stopMove(direction::kBoth);
     control->disconnect();
-    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kWait));
-    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
+    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kPtyWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kPtyWait));
 
-    const Bytes received = master.receive(kMoves * 9 + 5, kWait);
+    const Bytes received = master.receive(kMoves * 9 + 5, kPtyWait);
     ASSERT_EQ(received.size(), kMoves * 9 + 5);
     EXPECT_EQ(Bytes(received.end() - 5, received.end()), (Bytes{0xAA, 0x03, 0x21, 0x00, 0xC0}));
 }
 
 TEST_F(TelescopeControlPtyTest, MissingDeviceReportsSix) {
     control->connect(2, 115200);
-    ASSERT_TRUE(listener.waitForStatusCount(2, kWait));
+    ASSERT_TRUE(listener.waitForStatusCount(2, kPtyWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 6}));
     EXPECT_EQ(control->lastOpenError().error, platform::OpenError::NoSuchDevice);
 }
@@ -258,8 +258,8 @@ TEST_F(TelescopeControlPtyTest, FarEndGoneDoesNotMakeTheReaderSpin) {
     EXPECT_LT(used, 0.2) << "CPU seconds used while the line was gone";
 
     // The hang-up is reported, and the port is closed without being asked.
-    ASSERT_TRUE(listener.waitForStatus(status::kConnectionLost, kWait));
-    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
+    ASSERT_TRUE(listener.waitForStatus(status::kConnectionLost, kPtyWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kPtyWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, status::kConnectionLost}));
 }
 
@@ -271,12 +271,12 @@ TEST_F(TelescopeControlPtyTest, StopThatCannotLeaveAStalledLineIsReported) {
     ASSERT_GE(line, 0);
     connectWithGearRatios(0, 0);
     control->startMove(direction::kWest, 3);
-    EXPECT_EQ(master.receive(9, kWait).size(), 9u);
+    EXPECT_EQ(master.receive(9, kPtyWait).size(), 9u);
     ASSERT_EQ(::tcflow(line, TCOOFF), 0);
 
     control->stopMove(direction::kBoth);
-    EXPECT_TRUE(listener.waitForStatus(status::kSendFailed, kWait));
-    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
+    EXPECT_TRUE(listener.waitForStatus(status::kSendFailed, kPtyWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kPtyWait));
     const std::vector<StatusCode> statuses = listener.statuses();
     ASSERT_FALSE(statuses.empty());
     EXPECT_EQ(statuses.back(), status::kSendFailed);

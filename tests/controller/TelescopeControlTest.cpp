@@ -34,7 +34,7 @@ using test::IdleWatchPipe;
 using test::RecordingTelescopeListener;
 using Bytes = std::vector<uint8_t>;
 
-constexpr unsigned kWait = 5000;
+constexpr unsigned kReportWait = 5000;
 constexpr uint32_t kLevel1Firmware = 0x01000000;
 constexpr uint32_t kLevel3Firmware = 0x01000002;
 
@@ -151,9 +151,9 @@ class TelescopeControlTest : public ::testing::Test {
     void settle() {
         for (int round = 0; round < 1000; ++round) {
             const size_t reads = port->readCalls();
-            ASSERT_TRUE(pipe->waitReaderIdle(kWait));
-            ASSERT_TRUE(port->waitIdle(kWait));
-            ASSERT_TRUE(pipe->waitReaderIdle(kWait));
+            ASSERT_TRUE(pipe->waitReaderIdle(kReportWait));
+            ASSERT_TRUE(port->waitIdle(kReportWait));
+            ASSERT_TRUE(pipe->waitReaderIdle(kReportWait));
             if (port->readCalls() == reads) {
                 return;
             }
@@ -338,7 +338,7 @@ TEST_F(TelescopeControlTest, TicksTheLinkDoesNotNeedAreNotWritten) {
         return std::count(writes.begin(), writes.end(), Bytes{0xA0, 0x00});
     };
     pipe->tellsIdle = true;
-    ASSERT_TRUE(pipe->waitReaderIdle(kWait));
+    ASSERT_TRUE(pipe->waitReaderIdle(kReportWait));
     if (!pipe->readerWaitingOnEmpty()) {
         // The Windows named pipe cannot tell an idle reader race-free, so it passes every tick on.
         GTEST_SKIP() << "this pipe writes every tick";
@@ -499,7 +499,7 @@ TEST_F(TelescopeControlTest, PipeStreamEdgeCases) {
 TEST_F(TelescopeControlTest, OperationDuringTheConnectPauseIsRefused) {
     create(platform::CommandPipe::kDefaultCapacity, 100);
     control->connect(1, 115200);
-    ASSERT_TRUE(listener.waitForStatus(status::kConnecting, kWait));
+    ASSERT_TRUE(listener.waitForStatus(status::kConnecting, kReportWait));
     control->setTracking(1);
     settle();
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 12}));
@@ -630,13 +630,13 @@ TEST_F(TelescopeControlTest, DisconnectWhileTheReaderIsBlockedOnAFullPipe) {
     port->setStreaming(true, 0x01);
     control->connect(1, 115200);
     control->disconnect();
-    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kWait));
+    ASSERT_TRUE(listener.waitForStatus(status::kConnectionClosed, kReportWait));
     EXPECT_FALSE(port->isOpen());
     EXPECT_FALSE(port->closedUnderReader());
 
     // The worker is alive, and the bytes it took out of the pipe while closing were handled.
     control->setTracking(1);
-    ASSERT_TRUE(listener.waitForStatusCount(4, kWait));
+    ASSERT_TRUE(listener.waitForStatusCount(4, kReportWait));
     EXPECT_EQ(listener.statuses(), (std::vector<StatusCode>{1, 2, 4, 12}));
     settle();
 }
@@ -668,7 +668,7 @@ TEST_F(TelescopeControlTest, ShutdownWhileStreamingEnds) {
     create(64, 0);
     port->setStreaming(true, 0x01);
     control->connect(1, 115200);
-    ASSERT_TRUE(listener.waitForStatus(status::kConnecting, kWait));
+    ASSERT_TRUE(listener.waitForStatus(status::kConnecting, kReportWait));
     control->shutdown();
     EXPECT_FALSE(port->isOpen());
     EXPECT_FALSE(port->closedUnderReader());

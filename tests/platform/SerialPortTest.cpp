@@ -260,6 +260,20 @@ TEST_F(SerialPortTest, LostLineFailsTheReadThenWaitForStopSleeps) {
     EXPECT_FALSE(port_->isOpen());
 }
 
+TEST_F(SerialPortTest, AFrameWrittenJustBeforeACloseLeavesDespiteAnOpenRightAfter) {
+    // The terminal hands written bytes on to its far end a moment later; neither the close nor
+    // the next open may discard them meanwhile. Many rounds, since each loses them only by chance.
+    std::vector<uint8_t> sent;
+    for (int round = 0; round < 200; ++round) {
+        const uint8_t frame[] = {0xAA, 0x02, 0x35, static_cast<uint8_t>(round)};
+        ASSERT_TRUE(port_->write(frame, sizeof frame, 1000));
+        sent.insert(sent.end(), std::begin(frame), std::end(frame));
+        port_->close();
+        ASSERT_TRUE(port_->open(pty_.slavePath(), 115200).ok());
+    }
+    EXPECT_EQ(pty_.receive(sent.size()), sent);
+}
+
 TEST_F(SerialPortTest, WriteGivesUpAtItsTimeOutWhenNobodyReads) {
     // Far more than the terminal's queues hold; the master never reads.
     std::vector<uint8_t> flood(1 << 20, 0x5A);
