@@ -4,7 +4,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "sim/FileText.h"
+#include "text/Quote.h"
 
 namespace vornic::cli {
 
@@ -257,14 +257,14 @@ bool parseOperations(const std::vector<std::string>& words, std::vector<OpCall>&
         }
         const auto number = parseSignedNumber(token);
         if (calls.empty() || !number) {
-            error = number ? "a number before any operation name: " + sim::shown(token)
-                           : "unknown operation or bad number: " + sim::shown(token);
+            error = number ? "a number before any operation name: " + shown(token)
+                           : "unknown operation or bad number: " + shown(token);
             return false;
         }
         if (expected == 0) {
             error = std::string(calls.back().info->name) + " takes " +
                     std::to_string(calls.back().info->argCount) +
-                    " argument(s), got more: " + sim::shown(token);
+                    " argument(s), got more: " + shown(token);
             return false;
         }
         OpCall& call = calls.back();
