@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "cli/Backup.h"
+#include "text/Number.h"
 #include "text/Quote.h"
 #include "text/Text.h"
 
@@ -19,38 +20,16 @@ std::string lower(std::string_view text) {
     return result;
 }
 
-// A whole number in decimal (with an optional "-") or 0x hexadecimal, of a sane length.
+// A whole number in decimal (with an optional "-") or 0x hexadecimal, of a sane size: far
+// beyond every setting's range, far within int64_t.
 bool parseInteger(const std::string& text, int64_t& value) {
-    size_t pos = 0;
+    constexpr uint64_t kSaneMagnitude = 0xFFFFFFFFFFFFull;
     bool negative = false;
-    if (!text.empty() && text[0] == '-') {
-        negative = true;
-        pos = 1;
-    }
-    int base = 10;
-    if (text.size() > pos + 1 && text[pos] == '0' &&
-        (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        base = 16;
-        pos += 2;
-    }
-    if (pos >= text.size() || text.size() - pos > 12) {
+    uint64_t magnitude = 0;
+    if (!readWholeNumber(text, true, kSaneMagnitude, negative, magnitude)) {
         return false;
     }
-    int64_t result = 0;
-    for (; pos < text.size(); ++pos) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[pos])));
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        }
-        if (digit < 0) {
-            return false;
-        }
-        result = result * base + digit;
-    }
-    value = negative ? -result : result;
+    value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
     return true;
 }
 
