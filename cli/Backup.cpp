@@ -1,7 +1,9 @@
 #include "cli/Backup.h"
 
 #include "cli/System.h"
-#include "sim/FileText.h"
+#include "json/JsonText.h"
+#include "platform/Files.h"
+#include "text/Quote.h"
 
 #include <cerrno>
 #include <cmath>
@@ -54,7 +56,7 @@ bool readInteger(const Json& value, int64_t& out) {
 
 // A bad value as it may appear in a message: short and printable.
 std::string quoted(const Json& value) {
-    return sim::shown(value.dump(), 40);
+    return shown(value.dump(), 40);
 }
 
 bool checkInteger(const Json& value, const std::string& where, int64_t min, int64_t max,
@@ -138,36 +140,6 @@ bool parseField(const SettingField& info, const Json& value, bool fromController
     return false;
 }
 
-// Deeply nested input would make the parser and the value tree work hard for nothing; a backup is
-// shallow, so refuse anything deeper than a few levels before parsing.
-bool nestingWithin(const std::string& text, int limit) {
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '[' || c == '{') {
-            if (++depth > limit) {
-                return false;
-            }
-        } else if (c == ']' || c == '}') {
-            --depth;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 Json fieldJson(const SettingField& info, const MountSettings& settings) {
@@ -222,15 +194,17 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
         error = "the file is too large to be a backup";
         return false;
     }
-    if (!nestingWithin(text, kMaxNesting)) {
+    // Deeply nested input would make the parser and the value tree work hard for nothing; a backup
+    // is shallow, so anything deeper than a few levels is refused before parsing.
+    if (jsonNestingDepth(text) > kMaxNesting) {
         error = "the file is nested too deeply to be a backup";
         return false;
     }
     Json doc;
     std::string duplicate;
-    if (!sim::parseJsonOnce(text, doc, duplicate, error)) {
+    if (!parseJsonOnce(text, doc, duplicate, error)) {
         if (!duplicate.empty()) {
-            error = "field " + sim::shown(duplicate, 80) + " is given more than once";
+            error = "field " + shown(duplicate, 80) + " is given more than once";
         }
         return false;
     }
@@ -276,7 +250,7 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
             }
             settings = &value;
         } else {
-            error = "unknown field " + sim::shown(key);
+            error = "unknown field " + shown(key);
             return false;
         }
     }
@@ -292,7 +266,7 @@ bool parseBackupText(const std::string& text, SettingsImage& image, std::string&
     for (const auto& [key, value] : settings->items()) {
         const size_t index = fieldIndex(key.c_str());
         if (index == kFields.size()) {
-            error = "unknown field settings." + sim::shown(key);
+            error = "unknown field settings." + shown(key);
             return false;
         }
         if (!parseField(kFields[index], value, fromController, image.values, error)) {
@@ -480,6 +454,27 @@ std::vector<OpCall> restorePlan(const SettingsImage& image, const MountSettings&
              pick("reverseLimitSwitches").reverseLimitSwitches}));
     }
     return plan;
+}
+
+bool readFileText(const std::string& path, std::string& text, std::string& error) {
+    switch (platform::readRegularFile(path, kMaxBackupFileBytes, text, error)) {
+        case platform::FileRead::ok:
+            return true;
+        case platform::FileRead::missing:
+            error = "cannot open " + shown(path, 200) + ": " + std::strerror(ENOENT);
+            return false;
+        case platform::FileRead::failed:
+            return false;
+    }
+    return false;
+}
+
+bool checkWriteTarget(const std::string& path, std::string& error) {
+    return platform::checkWritable(path, error);
+}
+
+bool writeFileText(const std::string& path, const std::string& text, std::string& error) {
+    return platform::replaceFile(path, text, error);
 }
 
 }  // namespace vornic::cli

@@ -60,7 +60,7 @@ std::string isoDateNow();
 [[nodiscard]] bool parseBackupText(const std::string& text, SettingsImage& image,
                                    std::string& error);
 
-// File access, one implementation per OS (cli/posix, cli/win32).
+// File access, the same on every OS.
 // Reads a whole regular file (at most 1 MiB) into `text`; never blocks on a FIFO or a device.
 // Returns false with the reason in `error`.
 [[nodiscard]] bool readFileText(const std::string& path, std::string& text, std::string& error);

@@ -6,7 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "sim/FileText.h"
+#include "text/Quote.h"
 
 namespace vornic::cli {
 
@@ -93,7 +93,7 @@ std::string printable(const std::string& message) {
     while (start <= message.size()) {
         const size_t end = std::min(message.find('\n', start), message.size());
         result += (result.empty() && start == 0 ? "" : "\n") +
-                  sim::shown(std::string_view(message).substr(start, end - start), 400);
+                  shown(std::string_view(message).substr(start, end - start), 400);
         start = end + 1;
     }
     return result;
@@ -111,7 +111,7 @@ std::string parseErrorText(const CLI::ParseError& e, const CLI::App& app, int ar
         }
         const std::string word = commandWord(argc, argv);
         return (word.empty() ? std::string("a command is required")
-                             : "unknown command " + sim::shown(word)) +
+                             : "unknown command " + shown(word)) +
                "; the commands are: " + commands;
     }
     const size_t atMost = what.find(": At Most 1 required but received");
@@ -173,7 +173,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
             [](std::string& value) {
                 return value == "9600" || value == "115200"
                            ? std::string()
-                           : "the baud rate must be 9600 or 115200, not " + sim::shown(value);
+                           : "the baud rate must be 9600 or 115200, not " + shown(value);
             },
             "9600|115200"));
     app.add_flag("--json", inv.json, "Print every report as one JSON object per line");
@@ -302,7 +302,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
             const auto level = parseNumber(simulateText);
             if (!level || *level > 6) {
                 return usage("--simulate: the feature level must be 0..6, not " +
-                             sim::shown(simulateText));
+                             shown(simulateText));
             }
             inv.simulateLevel = *level;
         }
@@ -332,7 +332,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
         inv.direction = directionFor(directionWord);
         if (inv.direction > direction::kEast) {
             return usage("move: the direction must be north, south, east or west, not " +
-                         sim::shown(directionWord));
+                         shown(directionWord));
         }
     } else if (inv.command == "track") {
         inv.trackOn = trackWord == "on";
@@ -360,7 +360,7 @@ ParseResult parseCommandLine(int argc, const char* const* argv, Invocation& inv)
             for (const char* name : kPositionNames) {
                 names += "\n  " + normalise(name);
             }
-            return usage("sync: unknown position " + sim::shown(positionWord) +
+            return usage("sync: unknown position " + shown(positionWord) +
                          "; give a code 4..13 or one of:" + names);
         }
         inv.positionCode = *code;

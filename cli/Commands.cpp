@@ -12,7 +12,6 @@
 #include "cli/Session.h"
 #include "cli/System.h"
 #include "platform/PortTable.h"
-#include "sim/FileText.h"
 
 namespace vornic::cli {
 

@@ -4,7 +4,6 @@
 #include <nlohmann/json.hpp>
 
 #include "text/Text.h"
-#include "ui/DlgConfig.h"
 
 namespace vornic::cli {
 
@@ -40,14 +39,14 @@ void appendFlagRow(std::string& out, const char* name, uint32_t bits) {
 
 std::string identityLine(const MountSettings& settings) {
     // The same routine as the main dialog's identity line, so both always read alike.
-    char buffer[ui::kIdentityLineSize] = {};
-    ui::buildIdentityLine(settings, buffer, sizeof buffer);
+    char buffer[kIdentityLineSize] = {};
+    buildIdentityLine(settings, buffer, sizeof buffer);
     return buffer;
 }
 
 std::string voltageText(uint32_t hundredths) {
     char text[32] = {};
-    ui::formatVoltage(hundredths, text, sizeof text);
+    formatVoltage(hundredths, text, sizeof text);
     return text;
 }
 

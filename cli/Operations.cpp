@@ -4,7 +4,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "sim/FileText.h"
+#include "text/Number.h"
+#include "text/Quote.h"
 
 namespace vornic::cli {
 
@@ -61,50 +62,19 @@ OpCall makeCall(const char* name, std::initializer_list<uint32_t> args) {
 }
 
 std::optional<uint32_t> parseNumber(const std::string& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    size_t pos = 0;
     bool negative = false;
-    if (text[0] == '-') {
-        negative = true;
-        pos = 1;
-    }
-    int base = 10;
-    if (text.size() > pos + 1 && text[pos] == '0' &&
-        (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        base = 16;
-        pos += 2;
-    }
-    if (pos >= text.size()) {
+    uint64_t magnitude = 0;
+    if (!readWholeNumber(text, true, 0xFFFFFFFFull, negative, magnitude)) {
         return std::nullopt;
     }
-    uint64_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        const char c = text[pos];
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        }
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
-        if (value > 0xFFFFFFFFull) {
-            return std::nullopt;
-        }
+    if (!negative) {
+        return static_cast<uint32_t>(magnitude);
     }
-    if (negative) {
-        if (value > 0x80000000ull) {
-            return std::nullopt;
-        }
-        return static_cast<uint32_t>(0x100000000ull - value);
+    // A negative number is taken as its 32-bit two's complement, as far as it fits in int32_t.
+    if (magnitude > 0x80000000ull) {
+        return std::nullopt;
     }
-    return static_cast<uint32_t>(value);
+    return static_cast<uint32_t>(0x100000000ull - magnitude);
 }
 
 namespace {
@@ -257,14 +227,14 @@ bool parseOperations(const std::vector<std::string>& words, std::vector<OpCall>&
         }
         const auto number = parseSignedNumber(token);
         if (calls.empty() || !number) {
-            error = number ? "a number before any operation name: " + sim::shown(token)
-                           : "unknown operation or bad number: " + sim::shown(token);
+            error = number ? "a number before any operation name: " + shown(token)
+                           : "unknown operation or bad number: " + shown(token);
             return false;
         }
         if (expected == 0) {
             error = std::string(calls.back().info->name) + " takes " +
                     std::to_string(calls.back().info->argCount) +
-                    " argument(s), got more: " + sim::shown(token);
+                    " argument(s), got more: " + shown(token);
             return false;
         }
         OpCall& call = calls.back();

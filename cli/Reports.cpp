@@ -2,55 +2,48 @@
 
 namespace vornic::cli {
 
-template <typename Fill>
-void ReportQueue::push(Fill&& fill) {
+void ReportQueue::push(const Report& report) {
     {
         std::lock_guard lock(mutex_);
-        if (count_ == kCapacity) {
+        if (!ring_.push(report)) {
             lost_.fetch_add(1);
             return;
         }
-        fill(ring_[(head_ + count_) % kCapacity]);
-        ++count_;
     }
     wake_.wake();
 }
 
 void ReportQueue::onStatus(StatusCode code) {
-    push([code](Report& r) {
-        r.type = Report::Type::Status;
-        r.code = code;
-    });
+    Report r;
+    r.type = Report::Type::Status;
+    r.code = code;
+    push(r);
 }
 
 void ReportQueue::onSettings(const MountSettings& settings, ReportKind kind) {
-    push([&settings, kind](Report& r) {
-        r.type = Report::Type::Settings;
-        r.kind = kind;
-        r.settings = settings;
-    });
+    Report r;
+    r.type = Report::Type::Settings;
+    r.kind = kind;
+    r.settings = settings;
+    push(r);
 }
 
 void ReportQueue::onVoltage(uint32_t hundredthsOfVolt) {
-    push([hundredthsOfVolt](Report& r) {
-        r.type = Report::Type::Voltage;
-        r.hundredths = hundredthsOfVolt;
-    });
+    Report r;
+    r.type = Report::Type::Voltage;
+    r.hundredths = hundredthsOfVolt;
+    push(r);
 }
 
 void ReportQueue::lineLost() {
-    push([](Report& r) { r.type = Report::Type::LineLost; });
+    Report r;
+    r.type = Report::Type::LineLost;
+    push(r);
 }
 
 bool ReportQueue::pop(Report& out) {
     std::lock_guard lock(mutex_);
-    if (count_ == 0) {
-        return false;
-    }
-    out = ring_[head_];
-    head_ = (head_ + 1) % kCapacity;
-    --count_;
-    return true;
+    return ring_.pop(out);
 }
 
 }  // namespace vornic::cli

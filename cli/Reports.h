@@ -15,6 +15,7 @@
 
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"
+#include "platform/BoundedRing.h"
 #include "platform/Threads.h"
 
 namespace vornic::cli {
@@ -68,15 +69,11 @@ class ReportQueue final : public TelescopeListener {
     [[nodiscard]] uint32_t lost() const { return lost_.load(); }
 
   private:
-    static constexpr size_t kCapacity = 128;
-    template <typename Fill>
-    void push(Fill&& fill);
+    void push(const Report& report);
 
     const WakePipe& wake_;
     platform::Lock mutex_;
-    Report ring_[kCapacity];
-    size_t head_ = 0;   // under mutex_
-    size_t count_ = 0;  // under mutex_
+    platform::BoundedRing<Report, 128> ring_;  // under mutex_
     std::atomic<uint32_t> lost_{0};
 };
 

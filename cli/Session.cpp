@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "app/PortList.h"
-#include "sim/FileText.h"
+#include "text/Quote.h"
 
 namespace vornic::cli {
 
@@ -187,7 +187,7 @@ void Session::drain() {
 }
 
 std::string Session::openErrorDescription() const {
-    return describeOpenError(sim::shown(config_.devicePath, 300), control_->lastOpenError());
+    return describeOpenError(shown(config_.devicePath, 300), control_->lastOpenError());
 }
 
 }  // namespace vornic::cli

@@ -5,7 +5,8 @@
 #include <string_view>
 
 #include "cli/Backup.h"
-#include "sim/FileText.h"
+#include "text/Number.h"
+#include "text/Quote.h"
 #include "text/Text.h"
 
 namespace vornic::cli {
@@ -19,50 +20,28 @@ std::string lower(std::string_view text) {
     return result;
 }
 
-// A whole number in decimal (with an optional "-") or 0x hexadecimal, of a sane length.
+// A whole number in decimal (with an optional "-") or 0x hexadecimal, of a sane size: far
+// beyond every setting's range, far within int64_t.
 bool parseInteger(const std::string& text, int64_t& value) {
-    size_t pos = 0;
+    constexpr uint64_t kSaneMagnitude = 0xFFFFFFFFFFFFull;
     bool negative = false;
-    if (!text.empty() && text[0] == '-') {
-        negative = true;
-        pos = 1;
-    }
-    int base = 10;
-    if (text.size() > pos + 1 && text[pos] == '0' &&
-        (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        base = 16;
-        pos += 2;
-    }
-    if (pos >= text.size() || text.size() - pos > 12) {
+    uint64_t magnitude = 0;
+    if (!readWholeNumber(text, true, kSaneMagnitude, negative, magnitude)) {
         return false;
     }
-    int64_t result = 0;
-    for (; pos < text.size(); ++pos) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[pos])));
-        int digit = -1;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        }
-        if (digit < 0) {
-            return false;
-        }
-        result = result * base + digit;
-    }
-    value = negative ? -result : result;
+    value = negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
     return true;
 }
 
 bool parseValue(const std::string& text, const char* name, int64_t min, int64_t max, int64_t& value,
                 std::string& error) {
     if (!parseInteger(text, value)) {
-        error = std::string(name) + ": not a whole number: " + sim::shown(text);
+        error = std::string(name) + ": not a whole number: " + shown(text);
         return false;
     }
     if (value < min || value > max) {
-        error = std::string(name) + ": " + sim::shown(text) + " is out of range " +
-                std::to_string(min) + ".." + std::to_string(max);
+        error = std::string(name) + ": " + shown(text) + " is out of range " + std::to_string(min) +
+                ".." + std::to_string(max);
         return false;
     }
     return true;
@@ -194,7 +173,7 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
         const char hemisphere = static_cast<char>(std::toupper(static_cast<unsigned char>(t[pos])));
         if (hemisphere != positive && hemisphere != negative) {
             error = std::string(what) + ": the hemisphere must be " + positive + " or " + negative +
-                    ": " + sim::shown(text);
+                    ": " + shown(text);
             return false;
         }
         letter = true;
@@ -207,7 +186,7 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
         // The angle reader would let the sign cancel the letter: "S -47" would mean north.
         if (letter) {
             error = std::string(what) +
-                    ": give a hemisphere letter or a minus sign, not both: " + sim::shown(text);
+                    ": give a hemisphere letter or a minus sign, not both: " + shown(text);
             return false;
         }
         ++pos;
@@ -223,7 +202,7 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
         const size_t digits = pos - start;
         if (digits == 0 || digits > (count == 0 ? 3u : 2u)) {
             error = std::string(what) + ": expected [" + positive + "|" + negative +
-                    "] D:MM:SS, got: " + sim::shown(text);
+                    "] D:MM:SS, got: " + shown(text);
             return false;
         }
         groups[count++] = std::stoll(t.substr(start, digits));
@@ -232,18 +211,18 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
         }
         if (t[pos] != ':' && t[pos] != '.') {
             error = std::string(what) + ": expected [" + positive + "|" + negative +
-                    "] D:MM:SS, got: " + sim::shown(text);
+                    "] D:MM:SS, got: " + shown(text);
             return false;
         }
         ++pos;
     }
     if (pos != t.size()) {
         error = std::string(what) + ": expected [" + positive + "|" + negative +
-                "] D:MM:SS, got: " + sim::shown(text);
+                "] D:MM:SS, got: " + shown(text);
         return false;
     }
     if (groups[1] > 59 || groups[2] > 59) {
-        error = std::string(what) + ": minutes and seconds must be below 60: " + sim::shown(text);
+        error = std::string(what) + ": minutes and seconds must be below 60: " + shown(text);
         return false;
     }
     // The conversion itself is the dialog's, so the same text means the same angle everywhere.
@@ -253,7 +232,7 @@ bool parseAngleArgument(const std::string& text, bool latitude, int32_t& angle,
     const int64_t limit = (latitude ? 90 : 180) * int64_t{kAngleUnitsPerDegree};
     if (value > limit || value < -limit) {
         error = std::string(what) + ": beyond " + (latitude ? "90" : "180") +
-                " degrees: " + sim::shown(text);
+                " degrees: " + shown(text);
         return false;
     }
     angle = value;
@@ -269,7 +248,7 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
     }
     const std::string name = canonicalName(words[0]);
     if (name.empty()) {
-        error = "unknown setting " + sim::shown(words[0]) + ": " + kSetUsage;
+        error = "unknown setting " + shown(words[0]) + ": " + kSetUsage;
         return false;
     }
     const bool siteOptionsGiven =
@@ -298,7 +277,7 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
             } else if (name == "longitude") {
                 options.longitude = rest[0];
             } else if (!parseInteger(rest[0], number)) {
-                error = name + ": not a whole number: " + sim::shown(rest[0]);
+                error = name + ": not a whole number: " + shown(rest[0]);
                 return false;
             } else if (name == "mountType") {
                 options.mountType = number;
@@ -354,8 +333,8 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
             }
             field = reverseFieldFor(rest[0]);
             if (field.empty()) {
-                error = "set reverse: rotation, autoguiding or limitSwitches, not " +
-                        sim::shown(rest[0]);
+                error =
+                    "set reverse: rotation, autoguiding or limitSwitches, not " + shown(rest[0]);
                 return false;
             }
             rest.erase(rest.begin());
@@ -366,11 +345,11 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
         request.field = field;
         request.axis = parseAxis(rest[0]);
         if (request.axis == -2) {
-            error = "set reverse: axis must be ra, de or both, not " + sim::shown(rest[0]);
+            error = "set reverse: axis must be ra, de or both, not " + shown(rest[0]);
             return false;
         }
         if (!parseOnOff(rest[1], request.flagOn)) {
-            error = "set reverse: on or off, not " + sim::shown(rest[1]);
+            error = "set reverse: on or off, not " + shown(rest[1]);
             return false;
         }
         return true;
@@ -387,12 +366,12 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
         }
         request.axis = parseAxis(rest[0]);
         if (request.axis < 0) {
-            error = "set " + name + ": axis must be ra or de, not " + sim::shown(rest[0]);
+            error = "set " + name + ": axis must be ra or de, not " + shown(rest[0]);
             return false;
         }
         request.index = parseSlot(rest[1]);
         if (request.index < 0) {
-            error = "set " + name + ": idle, track or run, not " + sim::shown(rest[1]);
+            error = "set " + name + ": idle, track or run, not " + shown(rest[1]);
             return false;
         }
         return parseValue(rest[2], info->name, info->typed.min, info->typed.max, request.values[0],
@@ -412,8 +391,7 @@ bool parseSetRequest(const std::vector<std::string>& words, const SiteOptions& s
     int64_t ignored = 0;
     if (axisIndex == -2 && !parseInteger(rest[0], ignored) &&
         std::isalpha(static_cast<unsigned char>(rest[0][0]))) {
-        error = "set " + name + ": " + sim::shown(rest[0]) +
-                " is neither an axis (ra, de) nor a number";
+        error = "set " + name + ": " + shown(rest[0]) + " is neither an axis (ra, de) nor a number";
         return false;
     }
     request.axis = -1;

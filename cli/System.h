@@ -1,7 +1,7 @@
 #pragma once
 // What the command line needs from the OS beyond the platform layer: one file per OS
-// (cli/posix, cli/win32) implements it, together with WakePipe, the Ctrl-C handler and the whole
-// file reading and writing declared in Reports.h, Session.h and Backup.h.
+// (cli/posix, cli/win32) implements it, together with WakePipe and the Ctrl-C handler declared
+// in Reports.h and Session.h.
 
 #include <cstdint>
 #include <ctime>

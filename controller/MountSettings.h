@@ -59,4 +59,14 @@ int32_t computeMaxRate(uint32_t maxSpeed, int32_t siderealRate);
 // Recomputes maxRate of both axes from maxSpeed and siderealRate.
 void recomputeMaxRates(MountSettings& settings);
 
+// Size of the identity line buffer: at most 254 characters and the terminator.
+inline constexpr uint32_t kIdentityLineSize = 255;
+
+// Writes "HW:a.b.c.d | FW:a.b.c.d | Port type:n" into `buffer` (cut to `size`, always
+// zero-terminated when size > 0). Returns the length written.
+uint32_t buildIdentityLine(const MountSettings& settings, char* buffer, uint32_t size);
+
+// Writes the supply voltage as "%2u.%02uV" ("12.34V", " 9.05V") into `buffer`.
+void formatVoltage(uint32_t hundredthsOfVolt, char* buffer, uint32_t size);
+
 }  // namespace vornic

@@ -1,35 +1,12 @@
 #include "sim/Faults.h"
 
+#include "text/Number.h"
+
 namespace vornic::sim {
 
 bool parseNumber(std::string_view text, uint64_t max, uint64_t& value) {
-    unsigned base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty() || text.size() > 20) {
-        return false;
-    }
-    uint64_t v = 0;
-    for (const char c : text) {
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            return false;
-        }
-        if (digit > max || v > (max - digit) / base) {
-            return false;
-        }
-        v = v * base + digit;
-    }
-    value = v;
-    return true;
+    bool negative = false;
+    return readWholeNumber(text, false, max, negative, value);
 }
 
 bool addFault(std::string_view text, FaultPlan& plan, std::string& error) {

@@ -1,7 +1,5 @@
 #include "sim/StateFile.h"
 
-#include "sim/FileText.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +9,10 @@
 #include <cstring>
 #include <initializer_list>
 #include <nlohmann/json.hpp>
+
+#include "json/JsonText.h"
+#include "platform/Files.h"
+#include "text/Quote.h"
 
 namespace vornic::sim {
 
@@ -43,35 +45,6 @@ const char* kindOf(const Json& j) {
         return "null";
     }
     return "a number";
-}
-
-// Nesting depth of the JSON text, found without parsing it, so that no input can make the parser
-// recurse without bound.
-int depthOf(std::string_view text) {
-    int depth = 0;
-    int deepest = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (const char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
-        }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            deepest = std::max(deepest, ++depth);
-        } else if (c == '}' || c == ']') {
-            --depth;
-        }
-    }
-    return deepest;
 }
 
 // Reads checked fields; the first problem found is kept in `error`.
@@ -268,7 +241,7 @@ bool stateFromJson(std::string_view text, ConfigImage& image, std::string& error
         error = "the file is larger than " + std::to_string(kMaxStateFileBytes) + " bytes";
         return false;
     }
-    if (depthOf(text) > kMaxDepth) {
+    if (jsonNestingDepth(text) > kMaxDepth) {
         error = "the JSON is nested too deeply";
         return false;
     }
@@ -340,13 +313,13 @@ bool stateFromJson(std::string_view text, ConfigImage& image, std::string& error
 StateLoad loadState(const std::string& path, ConfigImage& image, std::string& error) {
     std::string text;
     std::string why;
-    switch (readRegularFile(path, kMaxStateFileBytes, text, why)) {
-        case ReadResult::missing:
+    switch (platform::readRegularFile(path, kMaxStateFileBytes, text, why)) {
+        case platform::FileRead::missing:
             return StateLoad::missing;
-        case ReadResult::failed:
+        case platform::FileRead::failed:
             error = "state file: " + why;
             return StateLoad::invalid;
-        case ReadResult::ok:
+        case platform::FileRead::ok:
             break;
     }
     if (!stateFromJson(text, image, why)) {
@@ -357,11 +330,11 @@ StateLoad loadState(const std::string& path, ConfigImage& image, std::string& er
 }
 
 bool saveState(const std::string& path, const ConfigImage& image, std::string& error) {
-    return replaceFile(path, stateToJson(image), error);
+    return platform::replaceFile(path, stateToJson(image), error);
 }
 
 bool checkStateWritable(const std::string& path, std::string& error) {
-    return checkWritable(path, error);
+    return platform::checkWritable(path, error);
 }
 
 }  // namespace vornic::sim

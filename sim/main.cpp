@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "sim/Faults.h"
-#include "sim/FileText.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
 #include "sim/StateFile.h"
+#include "text/Quote.h"
 
 namespace {
 
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         }
         if (loaded == StateLoad::missing) {
             std::fprintf(stderr, "kz2-sim: %s does not exist yet; starting from factory settings\n",
-                         shown(statePath, 200).c_str());
+                         vornic::shown(statePath, 200).c_str());
         }
         setup.onStore = [statePath](const ConfigImage& stored) {
             std::string why;

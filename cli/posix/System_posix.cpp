@@ -1,5 +1,5 @@
-// The command line's POSIX pieces: the wake pipe, Ctrl-C, whole-file reading and writing, the
-// clock, and the built-in simulator on a pseudo-terminal.
+// The command line's POSIX pieces: the wake pipe, Ctrl-C, the clock, and the built-in simulator
+// on a pseudo-terminal.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -15,7 +15,6 @@
 #include "cli/Reports.h"
 #include "cli/Session.h"
 #include "cli/System.h"
-#include "sim/FileText.h"
 #include "sim/PtySimulator.h"
 
 namespace vornic::cli {
@@ -107,27 +106,6 @@ bool interrupted() {
 
 void clearInterrupted() {
     gInterrupted.store(false);
-}
-
-bool readFileText(const std::string& path, std::string& text, std::string& error) {
-    switch (sim::readRegularFile(path, kMaxBackupFileBytes, text, error)) {
-        case sim::ReadResult::ok:
-            return true;
-        case sim::ReadResult::missing:
-            error = "cannot open " + sim::shown(path, 200) + ": " + std::strerror(ENOENT);
-            return false;
-        case sim::ReadResult::failed:
-            return false;
-    }
-    return false;
-}
-
-bool checkWriteTarget(const std::string& path, std::string& error) {
-    return sim::checkWritable(path, error);
-}
-
-bool writeFileText(const std::string& path, const std::string& text, std::string& error) {
-    return sim::replaceFile(path, text, error);
 }
 
 void prepareProcess() {

@@ -159,8 +159,7 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
     {
         std::lock_guard<std::mutex> lock(lock_);
         accepting_ = true;
-        head_ = 0;
-        count_ = 0;
+        ring_.clear();
     }
     // A termination signal that came while the program started leaves nothing to show.
     const int result = closeRequested_ ? 0 : window.exec();
@@ -169,7 +168,7 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
     {
         std::lock_guard<std::mutex> lock(lock_);
         accepting_ = false;
-        count_ = 0;
+        ring_.clear();
     }
     dialog.windowDestroyed();
     window_ = nullptr;
@@ -181,11 +180,9 @@ void QtFrontEnd::post(uint32_t wParam, uint32_t lParam) {
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(lock_);
-        if (!accepting_ || count_ == kQueueCapacity) {
+        if (!accepting_ || !ring_.push({wParam, lParam})) {
             return;
         }
-        ring_[(head_ + count_) % kQueueCapacity] = {wParam, lParam};
-        ++count_;
         wake = !wakePending_;
         wakePending_ = true;
     }
@@ -208,12 +205,9 @@ void QtFrontEnd::woken() {
         std::pair<uint32_t, uint32_t> message;
         {
             std::lock_guard<std::mutex> lock(lock_);
-            if (count_ == 0) {
+            if (!ring_.pop(message)) {
                 return;
             }
-            message = ring_[head_];
-            head_ = (head_ + 1) % kQueueCapacity;
-            --count_;
         }
         deliver(message.first, message.second);
     }

@@ -27,6 +27,7 @@
 #include "app/Application.h"
 #include "app/PortList.h"
 #include "desktop/qt/QtDialog.h"
+#include "platform/BoundedRing.h"
 
 namespace vornic::ui::qt {
 
@@ -95,9 +96,7 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     std::mutex lock_;
     bool accepting_ = false;    // under lock_
     bool wakePending_ = false;  // under lock_: a byte is in the pipe
-    std::array<std::pair<uint32_t, uint32_t>, kQueueCapacity> ring_{};  // under lock_
-    size_t head_ = 0;                                                   // under lock_
-    size_t count_ = 0;                                                  // under lock_
+    platform::BoundedRing<std::pair<uint32_t, uint32_t>, kQueueCapacity> ring_;  // under lock_
 };
 
 }  // namespace vornic::ui::qt

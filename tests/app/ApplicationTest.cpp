@@ -357,7 +357,7 @@ TEST(HeadlessFrontEndTest, FullQueueDropsButLatestReportStillShows) {
         EXPECT_EQ(fe.overflowedPosts(), 50u);
         EXPECT_EQ(fe.pump(), HeadlessFrontEnd::kQueueCapacity);
         char expected[24];
-        ui::formatVoltage(HeadlessFrontEnd::kQueueCapacity + 49, expected, sizeof expected);
+        formatVoltage(HeadlessFrontEnd::kQueueCapacity + 49, expected, sizeof expected);
         EXPECT_EQ(model.text(ui::kIdVoltage), expected);
         EXPECT_EQ(fe.pump(), 0u);
     });

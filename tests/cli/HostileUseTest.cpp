@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
-#include "sim/FileText.h"
+#include "platform/Files.h"
 
 namespace vornic::testing {
 namespace {
@@ -96,12 +96,12 @@ TEST(HostileFiles, ATemporaryNameTakenByAPlantedLinkIsNeverWrittenThrough) {
         ASSERT_EQ(::symlink(dir.file("victim").c_str(), name.c_str()), 0);
     }
     std::string error;
-    ASSERT_TRUE(sim::replaceFile(dir.file("out.json"), "new", error)) << error;
+    ASSERT_TRUE(platform::replaceFile(dir.file("out.json"), "new", error)) << error;
     EXPECT_EQ(dir.read("victim"), "precious");
     EXPECT_EQ(dir.read("out.json"), "new");
     // A private file stays private when it is replaced.
     ASSERT_EQ(::chmod(dir.file("out.json").c_str(), 0600), 0);
-    ASSERT_TRUE(sim::replaceFile(dir.file("out.json"), "newer", error)) << error;
+    ASSERT_TRUE(platform::replaceFile(dir.file("out.json"), "newer", error)) << error;
     struct stat st {};
     ASSERT_EQ(::stat(dir.file("out.json").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

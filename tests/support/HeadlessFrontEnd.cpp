@@ -18,8 +18,7 @@ int HeadlessFrontEnd::runMainDialog(ui::DlgConfig& dialog) {
     {
         std::lock_guard<platform::Lock> lock(lock_);
         accepting_ = true;
-        head_ = 0;
-        count_ = 0;
+        ring_.clear();
     }
     running_ = &dialog;
     model.attach(dialog);
@@ -38,7 +37,7 @@ int HeadlessFrontEnd::runMainDialog(ui::DlgConfig& dialog) {
     {
         std::lock_guard<platform::Lock> lock(lock_);
         accepting_ = false;
-        count_ = 0;
+        ring_.clear();
     }
     return model.endResult();
 }
@@ -50,25 +49,17 @@ void HeadlessFrontEnd::post(uint32_t wParam, uint32_t lParam) {
             ++dropped_;
             return;
         }
-        if (count_ == kQueueCapacity) {
+        if (!ring_.push({wParam, lParam})) {
             ++overflowed_;
             return;
         }
-        ring_[(head_ + count_) % kQueueCapacity] = {wParam, lParam};
-        ++count_;
     }
     posted_.notifyAll();
 }
 
 bool HeadlessFrontEnd::popMessage(std::pair<uint32_t, uint32_t>& message) {
     std::lock_guard<platform::Lock> lock(lock_);
-    if (count_ == 0) {
-        return false;
-    }
-    message = ring_[head_];
-    head_ = (head_ + 1) % kQueueCapacity;
-    --count_;
-    return true;
+    return ring_.pop(message);
 }
 
 size_t HeadlessFrontEnd::pump() {
@@ -94,7 +85,7 @@ bool HeadlessFrontEnd::pumpUntil(const std::function<bool()>& done,
         {
             std::lock_guard<platform::Lock> lock(lock_);
             for (;;) {
-                posted = count_ > 0;
+                posted = !ring_.empty();
                 const auto now = std::chrono::steady_clock::now();
                 if (posted || now >= deadline) {
                     break;

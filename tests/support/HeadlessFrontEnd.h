@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "platform/BoundedRing.h"
 #include "platform/Threads.h"
 #include "support/InMemoryControlModel.h"
 #include "ui/DlgConfig.h"
@@ -84,11 +85,9 @@ class HeadlessFrontEnd final : public FrontEnd, public ui::UiPoster {
     mutable platform::Lock lock_;
     platform::Condition posted_;
     bool accepting_ = false;  // under lock_: a dialog is running
-    std::array<std::pair<uint32_t, uint32_t>, kQueueCapacity> ring_{};
-    size_t head_ = 0;        // under lock_
-    size_t count_ = 0;       // under lock_
-    size_t dropped_ = 0;     // under lock_
-    size_t overflowed_ = 0;  // under lock_
+    platform::BoundedRing<std::pair<uint32_t, uint32_t>, kQueueCapacity> ring_;  // under lock_
+    size_t dropped_ = 0;                                                         // under lock_
+    size_t overflowed_ = 0;                                                      // under lock_
 };
 
 }  // namespace vornic

@@ -1,36 +1,40 @@
-#include "sim/FileText.h"
+#include "json/JsonText.h"
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
-// Quoting and JSON error text: plain text work that every build has. The file access itself is
-// in FileAccess.cpp, which needs POSIX.
+#include "text/Quote.h"
 
-namespace vornic::sim {
+namespace vornic {
 
-std::string shown(std::string_view text, size_t limit) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
+// Nesting depth of the JSON text, found without parsing it, so that no input can make the parser
+// recurse without bound.
+int jsonNestingDepth(std::string_view text) {
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    bool escaped = false;
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        std::string piece;
-        if (byte == '\n') {
-            piece = "\\n";
-        } else if (byte == '\t') {
-            piece = "\\t";
-        } else if (byte == '\r') {
-            piece = "\\r";
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            piece = {'\\', 'x', kHex[byte >> 4], kHex[byte & 0x0F]};
-        } else {
-            piece = std::string(1, c);
+        if (inString) {
+            if (escaped) {
+                escaped = false;
+            } else if (c == '\\') {
+                escaped = true;
+            } else if (c == '"') {
+                inString = false;
+            }
+            continue;
         }
-        if (out.size() + piece.size() > limit) {
-            return out + "...";
+        if (c == '"') {
+            inString = true;
+        } else if (c == '{' || c == '[') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == '}' || c == ']') {
+            --depth;
         }
-        out += piece;
     }
-    return out;
+    return deepest;
 }
 
 bool parseJsonOnce(std::string_view text, nlohmann::ordered_json& out, std::string& duplicate,
@@ -118,4 +122,4 @@ std::string describeJsonError(std::string_view text, const nlohmann::json::excep
            ": " + expected;
 }
 
-}  // namespace vornic::sim
+}  // namespace vornic

@@ -1,4 +1,4 @@
-#include "sim/FileText.h"
+#include "platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-namespace vornic::sim {
+#include "text/Quote.h"
+
+namespace vornic::platform {
 
 namespace {
 
@@ -62,8 +64,7 @@ int createTemporary(const std::string& target, std::string& temporary) {
     return -1;
 }
 
-}  // namespace
-
+// "a directory", "a FIFO", "a character device", ... for a file mode.
 const char* fileKind(mode_t mode) {
     if (S_ISDIR(mode)) {
         return "a directory";
@@ -86,59 +87,8 @@ const char* fileKind(mode_t mode) {
     return S_ISREG(mode) ? "a regular file" : "not a regular file";
 }
 
-ReadResult readRegularFile(const std::string& path, size_t maxBytes, std::string& text,
-                           std::string& error) {
-    if (path.empty()) {
-        error = "no file name given";
-        return ReadResult::failed;
-    }
-    // Non-blocking, so that a FIFO or a device at the path cannot hang us in the open.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) {
-            return ReadResult::missing;
-        }
-        error = cannot("read", path, errno);
-        return ReadResult::failed;
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) {
-        error = cannot("read", path, errno);
-        ::close(fd);
-        return ReadResult::failed;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        error = shown(path, 200) + " is " + fileKind(status.st_mode) + ", not a regular file";
-        ::close(fd);
-        return ReadResult::failed;
-    }
-    text.clear();
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error = cannot("read", path, errno);
-            ::close(fd);
-            return ReadResult::failed;
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > maxBytes) {
-            error = shown(path, 200) + " is too large (more than " + std::to_string(maxBytes) +
-                    " bytes)";
-            ::close(fd);
-            return ReadResult::failed;
-        }
-    }
-    ::close(fd);
-    return ReadResult::ok;
-}
-
+// Where a write to `path` lands: the path itself when nothing or a regular file is there, the end
+// of the chain when it is a symbolic link. False, naming what is there, for anything else.
 bool resolveWriteTarget(const std::string& path, std::string& target, std::string& error) {
     if (path.empty()) {
         error = "no file name given";
@@ -179,8 +129,8 @@ bool resolveWriteTarget(const std::string& path, std::string& target, std::strin
 
 // Resolves where `path` is written and creates the temporary file beside it. Returns the open
 // descriptor, or -1 with `error` set.
-static int openTemporaryFor(const std::string& path, std::string& target, std::string& temporary,
-                            std::string& error) {
+int openTemporaryFor(const std::string& path, std::string& target, std::string& temporary,
+                     std::string& error) {
     if (!resolveWriteTarget(path, target, error)) {
         return -1;
     }
@@ -189,6 +139,61 @@ static int openTemporaryFor(const std::string& path, std::string& target, std::s
         error = cannot("write", path, errno);
     }
     return fd;
+}
+
+}  // namespace
+
+FileRead readRegularFile(const std::string& path, size_t maxBytes, std::string& text,
+                         std::string& error) {
+    if (path.empty()) {
+        error = "no file name given";
+        return FileRead::failed;
+    }
+    // Non-blocking, so that a FIFO or a device at the path cannot hang us in the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) {
+            return FileRead::missing;
+        }
+        error = cannot("read", path, errno);
+        return FileRead::failed;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        error = cannot("read", path, errno);
+        ::close(fd);
+        return FileRead::failed;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = shown(path, 200) + " is " + fileKind(status.st_mode) + ", not a regular file";
+        ::close(fd);
+        return FileRead::failed;
+    }
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = cannot("read", path, errno);
+            ::close(fd);
+            return FileRead::failed;
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+        if (text.size() > maxBytes) {
+            error = shown(path, 200) + " is too large (more than " + std::to_string(maxBytes) +
+                    " bytes)";
+            ::close(fd);
+            return FileRead::failed;
+        }
+    }
+    ::close(fd);
+    return FileRead::ok;
 }
 
 bool checkWritable(const std::string& path, std::string& error) {
@@ -235,4 +240,4 @@ bool replaceFile(const std::string& path, const std::string& text, std::string& 
     return true;
 }
 
-}  // namespace vornic::sim
+}  // namespace vornic::platform
