@@ -134,9 +134,12 @@ TEST(HostileFiles, SimulatorDoesNotAcknowledgeAStoreItCouldNotWrite) {
                                  "--trace", "--state", state});
     const std::string device = sim.firstLine(20);
     ASSERT_FALSE(device.empty());
-    const Args args = {"--port", device, "--timeout", "2", "save"};
+    // No --timeout: the link's own time-out for an unanswered request (32 heartbeat ticks) ends
+    // the wait, before the command line's 15 s would, and says so.
+    const Args args = {"--port", device, "save"};
     const RunResult r = runCli(args);
     EXPECT_EQ(r.exitCode, 1) << describe(args, r);
+    EXPECT_NE(r.err.find("No answer from the controller"), std::string::npos) << describe(args, r);
     sim.signal(SIGTERM);
     const RunResult s = sim.finish(20);
     EXPECT_NE(s.err.find("host -> AA 02 0D 01"), std::string::npos) << s.err;
