@@ -30,6 +30,7 @@
 #include "ui/ControlModel.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
+#include "ui/SettingsNet.h"
 
 namespace vornic::ui {
 
@@ -73,6 +74,11 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     void windowDestroyed();
     // The main window's controls while it runs (UI thread), else null.
     [[nodiscard]] ControlModel* window() const { return window_; }
+
+    // The settings safety net behind the "Settings" menu; null leaves the menu's items disabled.
+    // Set before the window runs; it must outlive the dialog.
+    void setSettingsNet(SettingsNet* net) { settingsNet_ = net; }
+    [[nodiscard]] SettingsNet* settingsNet() const { return settingsNet_; }
 
     // TelescopeControlDlgCallback (UI thread)
     void showStatus(StatusCode code) override;
@@ -122,6 +128,7 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     UiPoster& poster_;
 
     ControlModel* window_ = nullptr;       // UI thread; null until onInit
+    SettingsNet* settingsNet_ = nullptr;   // UI thread
     std::atomic<bool> windowOpen_{false};  // read by postUserMessage on the worker thread
 
     uint32_t maxCurrent_[2] = {};
