@@ -1,5 +1,5 @@
 #pragma once
-// Running one vornic-cli command: connecting (to the user's port or to an in-process simulator),
+// Running one vornic-cli command: connecting (to the user's port or to a kz2-sim it starts),
 // carrying out the command through the engine, printing every report as it arrives, and turning
 // the outcome into the exit status.
 

@@ -1,21 +1,25 @@
-// The command line's POSIX pieces: the wake pipe, Ctrl-C, the clock, and the built-in simulator
-// on a pseudo-terminal.
+// The command line's POSIX pieces: the wake pipe, Ctrl-C, the clock, and --simulate's kz2-sim
+// child process.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/Backup.h"
 #include "cli/Reports.h"
 #include "cli/Session.h"
 #include "cli/System.h"
-#include "sim/PtySimulator.h"
+#include "text/Quote.h"
 
 namespace vornic::cli {
 
@@ -120,27 +124,253 @@ void utcTime(std::time_t time, std::tm& out) {
 
 namespace {
 
-class PtyBuiltInSimulator final : public BuiltInSimulator {
+// kz2-sim prints its device path as soon as its pseudo-terminal is open; a program that has said
+// nothing by then is not going to.
+constexpr int kSimulatorStartMs = 10000;
+// How long kz2-sim gets to close its device after SIGTERM before it is killed outright.
+constexpr int kSimulatorStopMs = 3000;
+// More than any device path or start-up complaint; what goes beyond is not kept.
+constexpr size_t kMaxStartText = 4096;
+
+constexpr const char* kSimulatorName = "kz2-sim";
+
+bool isExecutableFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+// The folder this program was started from: the package installs vornic-cli and kz2-sim side by
+// side, and the build tree links kz2-sim beside vornic-cli, so the pair stays matched.
+std::string ownFolder() {
+    char buffer[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer) {
+        return {};
+    }
+    const std::string path(buffer, static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string{} : path.substr(0, slash);
+}
+
+// Beside this program first, then on PATH. Empty PATH entries (the current folder) are skipped:
+// whatever lies in the folder a user happens to be in is not run.
+std::string findSimulator(std::string& looked) {
+    const std::string own = ownFolder();
+    if (!own.empty()) {
+        const std::string candidate = own + "/" + kSimulatorName;
+        if (isExecutableFile(candidate)) {
+            return candidate;
+        }
+        looked = "beside vornic-cli (" + shown(own, 200) + ")";
+    }
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "";
+    size_t begin = 0;
+    while (begin <= folders.size()) {
+        size_t end = folders.find(':', begin);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        const std::string folder = folders.substr(begin, end - begin);
+        if (!folder.empty() && folder[0] == '/') {
+            const std::string candidate = folder + "/" + kSimulatorName;
+            if (isExecutableFile(candidate)) {
+                return candidate;
+            }
+        }
+        begin = end + 1;
+    }
+    looked += looked.empty() ? "on PATH" : " or on PATH";
+    return {};
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
+// The last line kz2-sim wrote to stderr, without its own name in front: the reason it gave up.
+std::string lastComplaint(const std::string& text) {
+    const size_t end = text.find_last_not_of("\r\n");
+    if (end == std::string::npos) {
+        return {};
+    }
+    const size_t newline = text.rfind('\n', end);
+    const size_t begin = newline == std::string::npos ? 0 : newline + 1;
+    std::string line = text.substr(begin, end + 1 - begin);
+    const std::string prefix = std::string(kSimulatorName) + ": ";
+    if (line.compare(0, prefix.size(), prefix) == 0) {
+        line.erase(0, prefix.size());
+    }
+    return shown(line, 200);
+}
+
+// A device path as kz2-sim prints it: absolute, printable, nothing else on the line.
+bool plausibleDevicePath(const std::string& path) {
+    if (path.empty() || path[0] != '/' || path.size() > 1024) {
+        return false;
+    }
+    for (const char c : path) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// kz2-sim as a child process. It runs in a process group of its own, so that a Ctrl-C at the
+// terminal reaches only us: the simulated mount must still be there to receive the stop we send
+// on the way out, and is ended by its PID after that. Should we die without a chance to end it,
+// the kernel ends it for us.
+class SimulatorProcess final : public BuiltInSimulator {
   public:
-    explicit PtyBuiltInSimulator(sim::SimSetup setup) : simulator_(std::move(setup)) {}
-    bool start(std::string& error) { return simulator_.start(error); }
-    [[nodiscard]] std::string devicePath() const override { return simulator_.slavePath(); }
-    void stop() override { simulator_.stop(); }
+    SimulatorProcess() = default;
+    ~SimulatorProcess() override { stop(); }
+    SimulatorProcess(const SimulatorProcess&) = delete;
+    SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+    bool start(const std::string& program, uint32_t level, std::string& error) {
+        int out[2] = {-1, -1};
+        int err[2] = {-1, -1};
+        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+            error = std::string("no pipe for kz2-sim: ") + std::strerror(errno);
+            closeFd(out[0]);
+            closeFd(out[1]);
+            return false;
+        }
+        const std::string levelText = std::to_string(level);
+        const char* argv[] = {kSimulatorName, "--level", levelText.c_str(), nullptr};
+        const pid_t parent = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Only async-signal-safe calls between fork and exec.
+            ::setpgid(0, 0);
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent) {
+                ::_exit(127);
+            }
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            const int in = ::open("/dev/null", O_RDONLY);
+            if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) {
+                ::_exit(127);
+            }
+            ::execv(program.c_str(), const_cast<char* const*>(argv));
+            static const char kExecFailed[] = "kz2-sim: the program could not be run\n";
+            [[maybe_unused]] const ssize_t n = ::write(2, kExecFailed, sizeof kExecFailed - 1);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        if (pid < 0) {
+            error = std::string("cannot start kz2-sim: ") + std::strerror(errno);
+            ::close(out[0]);
+            ::close(err[0]);
+            return false;
+        }
+        pid_ = pid;
+        const bool ok = readDevicePath(out[0], err[0], error);
+        ::close(out[0]);
+        ::close(err[0]);
+        if (!ok) {
+            stop();
+        }
+        return ok;
+    }
+
+    [[nodiscard]] std::string devicePath() const override { return path_; }
+
+    void stop() override {
+        if (pid_ <= 0) {
+            return;
+        }
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        for (int waited = 0; waited < kSimulatorStopMs; waited += 10) {
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done == pid_ || (done < 0 && errno != EINTR)) {
+                pid_ = -1;
+                return;
+            }
+            ::usleep(10 * 1000);
+        }
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
 
   private:
-    sim::PtySimulator simulator_;
+    // Waits for the first line on the child's stdout, collecting its stderr for the reason should
+    // it end without one. Bounded in time and in what it keeps.
+    bool readDevicePath(int outFd, int errFd, std::string& error) {
+        std::string out;
+        std::string err;
+        int fds[2] = {outFd, errFd};
+        std::string* into[2] = {&out, &err};
+        int waitedMs = 0;
+        while (fds[0] >= 0 || fds[1] >= 0) {
+            const size_t newline = out.find('\n');
+            if (newline != std::string::npos) {
+                path_ = out.substr(0, newline);
+                if (!plausibleDevicePath(path_)) {
+                    error = "kz2-sim printed \"" + shown(path_, 60) + "\" instead of its device";
+                    path_.clear();
+                    return false;
+                }
+                return true;
+            }
+            if (waitedMs >= kSimulatorStartMs) {
+                error = "kz2-sim gave no device within " +
+                        std::to_string(kSimulatorStartMs / 1000) + " s";
+                return false;
+            }
+            pollfd entries[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+            constexpr int kSliceMs = 100;
+            const int ready = ::poll(entries, 2, kSliceMs);
+            if (ready < 0 && errno != EINTR) {
+                error = std::string("cannot wait for kz2-sim: ") + std::strerror(errno);
+                return false;
+            }
+            waitedMs += kSliceMs;
+            for (size_t i = 0; i < 2; ++i) {
+                if (fds[i] < 0 || (entries[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
+                    continue;
+                }
+                char buffer[512];
+                const ssize_t n = ::read(fds[i], buffer, sizeof buffer);
+                if (n > 0) {
+                    const size_t room = kMaxStartText - std::min(kMaxStartText, into[i]->size());
+                    into[i]->append(buffer, std::min(room, static_cast<size_t>(n)));
+                } else if (n == 0 || errno != EINTR) {
+                    fds[i] = -1;  // the caller closes it
+                }
+            }
+        }
+        const std::string why = lastComplaint(err);
+        error = "kz2-sim ended without giving its device" + (why.empty() ? "" : ": " + why);
+        return false;
+    }
+
+    pid_t pid_ = -1;
+    std::string path_;
 };
 
 }  // namespace
 
 std::unique_ptr<BuiltInSimulator> startBuiltInSimulator(uint32_t level, std::string& error) {
-    sim::SimSetup setup;
-    if (!sim::identityForLevel(static_cast<int>(level), setup.identity)) {
-        error = "the simulator has no feature level " + std::to_string(level);
+    std::string looked;
+    const std::string program = findSimulator(looked);
+    if (program.empty()) {
+        error = "cannot start the simulator: kz2-sim was not found " + looked;
         return nullptr;
     }
-    auto simulator = std::make_unique<PtyBuiltInSimulator>(std::move(setup));
-    if (!simulator->start(error)) {
+    auto simulator = std::make_unique<SimulatorProcess>();
+    if (!simulator->start(program, level, error)) {
         error = "cannot start the simulator: " + error;
         return nullptr;
     }

@@ -1,8 +1,9 @@
 // End-to-end runs of the real vornic-cli against simulated controllers on real pseudo-terminals:
-// the in-process simulator (--simulate) where one run is enough, a kz2-sim process where several
+// the kz2-sim that --simulate starts where one run is enough, a kz2-sim process where several
 // runs must meet the same controller or where a line fault is played.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -605,6 +606,59 @@ TEST(CliFaults, MissingPortSaysSoAndExits1) {
     EXPECT_NE(r.out.find("Error: Cannot open port."), std::string::npos);
     EXPECT_NE(r.err.find("no such serial port"), std::string::npos);
     EXPECT_NE(r.err.find("vornic-cli ports"), std::string::npos);
+}
+
+// --simulate runs kz2-sim as a child: found beside vornic-cli or on PATH, told why it failed, and
+// ended once vornic-cli is done, however the run went. A stand-in kz2-sim notes its PID first.
+TEST(CliFaults, SimulateFindsItsSimulatorAndAlwaysEndsIt) {
+    struct Case {
+        const char* name;
+        const char* script;  // the stand-in's body; empty: no kz2-sim anywhere
+        bool besideCli;      // else on PATH
+        int exitCode;
+        const char* err;
+    };
+    const std::string real = simBinary();
+    const Case cases[] = {
+        {"beside", "exec '$REAL' \"$@\"", true, 0, ""},
+        {"on PATH", "exec '$REAL' \"$@\"", false, 0, ""},
+        {"missing", "", false, 1, "cannot start the simulator: kz2-sim was not found beside"},
+        {"gives up", "echo 'kz2-sim: no pseudo-terminal today' >&2; exit 1", true, 1,
+         "cannot start the simulator: kz2-sim ended without giving its device: no "
+         "pseudo-terminal today"},
+        {"prints noise", "printf 'ready\\n'; exec sleep 30", true, 1,
+         "kz2-sim printed \"ready\" instead of its device"},
+        // Started but unusable: the connection fails, and the child must still be ended.
+        {"bad device", "echo /dev/vornic-no-such-port; exec sleep 30", false, 1,
+         "no such serial port"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir bin;
+        TempDir path;
+        const std::string cli = bin.file("vornic-cli");
+        ASSERT_EQ(std::system(("cp '" + std::string(cliBinary()) + "' '" + cli + "'").c_str()), 0);
+        const std::string pidFile = bin.file("sim.pid");
+        if (*c.script != '\0') {
+            std::string body = c.script;
+            if (const size_t at = body.find("$REAL"); at != std::string::npos) {
+                body.replace(at, 5, real);
+            }
+            const std::string stub = (c.besideCli ? bin : path).file("kz2-sim");
+            std::ofstream(stub) << "#!/bin/sh\necho $$ > '" << pidFile << "'\n" << body << "\n";
+            ASSERT_EQ(::chmod(stub.c_str(), 0755), 0);
+        }
+        const Args args = {"PATH=" + path.file("") + ":/nonexistent", cli, "--simulate", "info"};
+        const RunResult r = ChildProcess("/usr/bin/env", args).finish(30);
+        EXPECT_EQ(r.exitCode, c.exitCode) << describe(args, r);
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << describe(args, r);
+        EXPECT_LT(r.seconds, 10.0);
+        const std::string pid = readFile(pidFile);
+        if (*c.script != '\0') {
+            ASSERT_FALSE(pid.empty()) << "the stand-in kz2-sim was not run";
+            EXPECT_NE(::kill(std::stoi(pid), 0), 0) << "kz2-sim was left running";
+        }
+    }
 }
 
 // --- usage ---
