@@ -11,7 +11,7 @@ constexpr uint8_t kReplyStart = 0x55;
 
 ObservedSerialPort::ObservedSerialPort(std::unique_ptr<platform::SerialPort> inner,
                                        LineWatcher& watcher, bool trace)
-    : inner_(std::move(inner)),
+    : ForwardingSerialPort(std::move(inner)),
       watcher_(watcher),
       trace_(trace),
       start_(std::chrono::steady_clock::now()) {}
@@ -106,7 +106,7 @@ void ObservedSerialPort::traceReceived(const uint8_t* bytes, size_t count) {
 }
 
 platform::OpenResult ObservedSerialPort::open(const char* devicePath, uint32_t baudRate) {
-    platform::OpenResult result = inner_->open(devicePath, baudRate);
+    platform::OpenResult result = ForwardingSerialPort::open(devicePath, baudRate);
     if (trace_) {
         char text[400];
         if (result.ok()) {
@@ -122,15 +122,11 @@ platform::OpenResult ObservedSerialPort::open(const char* devicePath, uint32_t b
     return result;
 }
 
-bool ObservedSerialPort::isOpen() const {
-    return inner_->isOpen();
-}
-
 bool ObservedSerialPort::write(const uint8_t* bytes, size_t count, unsigned timeoutMs) {
     if (trace_) {
         traceLine("->", bytes, count);
     }
-    const bool ok = inner_->write(bytes, count, timeoutMs);
+    const bool ok = ForwardingSerialPort::write(bytes, count, timeoutMs);
     if (trace_ && !ok) {
         traceText("write failed or timed out");
     }
@@ -138,7 +134,7 @@ bool ObservedSerialPort::write(const uint8_t* bytes, size_t count, unsigned time
 }
 
 platform::ReadResult ObservedSerialPort::read(uint8_t* buffer, size_t max) {
-    const platform::ReadResult result = inner_->read(buffer, max);
+    const platform::ReadResult result = ForwardingSerialPort::read(buffer, max);
     if (result.status == platform::ReadStatus::Data) {
         if (trace_) {
             traceReceived(buffer, result.count < max ? result.count : max);
@@ -152,18 +148,6 @@ platform::ReadResult ObservedSerialPort::read(uint8_t* buffer, size_t max) {
     return result;
 }
 
-void ObservedSerialPort::waitForStop() {
-    inner_->waitForStop();
-}
-
-void ObservedSerialPort::signalStop() {
-    inner_->signalStop();
-}
-
-void ObservedSerialPort::resetStop() {
-    inner_->resetStop();
-}
-
 void ObservedSerialPort::close() {
     if (trace_) {
         if (cutState_ != CutState::Hunting && frameLength_ > 0) {
@@ -172,7 +156,7 @@ void ObservedSerialPort::close() {
         cutState_ = CutState::Hunting;
         traceText("closed");
     }
-    inner_->close();
+    ForwardingSerialPort::close();
 }
 
 }  // namespace vornic::cli

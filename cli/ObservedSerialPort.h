@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/SerialPort.h"
+#include "platform/ForwardingSerialPort.h"
 
 namespace vornic::cli {
 
@@ -25,18 +25,14 @@ class LineWatcher {
     virtual ~LineWatcher() = default;
 };
 
-class ObservedSerialPort final : public platform::SerialPort {
+class ObservedSerialPort final : public platform::ForwardingSerialPort {
   public:
     ObservedSerialPort(std::unique_ptr<platform::SerialPort> inner, LineWatcher& watcher,
                        bool trace);
 
     [[nodiscard]] platform::OpenResult open(const char* devicePath, uint32_t baudRate) override;
-    [[nodiscard]] bool isOpen() const override;
     bool write(const uint8_t* bytes, size_t count, unsigned timeoutMs) override;
     [[nodiscard]] platform::ReadResult read(uint8_t* buffer, size_t max) override;
-    void waitForStop() override;
-    void signalStop() override;
-    void resetStop() override;
     void close() override;
 
     // Formats one trace line: "[   1.234] -> AA 01 01". Cut to fit `size` (at least 1).
@@ -49,7 +45,6 @@ class ObservedSerialPort final : public platform::SerialPort {
     void traceReceived(const uint8_t* bytes, size_t count);
     void flushNoise();
 
-    std::unique_ptr<platform::SerialPort> inner_;
     LineWatcher& watcher_;
     const bool trace_;
     const std::chrono::steady_clock::time_point start_;

@@ -27,6 +27,7 @@
 #include "support/HeadlessFrontEnd.h"
 #include "support/IdleWatchPipe.h"
 #include "support/InMemoryControlModel.h"
+#include "support/RecordingPort.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
 
@@ -34,177 +35,13 @@ namespace vornic {
 namespace {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<uint8_t>;
+using test::ask;
+using test::Bytes;
+using test::Frame;
+using test::RecordingPort;
+using test::Wire;
 
 constexpr auto kWait = 10s;  // generous: sanitizer builds on a busy machine
-
-// Cuts a byte stream into frames that start with `startByte` followed by a length byte and that
-// many bytes. Bytes that do not form a frame are kept as one last piece, so a stray or broken
-// write shows up in a comparison.
-std::vector<Bytes> cutFrames(const Bytes& stream, uint8_t startByte) {
-    std::vector<Bytes> out;
-    size_t at = 0;
-    while (at < stream.size()) {
-        const bool framed = stream[at] == startByte && at + 1 < stream.size() &&
-                            at + 2 + stream[at + 1] <= stream.size();
-        const size_t end = framed ? at + 2 + stream[at + 1] : stream.size();
-        out.emplace_back(stream.begin() + static_cast<std::ptrdiff_t>(at),
-                         stream.begin() + static_cast<std::ptrdiff_t>(end));
-        at = end;
-    }
-    return out;
-}
-
-// Both directions of the line as the program saw them, kept beyond the port's life (shutdown
-// destroys the port).
-class Wire {
-  public:
-    // How far both directions had got at one moment.
-    struct Mark {
-        size_t requests = 0;
-        size_t replies = 0;
-    };
-
-    void written(const uint8_t* bytes, size_t count) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            sent_.insert(sent_.end(), bytes, bytes + count);
-        }
-        changed_.notify_all();
-    }
-    void received(const Bytes& bytes) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            received_.insert(received_.end(), bytes.begin(), bytes.end());
-        }
-        changed_.notify_all();
-    }
-    void opened() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++opens_;
-    }
-    void closed() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++closes_;
-        closedOn_ = std::this_thread::get_id();
-    }
-
-    [[nodiscard]] std::vector<Bytes> requests() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return cutFrames(sent_, 0xAA);
-    }
-    [[nodiscard]] std::vector<Bytes> requestsFrom(size_t first) const {
-        std::vector<Bytes> all = requests();
-        return first < all.size()
-                   ? std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(first), all.end())
-                   : std::vector<Bytes>{};
-    }
-    [[nodiscard]] Mark mark() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return {cutFrames(sent_, 0xAA).size(), cutFrames(received_, 0x55).size()};
-    }
-
-    // Waits until at least `requests` request frames have been written and `replies` reply frames
-    // have been read and handed on by the serial reader.
-    bool waitFor(size_t requests, size_t replies) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_until(lock, std::chrono::steady_clock::now() + kWait, [&] {
-            return cutFrames(sent_, 0xAA).size() >= requests &&
-                   cutFrames(received_, 0x55).size() >= replies;
-        });
-    }
-
-    [[nodiscard]] int opens() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return opens_;
-    }
-    [[nodiscard]] int closes() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return closes_;
-    }
-    [[nodiscard]] std::thread::id closedOn() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return closedOn_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    Bytes sent_;
-    Bytes received_;
-    int opens_ = 0;
-    int closes_ = 0;
-    std::thread::id closedOn_;
-};
-
-// The platform's serial port, with every write, read, open and close noted on the Wire.
-class RecordingPort final : public platform::SerialPort {
-  public:
-    RecordingPort(std::unique_ptr<platform::SerialPort> inner, std::shared_ptr<Wire> wire)
-        : inner_(std::move(inner)), wire_(std::move(wire)) {}
-
-    platform::OpenResult open(const char* devicePath, uint32_t baudRate) override {
-        platform::OpenResult result = inner_->open(devicePath, baudRate);
-        if (result.ok()) {
-            wire_->opened();
-        }
-        return result;
-    }
-    bool isOpen() const override { return inner_->isOpen(); }
-    bool write(const uint8_t* bytes, size_t count, unsigned timeoutMs) override {
-        wire_->written(bytes, count);
-        return inner_->write(bytes, count, timeoutMs);
-    }
-    platform::ReadResult read(uint8_t* buffer, size_t max) override {
-        // The reader comes back for more only once it has put what it read last into the command
-        // pipe; only then does a waiting test learn of those bytes, so that the worker is sure to
-        // see them before the test goes on.
-        if (!lastRead_.empty()) {
-            wire_->received(lastRead_);
-            lastRead_.clear();
-        }
-        const platform::ReadResult result = inner_->read(buffer, max);
-        if (result.status == platform::ReadStatus::Data && result.count <= max) {
-            lastRead_.assign(buffer, buffer + result.count);
-        }
-        return result;
-    }
-    void waitForStop() override { inner_->waitForStop(); }
-    void signalStop() override { inner_->signalStop(); }
-    void resetStop() override { inner_->resetStop(); }
-    void close() override {
-        wire_->closed();
-        inner_->close();
-    }
-
-  private:
-    std::unique_ptr<platform::SerialPort> inner_;
-    std::shared_ptr<Wire> wire_;
-    Bytes lastRead_;  // reader thread only
-};
-
-// A request frame: AA, the payload length, the payload.
-class Frame {
-  public:
-    Frame& u8(uint32_t v) {
-        bytes_.push_back(static_cast<uint8_t>(v));
-        return *this;
-    }
-    Frame& u16(uint32_t v) { return u8(v).u8(v >> 8); }
-    Frame& u32(uint32_t v) { return u16(v).u16(v >> 16); }
-    operator Bytes() const {
-        Bytes out{0xAA, static_cast<uint8_t>(bytes_.size())};
-        out.insert(out.end(), bytes_.begin(), bytes_.end());
-        return out;
-    }
-
-  private:
-    Bytes bytes_;
-};
-
-Bytes ask(uint8_t code) {
-    return Frame().u8(code);
-}
 
 // A controller whose every setting differs between the axes and from the factory values, so that
 // a value shown in the wrong control cannot pass for the right one.

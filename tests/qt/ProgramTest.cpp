@@ -29,10 +29,6 @@ namespace {
 using ui::qt::QtDialog;
 using Clock = std::chrono::steady_clock;
 
-Bytes ask(uint8_t code) {
-    return Frame().u8(code);
-}
-
 const std::vector<Bytes> kHandshakeLevel6 = {ask(0x01), ask(0x03), ask(0x02), ask(0x14),
                                              ask(0x15), ask(0x3D), ask(0x64)};
 
@@ -83,7 +79,7 @@ class ProgramTest : public ProgramFixture {
     std::vector<Bytes> framesOf(const std::function<void()>& action) {
         const size_t mark = wire_->count();
         action();
-        return wire_->settledFrom(mark);
+        return settledFrom(*wire_, mark);
     }
 };
 
@@ -95,7 +91,7 @@ TEST_F(ProgramTest, LevelSixSessionFromConnectToClose) {
         EXPECT_FALSE(w.isEnabled(ui::kIdAdvancedSettings));
         EXPECT_FALSE(w.isEnabled(ui::kIdMaxSpeedRa));
         ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
-        EXPECT_EQ(wire_->settledFrom(0), kHandshakeLevel6);
+        EXPECT_EQ(settledFrom(*wire_, 0), kHandshakeLevel6);
         EXPECT_EQ(w.text(ui::kIdIdentityLine).rfind("HW:", 0), 0u) << w.text(ui::kIdIdentityLine);
         EXPECT_TRUE(w.isEnabled(ui::kIdAdvancedSettings));
         for (const ui::ControlLayout& c : w.layout().controls) {
@@ -242,7 +238,7 @@ TEST_F(ProgramTest, WindowInputSendsOnlyWhatTheUserMeant) {
                      sendKey(accel, QEvent::KeyPress, Qt::Key_Right, true);
                  }
                  QTest::qWait(50);
-                 EXPECT_EQ(wire_->settledFrom(wire_->count(), 100).size(), 0u) << "still held";
+                 EXPECT_EQ(settledFrom(*wire_, wire_->count(), 100).size(), 0u) << "still held";
                  sendKey(accel, QEvent::KeyRelease, Qt::Key_Right);
              },
              // Four steps right from the reported position, all in one frame.
@@ -377,7 +373,7 @@ TEST_P(WayOutTest, StopsAHandMoveFirst) {
             EXPECT_TRUE(waitUntil([&] { return w.ended(); }));
         }
     });
-    EXPECT_EQ(wire_->settledFrom(mark), std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
+    EXPECT_EQ(settledFrom(*wire_, mark), std::vector<Bytes>{Frame().u8(0x21).u8(0).u8(0xC0)});
 }
 
 std::string wayOutName(const ::testing::TestParamInfo<WayOut>& param) {

@@ -59,41 +59,18 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-void Wire::written(const uint8_t* bytes, size_t count) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sent_.insert(sent_.end(), bytes, bytes + count);
-}
-
-std::vector<Bytes> Wire::requests() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<Bytes> out;
-    size_t at = 0;
-    while (at < sent_.size()) {
-        const bool framed =
-            sent_[at] == 0xAA && at + 1 < sent_.size() && at + 2 + sent_[at + 1] <= sent_.size();
-        const size_t end = framed ? at + 2 + sent_[at + 1] : sent_.size();
-        out.emplace_back(sent_.begin() + static_cast<std::ptrdiff_t>(at),
-                         sent_.begin() + static_cast<std::ptrdiff_t>(end));
-        at = end;
-    }
-    return out;
-}
-
-std::vector<Bytes> Wire::settledFrom(size_t from, int quietMs) const {
-    size_t seen = count();
+std::vector<Bytes> settledFrom(const Wire& wire, size_t from, int quietMs) {
+    size_t seen = wire.count();
     auto stableSince = steady_clock::now();
     while (steady_clock::now() - stableSince < milliseconds(quietMs)) {
         QTest::qWait(10);
-        const size_t now = count();
+        const size_t now = wire.count();
         if (now != seen) {
             seen = now;
             stableSince = steady_clock::now();
         }
     }
-    std::vector<Bytes> all = requests();
-    return from < all.size()
-               ? std::vector<Bytes>(all.begin() + static_cast<std::ptrdiff_t>(from), all.end())
-               : std::vector<Bytes>{};
+    return wire.requestsFrom(from);
 }
 
 void ProgramFixture::startSimulator(int level, const sim::FaultPlan& faults) {

@@ -19,13 +19,17 @@
 #include "app/PortList.h"
 #include "desktop/qt/QtFrontEnd.h"
 #include "platform/PortTable.h"
-#include "platform/SerialPort.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
+#include "support/RecordingPort.h"
 
 namespace vornic::qttest {
 
-using Bytes = std::vector<uint8_t>;
+using test::ask;
+using test::Bytes;
+using test::Frame;
+using test::RecordingPort;
+using test::Wire;
 
 // The one QApplication of the test program (offscreen unless a platform was chosen).
 void ensureApplication();
@@ -33,63 +37,9 @@ void ensureApplication();
 // Runs the event loop until `done` holds or `timeoutMs` ran out; returns `done()`.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 
-// Request frames written to the port, cut at their length bytes.
-class Wire {
-  public:
-    void written(const uint8_t* bytes, size_t count);
-    [[nodiscard]] std::vector<Bytes> requests() const;
-    [[nodiscard]] size_t count() const { return requests().size(); }
-    // The frames written after the first `from`, once the count has stayed put for `quietMs`.
-    [[nodiscard]] std::vector<Bytes> settledFrom(size_t from, int quietMs = 300) const;
-
-  private:
-    mutable std::mutex mutex_;
-    Bytes sent_;
-};
-
-class RecordingPort final : public platform::SerialPort {
-  public:
-    RecordingPort(std::unique_ptr<platform::SerialPort> inner, std::shared_ptr<Wire> wire)
-        : inner_(std::move(inner)), wire_(std::move(wire)) {}
-    platform::OpenResult open(const char* path, uint32_t baud) override {
-        return inner_->open(path, baud);
-    }
-    bool isOpen() const override { return inner_->isOpen(); }
-    bool write(const uint8_t* bytes, size_t count, unsigned timeoutMs) override {
-        wire_->written(bytes, count);
-        return inner_->write(bytes, count, timeoutMs);
-    }
-    platform::ReadResult read(uint8_t* buffer, size_t max) override {
-        return inner_->read(buffer, max);
-    }
-    void waitForStop() override { inner_->waitForStop(); }
-    void signalStop() override { inner_->signalStop(); }
-    void resetStop() override { inner_->resetStop(); }
-    void close() override { inner_->close(); }
-
-  private:
-    std::unique_ptr<platform::SerialPort> inner_;
-    std::shared_ptr<Wire> wire_;
-};
-
-// A request frame: AA, the payload length, the payload.
-class Frame {
-  public:
-    Frame& u8(uint32_t v) {
-        bytes_.push_back(static_cast<uint8_t>(v));
-        return *this;
-    }
-    Frame& u16(uint32_t v) { return u8(v).u8(v >> 8); }
-    Frame& u32(uint32_t v) { return u16(v).u16(v >> 16); }
-    operator Bytes() const {
-        Bytes out{0xAA, static_cast<uint8_t>(bytes_.size())};
-        out.insert(out.end(), bytes_.begin(), bytes_.end());
-        return out;
-    }
-
-  private:
-    Bytes bytes_;
-};
+// The frames written after the first `from`, once the count has stayed put for `quietMs` while
+// the event loop ran.
+std::vector<Bytes> settledFrom(const Wire& wire, size_t from, int quietMs = 300);
 
 // The program against a simulated controller: the port list offers the devices in `present_`
 // (none unless a test plugs some in) and the simulator, selected.
