@@ -76,15 +76,61 @@ void fillPortTable(const PortChoices& choices, platform::PortTable& table) {
 
 PortList::PortList(Scan scan, platform::PortTable& table, const std::string& requestedPath,
                    const std::string& simulatorPath, bool selectSimulator)
-    : scan_(std::move(scan)), table_(table), requested_(requestedPath), simulator_(simulatorPath) {
-    const PortChoices choices =
-        buildPortChoices(scan_(), requestedPath, simulatorPath, selectSimulator);
+    : PortList(std::move(scan), table, requestedPath,
+               simulatorPath.empty() ? StartSimulator{}
+                                     : StartSimulator{[simulatorPath] { return simulatorPath; }},
+               selectSimulator, true) {}
+
+PortList::PortList(Scan scan, platform::PortTable& table, const std::string& requestedPath,
+                   StartSimulator startSimulator, bool selectSimulator)
+    : PortList(std::move(scan), table, requestedPath, std::move(startSimulator), selectSimulator,
+               selectSimulator && requestedPath.empty()) {}
+
+PortList::PortList(Scan scan, platform::PortTable& table, const std::string& requestedPath,
+                   StartSimulator startSimulator, bool selectSimulator, bool startNow)
+    : scan_(std::move(scan)),
+      table_(table),
+      requested_(requestedPath),
+      startSimulator_(std::move(startSimulator)) {
+    bool offered = static_cast<bool>(startSimulator_);
+    if (offered && startNow) {
+        // Chosen from the start: one that cannot be had is not offered, as before.
+        simulator_ = startSimulator_();
+        startSimulator_ = nullptr;
+        offered = !simulator_.empty();
+    }
+    PortChoices choices = buildPortChoices(scan_(), requestedPath, simulator_, selectSimulator);
+    if (offered && simulator_.empty()) {
+        // Not running yet: last in the list, like a running one, with no device behind it.
+        choices.items.push_back({kSimulatorLabel, "", simulatorToolTip()});
+    }
     fillPortTable(choices, table_);
     for (const PortChoice& item : choices.items) {
         paths_.push_back(item.path);
         rows_.push_back({static_cast<uint32_t>(paths_.size()), item.label, item.toolTip});
     }
+    if (offered) {
+        simulatorNumber_ = static_cast<uint32_t>(paths_.size());
+    }
     initial_ = static_cast<uint32_t>(choices.selected) + 1;
+}
+
+void PortList::connecting(uint32_t number) {
+    connected_ = number;
+    if (number == 0 || number != simulatorNumber_ || !simulator_.empty() || !startSimulator_) {
+        return;
+    }
+    simulator_ = startSimulator_();
+    if (!simulator_.empty()) {
+        startSimulator_ = nullptr;
+        paths_[number - 1] = simulator_;
+        table_.set(number, simulator_);
+    }
+}
+
+std::string PortList::simulatorToolTip() const {
+    return simulator_.empty() ? std::string("Built-in KZ2 simulator, started on connecting")
+                              : "Built-in KZ2 simulator on " + simulator_;
 }
 
 std::string PortList::pathOf(uint32_t number) const {
@@ -133,7 +179,7 @@ bool PortList::rescan(uint32_t selected) {
             pushRow(number, {requested_, requested_, requested_});
         }
     }
-    const uint32_t simulator = simulator_.empty() ? 0 : numberFor(simulator_);
+    const uint32_t simulator = simulatorNumber_;
     for (const uint32_t number : {selected, connected_}) {
         if (number == 0 || number == simulator || listed(number)) {
             continue;
@@ -152,8 +198,7 @@ bool PortList::rescan(uint32_t selected) {
         }
     }
     if (simulator != 0) {
-        pushRow(simulator,
-                {kSimulatorLabel, simulator_, "Built-in KZ2 simulator on " + simulator_});
+        pushRow(simulator, {kSimulatorLabel, simulator_, simulatorToolTip()});
     }
     return rows_ != before;
 }

@@ -47,9 +47,10 @@ void fillPortTable(const PortChoices& choices, platform::PortTable& table);
 // time takes the lowest number never given out, one that went away keeps its number, and one that
 // comes back gets its old number again. So the table entry of a number never changes once written,
 // and the worker may read it for a connect at any time while the list is rescanned on the UI
-// thread. The list shows the devices present in scan order, then the port named on the command line
-// (always offered), then the selected or connected device if it went away (marked, so that the port
-// in use is still shown), and last the simulator.
+// thread (the one exception: the simulator's entry is filled in when it starts, before the connect
+// that needs it). The list shows the devices present in scan order, then the port named on the
+// command line (always offered), then the selected or connected device if it went away (marked, so
+// that the port in use is still shown), and last the simulator.
 struct PortRow {
     uint32_t number = 0;  // the port number a connect sends: 1..256
     std::string label;
@@ -61,10 +62,19 @@ class PortList {
   public:
     using Scan = std::function<std::vector<platform::PortInfo>()>;
 
+    // Starts the built-in simulator; its device path, "" when it cannot be had.
+    using StartSimulator = std::function<std::string()>;
+
     // Scans once and fills `table` (cleared first); the arguments are those of buildPortChoices.
     // `table` must outlive the list; `scan` runs on the calling thread only.
     PortList(Scan scan, platform::PortTable& table, const std::string& requestedPath,
              const std::string& simulatorPath, bool selectSimulator);
+    // The same with a simulator that is not running yet: it is offered all the same, and started
+    // only once it is chosen, at once with `selectSimulator`, else when the user connects to it.
+    // Until then its number leads to no device, and a start that fails is tried again on the next
+    // connect.
+    PortList(Scan scan, platform::PortTable& table, const std::string& requestedPath,
+             StartSimulator startSimulator, bool selectSimulator);
 
     [[nodiscard]] const std::vector<PortRow>& rows() const { return rows_; }
     // The number selected at the start.
@@ -77,20 +87,27 @@ class PortList {
     // when the rows changed.
     bool rescan(uint32_t selected);
 
-    // The user connects to port `number`; its entry is held until connectionEnded().
-    void connecting(uint32_t number) { connected_ = number; }
+    // The user connects to port `number`; its entry is held until connectionEnded(). Starts the
+    // simulator when it is the one chosen and not running yet; called before the connect goes to
+    // the worker, so that the worker finds its device in the table.
+    void connecting(uint32_t number);
     // The connection closed, or its port could not be opened.
     void connectionEnded() { connected_ = 0; }
 
   private:
+    PortList(Scan scan, platform::PortTable& table, const std::string& requestedPath,
+             StartSimulator startSimulator, bool selectSimulator, bool startNow);
     uint32_t numberFor(const std::string& path);
     void pushRow(uint32_t number, PortChoice choice);
+    [[nodiscard]] std::string simulatorToolTip() const;
 
     Scan scan_;
     platform::PortTable& table_;
     std::vector<std::string> paths_;  // paths_[n - 1]: the device of port number n, for good
     std::string requested_;
-    std::string simulator_;
+    StartSimulator startSimulator_;
+    std::string simulator_;         // its device, "" until it runs
+    uint32_t simulatorNumber_ = 0;  // 0: no simulator offered
     std::vector<PortRow> rows_;
     uint32_t initial_ = 0;
     uint32_t connected_ = 0;

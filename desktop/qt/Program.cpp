@@ -146,24 +146,27 @@ int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
     QApplication::setDesktopFileName(QStringLiteral("vornic"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vornic")));
 
-    // The simulator's line is always offered; it only answers once the user connects to it.
+    // The simulator is always offered, but its thread and pseudo-terminal exist only once it is
+    // chosen: with --simulate at once, else when the user connects to it.
     std::unique_ptr<vornic::sim::PtySimulator> simulator;
-    {
+    const auto startSimulator = [&simulator, level = options.level]() -> std::string {
         vornic::sim::SimSetup setup;
-        if (vornic::sim::identityForLevel(options.level, setup.identity)) {
-            simulator = std::make_unique<vornic::sim::PtySimulator>(std::move(setup));
-            std::string error;
-            if (!simulator->start(error)) {
-                std::fprintf(stderr, "vornic: the simulator cannot be started: %s\n",
-                             error.c_str());
-                simulator.reset();
-            }
+        if (!vornic::sim::identityForLevel(level, setup.identity)) {
+            return {};
         }
-    }
+        auto started = std::make_unique<vornic::sim::PtySimulator>(std::move(setup));
+        std::string error;
+        if (!started->start(error)) {
+            std::fprintf(stderr, "vornic: the simulator cannot be started: %s\n", error.c_str());
+            return {};
+        }
+        simulator = std::move(started);
+        return simulator->slavePath();
+    };
 
     vornic::platform::PortTable ports;
     vornic::PortList portList(vornic::platform::listSerialPorts, ports, options.port,
-                              simulator ? simulator->slavePath() : std::string(), options.simulate);
+                              vornic::PortList::StartSimulator(startSimulator), options.simulate);
 
     vornic::ui::qt::QtFrontEnd frontEnd;
     frontEnd.setPortList(portList);

@@ -86,6 +86,49 @@ TEST(PortList, DevicesComeAndGo) {
     EXPECT_EQ(list.rows().front().number, 5u);
 }
 
+// The simulator's thread and device exist only once it is chosen: at the start with --simulate,
+// else on the first connect to it; a start that failed is tried again on the next connect.
+TEST(PortList, SimulatorStartsOnlyOnceChosen) {
+    const Devices present = {kOnboard};
+    platform::PortTable table;
+    int starts = 0;
+    std::string device = kSim;  // what a start gives, "" for a failed one
+    const PortList::StartSimulator start = [&] {
+        ++starts;
+        return device;
+    };
+    const PortList chosen([&] { return present; }, table, "", start, true);
+    EXPECT_EQ(starts, 1);
+    EXPECT_EQ(shown(chosen, table),
+              (std::vector<Shown>{{"ttyS0", kOnboard.path}, {"Simulator", kSim}}));
+    EXPECT_EQ(chosen.initialNumber(), 2u);
+
+    starts = 0;
+    PortList later([&] { return present; }, table, "", start, false);
+    const struct {
+        uint32_t connect;
+        const char* device;
+        int startsAfter;
+        const char* simulatorPath;
+    } steps[] = {
+        {0, kSim, 0, ""},            // offered, not running
+        {1, kSim, 0, ""},            // another port chosen
+        {2, "", 1, ""},              // chosen, but it cannot start
+        {2, kSim, 2, kSim},          // tried again
+        {2, "/dev/pts/8", 2, kSim},  // running: not started twice
+    };
+    for (const auto& step : steps) {
+        device = step.device;
+        if (step.connect != 0) {
+            later.connecting(step.connect);
+        }
+        later.rescan(1);
+        EXPECT_EQ(starts, step.startsAfter) << step.connect;
+        EXPECT_EQ(shown(later, table), (std::vector<Shown>{{"ttyS0", kOnboard.path},
+                                                           {"Simulator", step.simulatorPath}}));
+    }
+}
+
 TEST(PortList, NamedPortStaysAndNumbersRunOut) {
     Devices present;
     platform::PortTable table;
