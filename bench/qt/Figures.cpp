@@ -3,7 +3,8 @@
 //   - resident memory once connected to the simulator;
 //   - CPU time and thread wake-ups (context switches of every thread) over 10 s of the idle,
 //     connected window.
-// Run it on the display to be measured, e.g. xvfb-run -a build/default/bench/vornic-figures.
+// Run it on the display to be measured, e.g. xvfb-run -a build/default/bench/vornic-figures;
+// with program options (--port PATH) it measures only the start-up, then closes the window.
 
 #include <sys/resource.h>
 
@@ -90,18 +91,32 @@ class FirstPaint final : public QObject {
 
 }  // namespace
 
+int threadCount() {
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/task"))
+                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                .size());
+}
+
 int main(int argc, char** argv) {
+    // With options of its own (e.g. --port /dev/ttyUSB0) only the start is measured: the window
+    // is closed after its first paint.
     char simulate[] = "--simulate";
-    char* args[] = {argv[0], simulate, nullptr};
-    static_cast<void>(argc);
-    int count = 2;
+    char* defaults[] = {argv[0], simulate, nullptr};
+    const bool startOnly = argc > 1;
+    char** args = startOnly ? argv : defaults;
+    int count = startOnly ? argc : 2;
     FirstPaint firstPaint;
     return vornic::ui::qt::runProgram(
         count, args, [&](vornic::ui::qt::QtFrontEnd& frontEnd, vornic::Application&) {
             qApp->installEventFilter(&firstPaint);
             frontEnd.setShownHook([&](vornic::ui::qt::QtDialog& w, vornic::ui::DlgConfig&) {
                 waitFor([&] { return firstPaint.painted; }, 5000);
-                std::printf("start-up to first paint: %.0f ms\n", firstPaint.ms);
+                std::printf("start-up to first paint: %.1f ms, %d threads\n", firstPaint.ms,
+                            threadCount());
+                if (startOnly) {
+                    w.window().close();
+                    return;
+                }
                 static_cast<QAbstractButton*>(w.widget(vornic::ui::kIdConnect))->click();
                 waitFor(
                     [&] { return w.text(vornic::ui::kIdStatusLine) == "Connection established."; },

@@ -11,7 +11,6 @@
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QFrame>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -139,6 +138,67 @@ class DropDown final : public QComboBox {
         QComboBox::showPopup();
     }
 };
+
+// The frame and caption around a group of related controls. Drawn here rather than by QGroupBox:
+// painting a group box under the Fusion style loads every image-format plugin and starts pool
+// threads before the window's first paint, for a frame and a line of text. Drawn as Fusion draws
+// its group boxes: the caption at the top left, below it a faintly shaded panel with a rounded
+// border.
+class GroupFrame final : public QWidget {
+  public:
+    GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), title_(title) {}
+
+    void setTitle(const QString& title) {
+        title_ = title;
+        update();
+    }
+    [[nodiscard]] const QString& title() const { return title_; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics = fontMetrics();
+        const int captionHeight = metrics.height() + 2;
+        const int top = title_.isEmpty() ? kTopMargin : std::max(metrics.height(), 14) + kTopMargin;
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF panel = QRectF(rect()).adjusted(0.5, top + 0.5, -0.5, -0.5);
+        painter.setPen(QColor(0, 0, 0, 25));
+        painter.setBrush(QColor(0, 0, 0, 3));
+        painter.drawRoundedRect(panel, 2, 2);
+        painter.setPen(QColor(0, 0, 0, 4));
+        painter.drawLine(QPointF(panel.left() + 2, panel.top() + 1),
+                         QPointF(panel.right() - 2, panel.top() + 1));
+        if (!title_.isEmpty()) {
+            painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
+                                           QPalette::WindowText));
+            painter.drawText(QRect(0, 0, width(), captionHeight),
+                             Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, title_);
+        }
+    }
+
+  private:
+    static constexpr int kTopMargin = 4;
+    QString title_;
+};
+
+// What a screen reader sees of a GroupFrame: a group named by its caption, as of a group box.
+class GroupAccessible final : public QAccessibleWidget {
+  public:
+    explicit GroupAccessible(GroupFrame* group) : QAccessibleWidget(group, QAccessible::Grouping) {}
+
+    QString text(QAccessible::Text t) const override {
+        QString s = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && s.isEmpty()) {
+            s = static_cast<const GroupFrame*>(widget())->title();
+        }
+        return s;
+    }
+};
+
+QAccessibleInterface* groupAccessible(const QString&, QObject* object) {
+    auto* group = dynamic_cast<GroupFrame*>(object);
+    return group != nullptr ? new GroupAccessible(group) : nullptr;
+}
 
 // The opened list is as wide as its longest item, even where the closed box is narrow.
 void fitPopup(QComboBox& combo) {
@@ -435,9 +495,12 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
             return button;
         }
         case ControlKind::kGroupBox: {
-            auto* box = new QGroupBox(text, parent);
-            box->setFocusPolicy(Qt::NoFocus);
-            return box;
+            static const bool groupsAccessible =
+                (QAccessible::installFactory(groupAccessible), true);
+            static_cast<void>(groupsAccessible);
+            auto* group = new GroupFrame(text, parent);
+            group->setFocusPolicy(Qt::NoFocus);
+            return group;
         }
         case ControlKind::kDropDownList: {
             auto* combo = new DropDown(parent);
@@ -696,8 +759,8 @@ void QtDialog::setText(ControlId id, const std::string& text) {
         label->setText(qs(text));
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         button->setText(qs(text));
-    } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
-        box->setTitle(qs(text));
+    } else if (auto* group = dynamic_cast<GroupFrame*>(w)) {
+        group->setTitle(qs(text));
     }
     programmatic_ = false;
 }
@@ -711,8 +774,8 @@ std::string QtDialog::text(ControlId id) const {
         t = label->text();
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
         t = button->text();
-    } else if (auto* box = qobject_cast<QGroupBox*>(w)) {
-        t = box->title();
+    } else if (auto* group = dynamic_cast<GroupFrame*>(w)) {
+        t = group->title();
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         t = combo->currentText();
     }
