@@ -207,7 +207,31 @@ int ControlNames::apply(HWND dialog, const DialogLayout& layout) {
     return static_cast<int>(named_.size());
 }
 
+void ControlNames::applyOnceShown(HWND dialog, const DialogLayout& layout) {
+    // A timer's message comes only when no other message, paint included, is waiting: after the
+    // dialog's first paint. Its id is this object, which clear() stops it for.
+    pendingDialog_ = dialog;
+    pendingLayout_ = &layout;
+    if (SetTimer(dialog, reinterpret_cast<UINT_PTR>(this), USER_TIMER_MINIMUM, &whenShown) == 0) {
+        pendingDialog_ = nullptr;
+        apply(dialog, layout);
+    }
+}
+
+void CALLBACK ControlNames::whenShown(HWND dialog, UINT, UINT_PTR timer, DWORD) {
+    KillTimer(dialog, timer);
+    auto* self = reinterpret_cast<ControlNames*>(timer);
+    if (self->pendingDialog_ == dialog && self->pendingLayout_ != nullptr) {
+        self->pendingDialog_ = nullptr;
+        self->apply(dialog, *self->pendingLayout_);
+    }
+}
+
 void ControlNames::clear() {
+    if (pendingDialog_ != nullptr) {
+        KillTimer(pendingDialog_, reinterpret_cast<UINT_PTR>(this));
+        pendingDialog_ = nullptr;
+    }
     MSAAPROPID props[] = {PROPID_ACC_NAME};
     for (const Named& n : named_) {
         RemoveWindowSubclass(n.window, &namedControlProc, kNamedSubclass);

@@ -49,7 +49,11 @@ class ControlNames {
 
     // Names every interactive control of `layout` in `dialog`. Returns how many were named.
     int apply(HWND dialog, const DialogLayout& layout);
-    // Takes the names back; called while the controls still exist (WM_DESTROY).
+    // The same once the dialog has been shown and painted, so that the window appears without
+    // waiting for the naming calls (slow under Wine). `layout` must outlive the dialog.
+    void applyOnceShown(HWND dialog, const DialogLayout& layout);
+    // Takes the names back, or the pending naming; called while the controls still exist
+    // (WM_DESTROY).
     void clear();
 
   private:
@@ -58,8 +62,12 @@ class ControlNames {
         std::unique_ptr<std::wstring> name;  // the window's subclass data points to it
         bool annotated;
     };
+    static void CALLBACK whenShown(HWND dialog, UINT, UINT_PTR timer, DWORD);
+
     IAccPropServices* services_ = nullptr;
     std::vector<Named> named_;
+    HWND pendingDialog_ = nullptr;  // waiting for applyOnceShown's timer
+    const DialogLayout* pendingLayout_ = nullptr;
 };
 
 }  // namespace vornic::ui::win32

@@ -324,7 +324,7 @@ void Win32Dialog::onInitDialog(HWND window) {
         Programmatic scope(*this);
         logic_.onInit(*this);
     }
-    names_.apply(window_, layout_);
+    names_.applyOnceShown(window_, layout_);
     if (windowHook_) {
         windowHook_(window_);
     }

@@ -144,6 +144,20 @@ std::string accessibleNameReport(HWND dialog, int dialogId,
     return "(" + std::to_string(named) + " controls)" + wrong;
 }
 
+// The same, once the window has named its controls: it does so just after it is first painted.
+std::string accessibleNamesOnceShown(HWND dialog, int dialogId,
+                                     std::initializer_list<std::pair<int, const char*>> sample,
+                                     bool& allRight) {
+    std::string report;
+    waitUntil(
+        [&] {
+            report = accessibleNameReport(dialog, dialogId, sample, allRight);
+            return allRight;
+        },
+        5s);
+    return report;
+}
+
 // The user's actions.
 void click(HWND dialog, int id) {
     SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
@@ -442,12 +456,12 @@ class Driver {
         }
         c_.check(unnamed.empty(), "labels come right before the controls they name" + unnamed);
         bool namesRight = false;
-        const std::string names = accessibleNameReport(main, vornic::ui::kMainDialogId,
-                                                       {{111, "Move north"},
-                                                        {210, "RA Max speed"},
-                                                        {211, "RA Max speed value"},
-                                                        {301, "Dec Reverse rotation"}},
-                                                       namesRight);
+        const std::string names = accessibleNamesOnceShown(main, vornic::ui::kMainDialogId,
+                                                           {{111, "Move north"},
+                                                            {210, "RA Max speed"},
+                                                            {211, "RA Max speed value"},
+                                                            {301, "Dec Reverse rotation"}},
+                                                           namesRight);
         c_.check(namesRight, "main dialog: accessible names as on Linux " + names);
 
         GUITHREADINFO gui{};
@@ -710,7 +724,7 @@ class Driver {
             }
             s.checks(d);
             bool namesRight = false;
-            const std::string names = accessibleNameReport(d, s.dialogId, {}, namesRight);
+            const std::string names = accessibleNamesOnceShown(d, s.dialogId, {}, namesRight);
             c_.check(namesRight,
                      std::string(s.caption) + ": accessible names as on Linux " + names);
             capture(d, o_.shots + "/" + s.shot + ".bmp");
