@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -312,7 +313,8 @@ class SimulatorProcess final : public BuiltInSimulator {
         std::string err;
         int fds[2] = {outFd, errFd};
         std::string* into[2] = {&out, &err};
-        int waitedMs = 0;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kSimulatorStartMs);
         while (fds[0] >= 0 || fds[1] >= 0) {
             const size_t newline = out.find('\n');
             if (newline != std::string::npos) {
@@ -324,19 +326,19 @@ class SimulatorProcess final : public BuiltInSimulator {
                 }
                 return true;
             }
-            if (waitedMs >= kSimulatorStartMs) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
                 error = "kz2-sim gave no device within " +
                         std::to_string(kSimulatorStartMs / 1000) + " s";
                 return false;
             }
             pollfd entries[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
-            constexpr int kSliceMs = 100;
-            const int ready = ::poll(entries, 2, kSliceMs);
+            const int ready = ::poll(entries, 2, static_cast<int>(left.count()));
             if (ready < 0 && errno != EINTR) {
                 error = std::string("cannot wait for kz2-sim: ") + std::strerror(errno);
                 return false;
             }
-            waitedMs += kSliceMs;
             for (size_t i = 0; i < 2; ++i) {
                 if (fds[i] < 0 || (entries[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) {
                     continue;
