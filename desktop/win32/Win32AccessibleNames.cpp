@@ -161,6 +161,12 @@ LRESULT CALLBACK namedControlProc(HWND window, UINT message, WPARAM wParam, LPAR
 
 constexpr UINT_PTR kNamedSubclass = 2;
 
+// UI Automation's LiveSetting property, and its "polite" value: a screen reader reads the
+// control's new text out when it is told of a change, without interrupting what it is saying.
+constexpr GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG kLivePolite = 1;
+
 }  // namespace
 
 ComApartment::ComApartment() {
@@ -193,7 +199,7 @@ int ControlNames::apply(HWND dialog, const DialogLayout& layout) {
         if (name.empty() || control == nullptr) {
             continue;
         }
-        Named named{control, std::make_unique<std::wstring>(widen(name)), false};
+        Named named{control, std::make_unique<std::wstring>(widen(name)), false, false};
         if (!SetWindowSubclass(control, &namedControlProc, kNamedSubclass,
                                reinterpret_cast<DWORD_PTR>(named.name.get()))) {
             continue;
@@ -202,18 +208,27 @@ int ControlNames::apply(HWND dialog, const DialogLayout& layout) {
             services_ != nullptr && SUCCEEDED(services_->SetHwndPropStr(
                                         control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
                                         PROPID_ACC_NAME, named.name->c_str()));
+        if (named.annotated && (c.style & style::kLive) != 0) {
+            VARIANT live;
+            VariantInit(&live);
+            live.vt = VT_I4;
+            live.lVal = kLivePolite;
+            named.live =
+                SUCCEEDED(services_->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT),
+                                                 CHILDID_SELF, kLiveSettingProperty, live));
+        }
         named_.push_back(std::move(named));
     }
     return static_cast<int>(named_.size());
 }
 
 void ControlNames::clear() {
-    MSAAPROPID props[] = {PROPID_ACC_NAME};
+    MSAAPROPID props[] = {PROPID_ACC_NAME, kLiveSettingProperty};
     for (const Named& n : named_) {
         RemoveWindowSubclass(n.window, &namedControlProc, kNamedSubclass);
         if (n.annotated) {
             services_->ClearHwndProps(n.window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                      props, 1);
+                                      props, n.live ? 2 : 1);
         }
     }
     named_.clear();
