@@ -24,7 +24,10 @@ string(CONCAT VORNIC_CLI_RESOURCES
 vornic_version_resource(vornic-cli "Vornic: the KZ2 telescope mount controller from the command line"
                         "${VORNIC_CLI_RESOURCES}")
 
-# Text files with Windows line ends, for Notepad of any age.
+# Text files with Windows line ends, for Notepad of any age; the README's title underlined to its
+# length.
+string(LENGTH "Vornic ${PROJECT_VERSION} for Windows" VORNIC_README_TITLE_LENGTH)
+string(REPEAT "=" ${VORNIC_README_TITLE_LENGTH} VORNIC_README_RULE)
 foreach(text README.txt COPYRIGHT.txt)
     if(text STREQUAL README.txt)
         configure_file(${VORNIC_WINDOWS_DIR}/README.txt ${CMAKE_BINARY_DIR}/zip/${text}.lf @ONLY)

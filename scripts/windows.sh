@@ -104,9 +104,10 @@ echo "== the zip for Windows users"
     exit 1
 }
 zip="$(ls build/windows/vornic-*-win64.zip)"
-python3 -m zipfile -l "$zip"
+listing="$(python3 -m zipfile -l "$zip")"
+echo "$listing"
 for file in vornic.exe vornic-cli.exe README.txt COPYRIGHT.txt; do
-    if ! python3 -m zipfile -l "$zip" | grep -q "/$file "; then
+    if ! grep -q "/$file " <<<"$listing"; then
         echo "$zip: $file missing" >&2
         exit 1
     fi
