@@ -140,6 +140,11 @@ class NamedAccessible final : public IAccessible {
 LRESULT CALLBACK namedControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                   DWORD_PTR data) {
     if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT) {
+        // A control with an accessible object of its own (the link) keeps it: it knows its role
+        // and its text is its name.
+        if (const LRESULT own = DefSubclassProc(window, message, wParam, lParam); own != 0) {
+            return own;
+        }
         IAccessible* system = nullptr;
         if (SUCCEEDED(CreateStdAccessibleObject(window, OBJID_CLIENT, __uuidof(IAccessible),
                                                 reinterpret_cast<void**>(&system)))) {
