@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds vornic.exe (static, for Windows) and drives its real dialogs under Wine on a virtual X
 # server: vornic-selftest.exe connects over COM5, which Wine maps to the pseudo-terminal of a
-# kz2-sim, and checks the dialogs through window messages against the simulator's trace. Leaves
-# vornic.exe in build/windows/desktop/win32/ and a PNG of every dialog in build/windows/screenshots/.
+# kz2-sim, and checks the dialogs through window messages against the simulator's trace, at 100 %
+# and again at 150 % and 200 % (Wine's LogPixels). Leaves vornic.exe in build/windows/desktop/win32/
+# and a PNG of every dialog in build/windows/screenshots/ (100 %), .../150/ and .../200/.
 #
 #   scripts/windows-ui.sh        exit status 0 only when every check passed
 set -euo pipefail
@@ -40,7 +41,7 @@ trap finish EXIT
 
 # A virtual X server on a free display number.
 exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 9 -screen 0 2400x1800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
@@ -53,7 +54,15 @@ if ! wine_prefix_begin; then
     wine_prefix_end
     wine_prefix_begin
 fi
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >>"$WINE_LOG" 2>&1
+# Room for the main dialog at 200 %.
+wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 2300x1700 /f >>"$WINE_LOG" 2>&1
+# The screen's pixels per inch, read by each program as it starts.
+set_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+        >>"$WINE_LOG" 2>&1
+    wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+        /v LogPixels /t REG_DWORD /d "$1" /f >>"$WINE_LOG" 2>&1
+}
 
 echo "== kz2-sim on a pseudo-terminal as COM5"
 build/default/sim/kz2-sim --level 6 --trace >"$work/sim.out" 2>"$work/trace.log" &
@@ -63,10 +72,17 @@ pty="$(head -n1 "$work/sim.out")"
 [ -n "$pty" ] || { echo "windows-ui: kz2-sim did not start" >&2; exit 1; }
 wine_map_port COM5 "$pty"
 
-echo "== vornic-selftest.exe"
 status=0
-timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
-    --shots "Z:$shots" || status=$?
+for scale in 100 150 200; do
+    echo "== vornic-selftest.exe at $scale %"
+    folder="$shots"
+    [ "$scale" -eq 100 ] || folder="$shots/$scale"
+    mkdir -p "$folder"
+    set_dpi $((96 * scale / 100))
+    timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
+        --shots "Z:$folder" || status=1
+done
+set_dpi 96
 echo "== vornic.exe itself: starts, shows its dialog, ends on the close box"
 exe_status=0
 wine "$exe_dir/vornic.exe" &
@@ -76,11 +92,11 @@ timeout 20 tail --pid="$exe_pid" -f /dev/null || { kill "$exe_pid"; status=1; }
 wait "$exe_pid" || exe_status=$?
 [ "$exe_status" -eq 0 ] || { echo "windows-ui: vornic.exe ended with status $exe_status" >&2; status=1; }
 
-for bmp in "$shots"/*.bmp; do
+for bmp in "$shots"/*.bmp "$shots"/*/*.bmp; do
     [ -e "$bmp" ] || continue
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
-echo "screenshots: $(ls "$shots" | tr '\n' ' ')"
+echo "screenshots: $(cd "$shots" && find . -name '*.png' | sort | tr '\n' ' ')"
 if [ "$status" -ne 0 ]; then
     echo "windows-ui: the self-test failed (status $status); the simulator's trace:" >&2
     tail -n 40 "$work/trace.log" >&2

@@ -98,9 +98,24 @@ fi
 echo "ports listed by vornic-cli.exe:"
 wine "$cli_exe" ports
 
+echo "== the zip for Windows users"
+(cd build/windows && nice cpack -G ZIP >"$work/cpack.log") || {
+    echo "cpack failed: $(tail -n 5 "$work/cpack.log")" >&2
+    exit 1
+}
+zip="$(ls build/windows/vornic-*-win64.zip)"
+listing="$(python3 -m zipfile -l "$zip")"
+echo "$listing"
+for file in vornic.exe vornic-cli.exe README.txt COPYRIGHT.txt; do
+    if ! grep -q "/$file " <<<"$listing"; then
+        echo "$zip: $file missing" >&2
+        exit 1
+    fi
+done
+
 echo "== sizes"
-for exe in build/windows/cli/vornic-cli.exe; do
-    echo "$exe: $(stat -c %s "$exe") bytes"
+for file in build/windows/desktop/win32/vornic.exe build/windows/cli/vornic-cli.exe "$zip"; do
+    echo "$file: $(stat -c %s "$file") bytes"
 done
 echo "== Windows build done in $(($(date +%s) - started)) s"
 

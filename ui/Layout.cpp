@@ -20,6 +20,9 @@ constexpr int kFontPoints = 8;
 constexpr uint32_t kStatic = style::kGroup;
 constexpr uint32_t kEditStyle = style::kBorder | style::kTabStop | style::kAutoHScroll;
 constexpr uint32_t kReadOnlyStyle = style::kBorder | style::kAutoHScroll;
+// The connection's state and the controller's answers: reachable with Tab, so that they can be
+// read, selected and copied from the keyboard.
+constexpr uint32_t kReadableStyle = kReadOnlyStyle | style::kTabStop;
 constexpr uint32_t kButtonStyle = style::kTabStop;
 constexpr uint32_t kSliderStyle = style::kTabStop | style::kAutoTicks;
 constexpr uint32_t kAutoCheckStyle = style::kTabStop | style::kAuto;
@@ -85,9 +88,11 @@ constexpr ControlLayout kAdvancedControls[] = {
     {site_dlg::kLongitudeLabel, K::kLabelRight, kStatic, "Longitude:", {116, 17, 50, 10}},
     {site_dlg::kLongitude, K::kEdit, kEditStyle, "", {170, 16, 50, 12}},
     {site_dlg::kMountGroup, K::kGroupBox, 0, "Mount type", {4, 40, 232, 42}},
+    // The arrow keys move among the radio buttons from the first (a group's start) up to the
+    // next group's start, the box after them.
     {site_dlg::kEquatorialGerman,
      K::kRadioButton,
-     style::kTabStop,
+     style::kTabStop | style::kGroup,
      "Equatorial german",
      {8, 52, 80, 12}},
     {site_dlg::kEquatorialFork,
@@ -96,7 +101,7 @@ constexpr ControlLayout kAdvancedControls[] = {
      "Equatorial fork",
      {8, 64, 80, 12}},
     {site_dlg::kAltAzimuth, K::kRadioButton, style::kTabStop, "Alt - Azimut", {120, 52, 80, 12}},
-    {site_dlg::kFlipGroup, K::kGroupBox, 0, "Meridian flip", {4, 86, 232, 40}},
+    {site_dlg::kFlipGroup, K::kGroupBox, style::kGroup, "Meridian flip", {4, 86, 232, 40}},
     {site_dlg::kHysteresisLabel,
      K::kLabelRight,
      kStatic,
@@ -261,11 +266,11 @@ constexpr ControlTable buildMainControls() {
     t.add(kIdDisconnect, K::kButton, kButtonStyle, "Disconnect", {200, 7, 48, 14});
     t.add(kIdAbout, K::kButton, kButtonStyle, "About...", {252, 7, 44, 14});
     t.add(kIdMeasureVoltage, K::kButton, kButtonStyle, "Measure supply voltage:", {306, 7, 98, 14});
-    t.add(kIdVoltage, K::kReadOnlyEdit, kReadOnlyStyle, "", {408, 8, 42, 12});
+    t.add(kIdVoltage, K::kReadOnlyEdit, kReadableStyle, "", {408, 8, 42, 12});
 
     // Status row
-    t.add(kIdStatusLine, K::kReadOnlyEdit, kReadOnlyStyle, "", {6, 25, 250, 12});
-    t.add(kIdIdentityLine, K::kReadOnlyEdit, kReadOnlyStyle, "", {260, 25, 190, 12});
+    t.add(kIdStatusLine, K::kReadOnlyEdit, kReadableStyle | style::kLive, "", {6, 25, 250, 12});
+    t.add(kIdIdentityLine, K::kReadOnlyEdit, kReadableStyle, "", {260, 25, 190, 12});
 
     // Hand pad: the four arrows around Stop, with their direction letters outside.
     t.add(kIdLabelN, K::kLabelCentre, kStatic, "N", {60, 40, 12, 8});

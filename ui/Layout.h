@@ -44,7 +44,8 @@ inline constexpr uint32_t kNotify = 1u << 6;       // static text reports clicks
 inline constexpr uint32_t kAuto = 1u << 7;         // check box toggles itself when clicked
 inline constexpr uint32_t kLink = 1u << 8;         // drawn as a web link: underlined, link colour,
                                                    // hand cursor, transparent background
-inline constexpr uint32_t kTitle = 1u << 9;        // drawn in a bold 16-pixel font
+inline constexpr uint32_t kTitle = 1u << 9;        // drawn in a bold font, 16 pixels at 96 dpi
+inline constexpr uint32_t kLive = 1u << 10;        // screen readers announce each new text
 }  // namespace style
 
 // Frame flags of a dialog.

@@ -140,6 +140,11 @@ class NamedAccessible final : public IAccessible {
 LRESULT CALLBACK namedControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                   DWORD_PTR data) {
     if (message == WM_GETOBJECT && static_cast<LONG>(lParam) == OBJID_CLIENT) {
+        // A control with an accessible object of its own (the link) keeps it: it knows its role
+        // and its text is its name.
+        if (const LRESULT own = DefSubclassProc(window, message, wParam, lParam); own != 0) {
+            return own;
+        }
         IAccessible* system = nullptr;
         if (SUCCEEDED(CreateStdAccessibleObject(window, OBJID_CLIENT, __uuidof(IAccessible),
                                                 reinterpret_cast<void**>(&system)))) {
@@ -160,6 +165,12 @@ LRESULT CALLBACK namedControlProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 
 constexpr UINT_PTR kNamedSubclass = 2;
+
+// UI Automation's LiveSetting property, and its "polite" value: a screen reader reads the
+// control's new text out when it is told of a change, without interrupting what it is saying.
+constexpr GUID kLiveSettingProperty = {
+    0xc12bcd8e, 0x2a8e, 0x4950, {0x8a, 0xe7, 0x36, 0x25, 0x11, 0x1d, 0x58, 0xeb}};
+constexpr LONG kLivePolite = 1;
 
 }  // namespace
 
@@ -193,7 +204,7 @@ int ControlNames::apply(HWND dialog, const DialogLayout& layout) {
         if (name.empty() || control == nullptr) {
             continue;
         }
-        Named named{control, std::make_unique<std::wstring>(widen(name)), false};
+        Named named{control, std::make_unique<std::wstring>(widen(name)), false, false};
         if (!SetWindowSubclass(control, &namedControlProc, kNamedSubclass,
                                reinterpret_cast<DWORD_PTR>(named.name.get()))) {
             continue;
@@ -202,6 +213,15 @@ int ControlNames::apply(HWND dialog, const DialogLayout& layout) {
             services_ != nullptr && SUCCEEDED(services_->SetHwndPropStr(
                                         control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
                                         PROPID_ACC_NAME, named.name->c_str()));
+        if (named.annotated && (c.style & style::kLive) != 0) {
+            VARIANT live;
+            VariantInit(&live);
+            live.vt = VT_I4;
+            live.lVal = kLivePolite;
+            named.live =
+                SUCCEEDED(services_->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT),
+                                                 CHILDID_SELF, kLiveSettingProperty, live));
+        }
         named_.push_back(std::move(named));
     }
     return static_cast<int>(named_.size());
@@ -232,12 +252,12 @@ void ControlNames::clear() {
         KillTimer(pendingDialog_, reinterpret_cast<UINT_PTR>(this));
         pendingDialog_ = nullptr;
     }
-    MSAAPROPID props[] = {PROPID_ACC_NAME};
+    MSAAPROPID props[] = {PROPID_ACC_NAME, kLiveSettingProperty};
     for (const Named& n : named_) {
         RemoveWindowSubclass(n.window, &namedControlProc, kNamedSubclass);
         if (n.annotated) {
             services_->ClearHwndProps(n.window, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                      props, 1);
+                                      props, n.live ? 2 : 1);
         }
     }
     named_.clear();

@@ -12,6 +12,8 @@
 //   a different name, for systems without a working annotation service (Wine's answers
 //   E_NOTIMPL).
 //
+// A control whose text is announced as it changes (style::kLive) is also marked a live region.
+//
 // The service is a COM object: the UI thread must be in a COM apartment (ComApartment) while a
 // dialog is open.
 
@@ -61,6 +63,7 @@ class ControlNames {
         HWND window;
         std::unique_ptr<std::wstring> name;  // the window's subclass data points to it
         bool annotated;
+        bool live = false;  // announced as a live region (the status line)
     };
     static void CALLBACK whenShown(HWND dialog, UINT, UINT_PTR timer, DWORD);
 

@@ -64,6 +64,11 @@ struct ItemClass {
 
 ItemClass itemClass(const ControlLayout& c) {
     const bool autoCheck = (c.style & style::kAuto) != 0;
+    if (c.style & style::kLink) {
+        // The common controls' link: drawn and announced as a link, reached with Tab, followed
+        // with Enter or a click.
+        return {0, WC_LINK, WS_TABSTOP};
+    }
     switch (c.kind) {
         case ControlKind::kLabel:
             return {kStaticAtom, L"", SS_LEFT};
@@ -94,7 +99,8 @@ ItemClass itemClass(const ControlLayout& c) {
         case ControlKind::kEtchedLine:
             return {kStaticAtom, L"", SS_ETCHEDHORZ};
         case ControlKind::kPictureButton:
-            return {kButtonAtom, L"", BS_PUSHBUTTON | BS_BITMAP};
+            // Its picture comes as an image list (see showImages).
+            return {kButtonAtom, L"", BS_PUSHBUTTON};
     }
     return {kStaticAtom, L"", SS_LEFT};
 }
@@ -113,19 +119,15 @@ DWORD itemStyle(const ControlLayout& c) {
         s |= WS_VSCROLL;
     if (c.style & style::kAutoTicks)
         s |= TBS_AUTOTICKS;
-    if (c.style & style::kNotify)
+    if ((c.style & style::kNotify) && !(c.style & style::kLink))
         s |= SS_NOTIFY;
     return s;
 }
 
-// The link control shows the hand cursor.
-LRESULT CALLBACK linkProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                          DWORD_PTR) {
-    if (message == WM_SETCURSOR) {
-        SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_HAND)));
-        return TRUE;
-    }
-    return DefSubclassProc(window, message, wParam, lParam);
+// A link's text marks the whole text as the one link; its notification goes to the logic as the
+// control's click.
+std::wstring itemText(const ControlLayout& c) {
+    return (c.style & style::kLink) ? L"<a>" + widen(c.text) + L"</a>" : widen(c.text);
 }
 
 // The wheel acts on a slider or drop-down list only while it has the keyboard focus: turned while
@@ -143,16 +145,29 @@ bool takesWheel(const ControlLayout& c) {
     return c.kind == ControlKind::kSlider || c.kind == ControlKind::kDropDownList;
 }
 
-// The link colour: the system's hot-tracking colour, unless a colour scheme makes it hard to read
-// on the dialog's face (some schemes set it next to the face colour); then the usual link blue.
-COLORREF linkColour() {
-    auto luminance = [](COLORREF c) {
-        return (299 * GetRValue(c) + 587 * GetGValue(c) + 114 * GetBValue(c)) / 1000;
-    };
-    const COLORREF hot = GetSysColor(COLOR_HOTLIGHT);
-    const int difference = luminance(hot) - luminance(GetSysColor(COLOR_3DFACE));
-    return difference > 100 || difference < -100 ? hot : RGB(0, 102, 204);
+// Pixels per logical inch of the window's monitor: per-monitor where the system knows it
+// (Windows 10 1607 on), else the system's.
+UINT dpiOf(HWND window) {
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto forWindow = reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (forWindow != nullptr && window != nullptr) {
+        if (const UINT dpi = forWindow(window); dpi != 0) {
+            return dpi;
+        }
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen != nullptr) {
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
+
+// Sent to the dialog itself once the system has laid it out for a new DPI.
+constexpr UINT kRestyleMessage = WM_APP + 1;
+// Windows 8's event for a live region's change; older headers lack it.
+constexpr DWORD kEventLiveRegionChanged = 0x8019;
 
 }  // namespace
 
@@ -219,54 +234,111 @@ std::vector<WORD> buildDialogTemplate(const DialogLayout& layout, bool centred) 
         } else {
             t.text(cls.name);
         }
-        t.text(widen(c.text));
+        t.text(itemText(c));
         t.word(0);  // no creation data
     }
     return t.take();
 }
 
-HBITMAP arrowBitmap(int imageId) {
-    static std::array<HBITMAP, 4> made{};
-    const int index = imageId - image::kArrowLeft;
-    if (index < 0 || index >= static_cast<int>(made.size())) {
+HBITMAP arrowBitmap(int imageId, int size) {
+    struct Made {
+        int imageId;
+        int size;
+        HBITMAP bitmap;
+    };
+    static std::vector<Made> made;  // one per picture and size shown so far: a handful
+    if (imageId < image::kArrowLeft || imageId > image::kArrowLeft + 3 || size < 8 || size > 256) {
         return nullptr;
     }
-    if (made[static_cast<size_t>(index)] == nullptr) {
-        // One bit per pixel, rows of 16 pixels (two bytes); 0 draws in the text colour, 1 is the
-        // background. The triangle is 8 pixels deep and 15 wide, centred in the 16 x 16 square.
-        std::array<BYTE, 32> bits{};
-        bits.fill(0xFF);
-        for (int y = 0; y < 16; ++y) {
-            for (int x = 0; x < 16; ++x) {
-                int along = 0;   // distance from the tip, 0..7
-                int across = 0;  // distance from the centre line
-                switch (imageId) {
-                    case image::kArrowUp:
-                        along = y - 4;
-                        across = x < 8 ? 7 - x : x - 8;
-                        break;
-                    case image::kArrowDown:
-                        along = 11 - y;
-                        across = x < 8 ? 7 - x : x - 8;
-                        break;
-                    case image::kArrowLeft:
-                        along = x - 4;
-                        across = y < 8 ? 7 - y : y - 8;
-                        break;
-                    default:  // right
-                        along = 11 - x;
-                        across = y < 8 ? 7 - y : y - 8;
-                        break;
-                }
-                if (along >= 0 && along <= 7 && across <= along) {
-                    bits[static_cast<size_t>(y * 2 + x / 8)] &=
-                        static_cast<BYTE>(~(0x80u >> (x % 8)));
-                }
+    for (const Made& m : made) {
+        if (m.imageId == imageId && m.size == size) {
+            return m.bitmap;
+        }
+    }
+    // One bit per pixel, rows padded to 16 bits; 0 draws in the text colour, 1 is the
+    // background. The triangle is half the square deep, its base as wide as the square, centred
+    // (at 16 pixels: 8 deep, its tip 4 pixels in).
+    const int half = size / 2;
+    const int inset = size / 4;
+    const size_t stride = static_cast<size_t>((size + 15) / 16) * 2;
+    std::vector<BYTE> bits(stride * static_cast<size_t>(size), 0xFF);
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            int along = 0;   // distance from the tip, 0..half-1
+            int across = 0;  // distance from the centre line
+            switch (imageId) {
+                case image::kArrowUp:
+                    along = y - inset;
+                    across = x < half ? half - 1 - x : x - half;
+                    break;
+                case image::kArrowDown:
+                    along = inset + half - 1 - y;
+                    across = x < half ? half - 1 - x : x - half;
+                    break;
+                case image::kArrowLeft:
+                    along = x - inset;
+                    across = y < half ? half - 1 - y : y - half;
+                    break;
+                default:  // right
+                    along = inset + half - 1 - x;
+                    across = y < half ? half - 1 - y : y - half;
+                    break;
+            }
+            if (along >= 0 && along < half && across <= along) {
+                bits[static_cast<size_t>(y) * stride + static_cast<size_t>(x / 8)] &=
+                    static_cast<BYTE>(~(0x80u >> (x % 8)));
             }
         }
-        made[static_cast<size_t>(index)] = CreateBitmap(16, 16, 1, 1, bits.data());
     }
-    return made[static_cast<size_t>(index)];
+    HBITMAP bitmap = CreateBitmap(size, size, 1, 1, bits.data());
+    if (bitmap != nullptr) {
+        made.push_back({imageId, size, bitmap});
+    }
+    return bitmap;
+}
+
+HIMAGELIST arrowImages(int imageId, int size) {
+    struct Made {
+        int imageId;
+        int size;
+        HIMAGELIST images;
+    };
+    static std::vector<Made> made;
+    for (const Made& m : made) {
+        if (m.imageId == imageId && m.size == size) {
+            return m.images;
+        }
+    }
+    HBITMAP mask = arrowBitmap(imageId, size);  // its background bits mark what stays see-through
+    HIMAGELIST images =
+        mask != nullptr ? ImageList_Create(size, size, ILC_COLOR24 | ILC_MASK, 6, 0) : nullptr;
+    if (images == nullptr) {
+        return nullptr;
+    }
+    // One picture per button state, in the order the button asks for them (normal, hot,
+    // pressed, disabled, default, stylus hot): the triangle in the text colour, grey when the
+    // button is disabled, black where the mask shows the button through.
+    constexpr int kDisabledState = 4;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    for (int state = 1; state <= 6; ++state) {
+        HBITMAP picture = CreateCompatibleBitmap(screen, size, size);
+        HGDIOBJ old = SelectObject(memory, picture);
+        HDC maskDc = CreateCompatibleDC(screen);
+        HGDIOBJ oldMask = SelectObject(maskDc, mask);
+        SetTextColor(memory, GetSysColor(state == kDisabledState ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
+        SetBkColor(memory, RGB(0, 0, 0));
+        BitBlt(memory, 0, 0, size, size, maskDc, 0, 0, SRCCOPY);
+        SelectObject(maskDc, oldMask);
+        DeleteDC(maskDc);
+        SelectObject(memory, old);
+        ImageList_Add(images, picture, mask);
+        DeleteObject(picture);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    made.push_back({imageId, size, images});
+    return images;
 }
 
 class Win32Dialog::Programmatic {
@@ -302,7 +374,16 @@ INT_PTR CALLBACK Win32Dialog::dialogProc(HWND window, UINT message, WPARAM wPara
         auto* self = reinterpret_cast<Win32Dialog*>(lParam);
         SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
         self->onInitDialog(window);
-        return TRUE;
+        // The keyboard starts on the first tab stop, as the dialog manager would put it, but
+        // never on a link, where Enter would open a web page.
+        HWND first = GetNextDlgTabItem(window, nullptr, FALSE);
+        const ControlLayout* c =
+            first != nullptr ? findControl(self->layout_, GetDlgCtrlID(first)) : nullptr;
+        if (c == nullptr || (c->style & style::kLink) == 0) {
+            return TRUE;
+        }
+        SetFocus(GetNextDlgTabItem(window, first, FALSE));
+        return FALSE;
     }
     auto* self = reinterpret_cast<Win32Dialog*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self == nullptr) {
@@ -313,7 +394,7 @@ INT_PTR CALLBACK Win32Dialog::dialogProc(HWND window, UINT message, WPARAM wPara
 
 void Win32Dialog::onInitDialog(HWND window) {
     window_ = window;
-    styleLinksAndTitles();
+    styleTitles();
     addToolTips();
     for (const ControlLayout& c : layout_.controls) {
         if (takesWheel(c)) {
@@ -355,35 +436,54 @@ void Win32Dialog::addToolTips() {
     }
 }
 
-void Win32Dialog::styleLinksAndTitles() {
+void Win32Dialog::styleTitles() {
+    const UINT dpi = dpiOf(window_);
+    std::vector<HFONT> made;
     for (const ControlLayout& c : layout_.controls) {
-        if ((c.style & (style::kLink | style::kTitle)) == 0) {
+        if ((c.style & style::kTitle) == 0) {
             continue;
         }
-        HWND control = item(c.id);
-        HFONT current = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+        HFONT current = reinterpret_cast<HFONT>(SendMessageW(window_, WM_GETFONT, 0, 0));
         if (current == nullptr) {
             current = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
         }
         LOGFONTW description{};
         GetObjectW(current, sizeof description, &description);
-        if (c.style & style::kLink) {
-            description.lfUnderline = TRUE;
-            SetWindowSubclass(control, &linkProc, 1, 0);
+        // The shell font's face ("MS Shell Dlg") stands for Microsoft Sans Serif on Windows but
+        // for a Tahoma under Wine whose bold at this size draws regular glyphs; naming the face
+        // the alias stands for on Windows gives the same title there and a bold one everywhere.
+        wcscpy(description.lfFaceName, L"Microsoft Sans Serif");
+        description.lfOutPrecision = OUT_TT_PRECIS;
+        description.lfHeight = MulDiv(16, static_cast<int>(dpi), USER_DEFAULT_SCREEN_DPI);
+        description.lfWidth = 0;
+        description.lfWeight = FW_BOLD;
+        if (HFONT font = CreateFontIndirectW(&description)) {
+            made.push_back(font);
+            SendMessageW(item(c.id), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
         }
-        if (c.style & style::kTitle) {
-            // The shell font's face ("MS Shell Dlg") stands for Microsoft Sans Serif on Windows
-            // but for a Tahoma under Wine whose bold at this size draws regular glyphs; naming
-            // the face the alias stands for on Windows gives the same title there and a bold
-            // one everywhere.
-            wcscpy(description.lfFaceName, L"Microsoft Sans Serif");
-            description.lfOutPrecision = OUT_TT_PRECIS;
-            description.lfHeight = 16;
-            description.lfWeight = FW_BOLD;
+    }
+    // The old fonts go once no control uses them any more.
+    for (HFONT font : fonts_) {
+        DeleteObject(font);
+    }
+    fonts_ = std::move(made);
+}
+
+void Win32Dialog::showImages() {
+    const int size = MulDiv(16, static_cast<int>(dpiOf(window_)), USER_DEFAULT_SCREEN_DPI);
+    for (const auto& [id, imageId] : images_) {
+        HWND button = item(id);
+        BUTTON_IMAGELIST images{
+            arrowImages(imageId, size), {0, 0, 0, 0}, BUTTON_IMAGELIST_ALIGN_CENTER};
+        if (images.himl != nullptr &&
+            SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images)) != 0) {
+            continue;
         }
-        HFONT font = CreateFontIndirectW(&description);
-        fonts_.push_back(font);
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        // Without image lists on buttons: the bare bitmap, on a square of the face colour.
+        if (HBITMAP picture = arrowBitmap(imageId, size)) {
+            SetWindowLongPtrW(button, GWL_STYLE, GetWindowLongPtrW(button, GWL_STYLE) | BS_BITMAP);
+            SendMessageW(button, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+        }
     }
 }
 
@@ -411,24 +511,35 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 userMessage_(wParam, lParam);
             }
             return TRUE;
-        case WM_CTLCOLORSTATIC: {
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
             const ControlLayout* c =
-                findControl(layout_, GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
-            if (c == nullptr || (c->style & style::kLink) == 0) {
-                return FALSE;
+                header != nullptr ? findControl(layout_, static_cast<ControlId>(header->idFrom))
+                                  : nullptr;
+            if (c != nullptr && (c->style & style::kLink) != 0 &&
+                (header->code == NM_CLICK || header->code == NM_RETURN) && programmatic_ == 0 &&
+                !destroyed_) {
+                logic_.onCommand(*this, c->id, notify::kClicked);
+                return TRUE;
             }
-            HDC dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, linkColour());
-            SetBkMode(dc, TRANSPARENT);
-            return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+            return FALSE;
         }
+        case WM_DPICHANGED:
+            // The system lays the dialog and its font out again for the new DPI (per-monitor
+            // awareness v2); the title's font and the pictures are the dialog's own, made again
+            // once that is done.
+            PostMessageW(window_, kRestyleMessage, 0, 0);
+            return FALSE;
+        case kRestyleMessage:
+            if (!destroyed_) {
+                styleTitles();
+                showImages();
+            }
+            return TRUE;
         case WM_DESTROY:
             destroyed_ = true;
             names_.clear();
             for (const ControlLayout& c : layout_.controls) {
-                if (c.style & style::kLink) {
-                    RemoveWindowSubclass(item(c.id), &linkProc, 1);
-                }
                 if (takesWheel(c)) {
                     RemoveWindowSubclass(item(c.id), &wheelProc, 2);
                 }
@@ -449,6 +560,13 @@ HWND Win32Dialog::item(ControlId id) const {
 void Win32Dialog::setText(ControlId id, const std::string& text) {
     Programmatic scope(*this);
     SetDlgItemTextW(window_, id, widen(text).c_str());
+    const ControlLayout* c = findControl(layout_, id);
+    if (c != nullptr && (c->style & style::kLive) != 0) {
+        // Screen readers read a live region's new text out; older ones follow the name.
+        HWND control = item(id);
+        NotifyWinEvent(kEventLiveRegionChanged, control, OBJID_CLIENT, CHILDID_SELF);
+        NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+    }
 }
 
 std::string Win32Dialog::text(ControlId id) const {
@@ -539,10 +657,14 @@ bool Win32Dialog::isEnabled(ControlId id) const {
 
 void Win32Dialog::setImage(ControlId id, int imageId) {
     Programmatic scope(*this);
-    if (HBITMAP picture = arrowBitmap(imageId)) {
-        SendDlgItemMessageW(window_, id, BM_SETIMAGE, IMAGE_BITMAP,
-                            reinterpret_cast<LPARAM>(picture));
+    const auto shown = std::find_if(images_.begin(), images_.end(),
+                                    [id](const auto& image) { return image.first == id; });
+    if (shown != images_.end()) {
+        shown->second = imageId;
+    } else {
+        images_.emplace_back(id, imageId);
     }
+    showImages();
 }
 
 int Win32Dialog::runModal(DialogLogic& dialog) {

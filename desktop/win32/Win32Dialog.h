@@ -14,6 +14,7 @@
 //   acts on the first only, since the second finds the slider where the first left it);
 // - the mouse wheel reaches a slider or drop-down list only while it has the keyboard focus;
 // - Enter presses the focused push button, else gives command 1 (the dialog manager's own rule);
+// - a link's click or Enter (WM_NOTIFY) goes to onCommand as the control's BN_CLICKED;
 // - WM_CLOSE goes to the logic's onClose;
 // - WM_USER goes to the user-message handler (the main dialog's report notifications).
 // Controls the program changes itself (SetDlgItemText, BM_SETCHECK, TBM_SETPOS, CB_SETCURSEL) do
@@ -22,10 +23,13 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "desktop/win32/Win32AccessibleNames.h"
@@ -42,9 +46,13 @@ namespace vornic::ui::win32 {
 // an owner is centred on the screen.
 [[nodiscard]] std::vector<WORD> buildDialogTemplate(const DialogLayout& layout, bool centred);
 
-// The 16 x 16 monochrome triangle of an arrow button (image:: ids 100..103); null for other ids.
-// Made once and kept for the life of the process.
-[[nodiscard]] HBITMAP arrowBitmap(int imageId);
+// The monochrome triangle of an arrow button (image:: ids 100..103), `size` pixels square (16 at
+// 96 dpi); null for other ids and sizes outside 8..256. Made once per size and kept for the life
+// of the process.
+[[nodiscard]] HBITMAP arrowBitmap(int imageId, int size);
+// The same triangle as a button's image list: one picture per button state, the triangle in the
+// text colour (grey when disabled) on the button's own face. Null where arrowBitmap is.
+[[nodiscard]] HIMAGELIST arrowImages(int imageId, int size);
 
 class Win32Dialog final : public ControlModel {
   public:
@@ -99,7 +107,9 @@ class Win32Dialog final : public ControlModel {
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onInitDialog(HWND window);
-    void styleLinksAndTitles();
+    // The title font and the arrow pictures, for the DPI of the window's monitor.
+    void styleTitles();
+    void showImages();
     void addToolTips();
     [[nodiscard]] HWND item(ControlId id) const;
 
@@ -115,7 +125,8 @@ class Win32Dialog final : public ControlModel {
     WindowHook windowHook_;
     std::function<void(const std::string&)> urlOpener_;
     ControlNames names_;
-    std::vector<HFONT> fonts_;  // made for the link and title controls, freed with the window
+    std::vector<HFONT> fonts_;  // made for the title controls, freed with the window
+    std::vector<std::pair<ControlId, int>> images_;  // picture buttons and their image:: ids
     int programmatic_ = 0;
     bool ended_ = false;      // EndDialog was called
     bool destroyed_ = false;  // WM_DESTROY arrived: the controls are going

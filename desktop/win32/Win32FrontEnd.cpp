@@ -11,7 +11,7 @@ namespace vornic::ui::win32 {
 bool Win32FrontEnd::initCommonControls() {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;  // 8
-    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES;
+    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES | ICC_LINK_CLASS;
     return InitCommonControlsEx(&controls) != FALSE;
 }
 

@@ -199,6 +199,11 @@ TEST(MainLayout, TextsAndKindsOfTheFixedControls) {
     EXPECT_NE(control(kMainDialogId, 101).style & style::kAuto, 0u);
     EXPECT_EQ(control(kMainDialogId, 118).style & style::kAuto, 0u);
     EXPECT_EQ(control(kMainDialogId, 119).style & style::kAuto, 0u);
+    // The connection's state can be read from the keyboard; only the status line is announced.
+    for (ControlId id : {104, 105, 107}) {
+        EXPECT_NE(control(kMainDialogId, id).style & style::kTabStop, 0u) << id;
+        EXPECT_EQ((control(kMainDialogId, id).style & style::kLive) != 0, id == 104) << id;
+    }
 }
 
 TEST(MainLayout, AxisGroupsMirrorEachOtherWithTheirLabels) {
@@ -337,6 +342,26 @@ TEST(Layout, TemplateOrderPutsEachLabelRightBeforeTheControlItNames) {
                                      [&](size_t i) { return main.controls[i].id == id; });
         ASSERT_TRUE(at != order.end() && at != order.begin()) << id;
         EXPECT_STREQ(main.controls[*(at - 1)].text, label) << id;
+    }
+}
+
+// The arrow keys walk a group: from a control that starts one up to the next control that does.
+// Each run of radio buttons must be exactly one group, or the keys leave it for a box or label.
+TEST(Layout, EachRunOfRadioButtonsIsOneArrowKeyGroup) {
+    for (const DialogLayout& d : dialogLayouts()) {
+        const std::vector<size_t> order = templateOrder(d);
+        bool inRun = false;
+        for (size_t i : order) {
+            const ControlLayout& c = d.controls[i];
+            const bool radio = c.kind == K::kRadioButton;
+            const bool starts = (c.style & style::kGroup) != 0;
+            if (radio != inRun) {  // a run's first button, or the control after its last
+                EXPECT_TRUE(starts) << d.id << "/" << c.id;
+            } else if (radio) {
+                EXPECT_FALSE(starts) << d.id << "/" << c.id;
+            }
+            inRun = radio;
+        }
     }
 }
 

@@ -181,6 +181,31 @@ void pressKey(HWND control, WPARAM key) {
     SendMessageW(control, WM_KEYUP, key, 0xC0000001);
 }
 
+HWND focusOf(HWND dialog) {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &gui);
+    return gui.hwndFocus;
+}
+
+// What 16 pixels at 96 dpi come to on this screen.
+int scaled16() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return MulDiv(16, dpi, 96);
+}
+
+// Screen readers' announcements of the status line: live-region events for its window.
+std::atomic<HWND> announcedWindow{nullptr};
+std::atomic<int> announcements{0};
+void CALLBACK countAnnouncement(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD,
+                                DWORD) {
+    if (window == announcedWindow.load() && object == OBJID_CLIENT) {
+        ++announcements;
+    }
+}
+
 HWND findDialog(const char* caption) {
     HWND found = nullptr;
     waitUntil(
@@ -426,9 +451,23 @@ class Driver {
                  "status line and fields start empty");
         int pictures = 0;
         for (int id : {111, 112, 113, 114}) {
-            pictures += SendDlgItemMessageW(main, id, BM_GETIMAGE, IMAGE_BITMAP, 0) != 0 ? 1 : 0;
+            BUTTON_IMAGELIST images{};
+            int width = 0;
+            int height = 0;
+            SendDlgItemMessageW(main, id, BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images));
+            if (images.himl != nullptr) {
+                ImageList_GetIconSize(images.himl, &width, &height);
+            } else if (const auto shown = reinterpret_cast<HBITMAP>(
+                           SendDlgItemMessageW(main, id, BM_GETIMAGE, IMAGE_BITMAP, 0))) {
+                BITMAP picture{};
+                GetObjectW(shown, sizeof picture, &picture);
+                width = picture.bmWidth;
+                height = picture.bmHeight;
+            }
+            pictures += width == scaled16() && height == scaled16() ? 1 : 0;
         }
-        c_.check(pictures == 4, "the four arrow buttons show their pictures");
+        c_.check(pictures == 4, "the four arrow buttons show their pictures, " +
+                                    std::to_string(scaled16()) + " pixels square");
 
         // Screen readers name a control after the label right before it.
         struct Named {
@@ -487,9 +526,20 @@ class Driver {
         click(main, vornic::ui::kIdBaud115200);
         c_.check(IsDlgButtonChecked(main, vornic::ui::kIdBaud115200) == BST_CHECKED,
                  "a click ticks 115200 Baud");
+        announcedWindow = GetDlgItem(main, vornic::ui::kIdStatusLine);
+        constexpr DWORD kLiveRegionChanged = 0x8019;
+        HWINEVENTHOOK hook =
+            SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, GetModuleHandleW(nullptr),
+                            &countAnnouncement, GetCurrentProcessId(), 0, WINEVENT_INCONTEXT);
         click(main, vornic::ui::kIdConnect);
         const bool connected =
             waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s);
+        c_.check(hook != nullptr && announcements.load() > 0,
+                 "status changes are announced to screen readers (" +
+                     std::to_string(announcements.load()) + ")");
+        if (hook != nullptr) {
+            UnhookWinEvent(hook);
+        }
         handshakeEnd = traceSize(o_.trace);
         c_.check(connected,
                  "Connect on COM" + std::to_string(o_.port) + ": \"" + itemText(main, 104) + "\"");
@@ -630,7 +680,11 @@ class Driver {
         const int decayBefore = sliderPos(main, ui::kIdTrackDecayRa);
         SendMessageW(decay, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
         const int y = (thumb.top + thumb.bottom) / 2;
-        clickAt(decay, decayBefore < 3 ? POINT{thumb.right + 4, y} : POINT{thumb.left - 4, y});
+        // At the channel's far end: a point just beside the handle may still round to the
+        // handle's own position when a step is many pixels wide (at 150 % and more).
+        RECT channel{};
+        SendMessageW(decay, TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
+        clickAt(decay, decayBefore < 3 ? POINT{channel.right - 2, y} : POINT{channel.left + 2, y});
         const int decayAfter = sliderPos(main, ui::kIdTrackDecayRa);
         c_.check(decayAfter != decayBefore,
                  "a click in the channel moves the decay slider to " + std::to_string(decayAfter));
@@ -671,6 +725,20 @@ class Driver {
                                       IsDlgButtonChecked(d, 112) ==
                                   1,
                           "Advanced settings: latitude " + latitude + ", one mount type");
+                 // The arrow keys go round the mount types and never leave them.
+                 focus(d, ui::site_dlg::kEquatorialGerman);
+                 std::string walk;
+                 bool inGroup = true;
+                 for (int step = 0; step < 4; ++step) {
+                     postKey(focusOf(d), VK_DOWN);
+                     settle(d);
+                     const int id = GetDlgCtrlID(focusOf(d));
+                     walk += " " + std::to_string(id);
+                     inGroup = inGroup && id >= ui::site_dlg::kEquatorialGerman &&
+                               id <= ui::site_dlg::kAltAzimuth;
+                 }
+                 c_.check(inGroup,
+                          "Down x4 from Equatorial german stays on the mount types:" + walk);
              }},
             {ui::kIdInitScope, ui::kInitScopeDialogId, "Initialize telescope", "init-scope",
              [&](HWND d) {
@@ -696,9 +764,19 @@ class Driver {
                  GetObjectW(reinterpret_cast<HFONT>(
                                 SendDlgItemMessageW(d, ui::about_dlg::kTitle, WM_GETFONT, 0, 0)),
                             sizeof title, &title);
-                 c_.check(
-                     link.lfUnderline != 0 && title.lfWeight == FW_BOLD && title.lfHeight == 16,
-                     "the About box's link is underlined, its title bold, 16 pixels");
+                 wchar_t linkClass[32] = {};
+                 GetClassNameW(GetDlgItem(d, ui::about_dlg::kLink), linkClass, 32);
+                 c_.check(narrow(linkClass) == "SysLink" && title.lfWeight == FW_BOLD &&
+                              title.lfHeight == scaled16(),
+                          "the About box's link is a " + narrow(linkClass) + ", its title bold, " +
+                              std::to_string(title.lfHeight) + " pixels");
+                 // The keyboard starts on Exit, and Tab goes on to the link.
+                 HWND exit = GetDlgItem(d, ui::kIdCancel);
+                 const bool startsOnExit = focusOf(d) == exit;
+                 postKey(exit, VK_TAB);
+                 settle(d);
+                 c_.check(startsOnExit && focusOf(d) == GetDlgItem(d, ui::about_dlg::kLink),
+                          "About: the focus starts on Exit and Tab reaches the link");
                  // What is drawn, not only what was asked for: a face without a bold variant
                  // draws the bold font's glyphs regular.
                  LOGFONTW regular = title;
@@ -735,6 +813,10 @@ class Driver {
                 SendMessageW(d, WM_NULL, 0, 0);
                 c_.check(linkClicks_.load() == 1 && IsWindow(d),
                          "a click on the link opens it and the box stays");
+                focus(d, ui::about_dlg::kLink);
+                postKey(link, VK_RETURN);
+                settle(d);
+                c_.check(linkClicks_.load() == 2 && IsWindow(d), "so does Enter on the link");
             }
             if (s.button == ui::kIdChangeGearRatio || s.button == ui::kIdInitScope) {
                 focus(d, ui::kIdCancel);
