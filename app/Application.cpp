@@ -41,7 +41,15 @@ int Application::run() {
     appModel_->attachDialog(session_.get());
     appModel_->setMainDialog(dialog_.get());
 
+    // Called on the UI thread inside the dialog; the rest of the shutdown follows as usual once
+    // the dialog has returned, if the process lives that long.
+    frontEnd_.setSessionEndHandler([this] {
+        if (control_) {
+            control_->shutdown();
+        }
+    });
     static_cast<void>(frontEnd_.runMainDialog(*dialog_));
+    frontEnd_.setSessionEndHandler(nullptr);
 
     shutdown();
     return 0;

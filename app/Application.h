@@ -46,6 +46,11 @@ class FrontEnd {
     // returns the front end calls dialog.windowDestroyed() and drops every message still queued for
     // it. Returns the dialog's end result.
     virtual int runMainDialog(ui::DlgConfig& dialog) = 0;
+    // `handler` is for a front end whose system may end the process as soon as it has been told
+    // that the session ends (log-off, shutdown): it closes the main dialog as its close box does
+    // and then calls `handler`, which takes the link down at once, stopping a running move first.
+    // Set before runMainDialog; a front end without such an ending ignores it.
+    virtual void setSessionEndHandler(std::function<void()> handler) { static_cast<void>(handler); }
 };
 
 struct ApplicationOptions {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/SystemText.h"
+
 namespace vornic {
 
 namespace {
@@ -15,7 +17,11 @@ std::string baseName(const std::string& path) {
 PortChoice choiceFor(const platform::PortInfo& port) {
     PortChoice item;
     item.path = port.path;
-    if (port.target.empty()) {
+    if (!port.name.empty()) {
+        // The system's own name already says which port it is.
+        item.label = port.name;
+        item.toolTip = port.target.empty() ? port.path : port.path + " -> " + port.target;
+    } else if (port.target.empty()) {
         item.label = baseName(port.path);
         item.toolTip = port.path;
     } else {
@@ -208,7 +214,7 @@ std::string describeOpenError(const std::string& shownPath, const platform::Open
     // which a long device path can fill before the reason is reached.
     std::string text = "cannot open " + shownPath + ": " + platform::openErrorText(error.error);
     if (error.systemError != 0) {
-        text += std::string(" (") + std::strerror(error.systemError) + ")";
+        text += " (" + platform::systemErrorText(error.systemError) + ")";
     }
     // The detail is a fixed buffer filled by the platform layer; never read past it.
     const std::string detail(error.detail, strnlen(error.detail, sizeof error.detail));
@@ -223,24 +229,9 @@ std::string describeOpenError(const std::string& shownPath, const platform::Open
         }
         text += "; " + who;
     }
-    switch (error.error) {
-        case platform::OpenError::NoSuchDevice:
-            text += ". Check the name and the cable; `vornic-cli ports` lists the ports present.";
-            break;
-        case platform::OpenError::PermissionDenied:
-            text +=
-                ". Your user must be in the dialout group: sudo usermod -aG dialout $USER, then "
-                "log out and in again.";
-            break;
-        case platform::OpenError::Busy:
-            text += ". Close the other program and try again.";
-            break;
-        case platform::OpenError::NotATerminal:
-            text += ". Name the serial device of the controller, e.g. /dev/ttyUSB0.";
-            break;
-        default:
-            text += ".";
-            break;
+    text += ".";
+    if (const char* advice = platform::openErrorAdvice(error.error); advice[0] != '\0') {
+        text += std::string(" ") + advice;
     }
     return text;
 }

@@ -20,7 +20,7 @@ namespace {
 using std::chrono::milliseconds;
 
 void errorLine(const std::string& message) {
-    std::fprintf(stderr, "vornic-cli: %s\n", message.c_str());
+    static_cast<void>(writeText(stderr, "vornic-cli: " + message + "\n"));
     std::fflush(stderr);
 }
 
@@ -137,11 +137,18 @@ int runPorts(Output& out) {
         out.text("No serial ports found.");
     }
     for (const auto& port : ports) {
-        out.text(port.target.empty() ? port.path : port.path + " -> " + port.target);
+        if (!port.name.empty()) {
+            out.text(port.name);
+        } else {
+            out.text(port.target.empty() ? port.path : port.path + " -> " + port.target);
+        }
         Json j;
         j["type"] = "port";
         j["path"] = port.path;
         j["target"] = port.target;
+        if (!port.name.empty()) {
+            j["name"] = port.name;
+        }
         out.json(j);
     }
     return kExitOk;
@@ -491,8 +498,8 @@ int finishOutput(const Output& out, int result) {
 }  // namespace
 
 void Output::emit(const std::string& line) {
-    const bool written = std::fputs(line.c_str(), out_) >= 0 && std::fputc('\n', out_) != EOF &&
-                         std::fflush(out_) == 0;
+    errno = 0;
+    const bool written = writeText(out_, line + "\n") && std::fflush(out_) == 0;
     if (!written && writeError_ == 0) {
         writeError_ = errno != 0 ? errno : EIO;
     }

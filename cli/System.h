@@ -4,14 +4,25 @@
 // in Reports.h and Session.h.
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vornic::cli {
 
 // Once at start-up, before anything is printed.
 void prepareProcess();
+
+// The program's arguments as UTF-8. On Windows they are taken from the wide command line, so that
+// a name in any script reaches the program whole rather than through the ANSI code page.
+[[nodiscard]] std::vector<std::string> utf8Arguments(int argc, char** argv);
+
+// Writes the UTF-8 `text` to `stream` (stdout or stderr): on a Windows console as UTF-16, so that
+// every letter shows as it is; everywhere else, and when redirected, as its UTF-8 bytes. False
+// when it could not all be written.
+[[nodiscard]] bool writeText(std::FILE* stream, const std::string& text);
 
 // The calendar time of `time` in UTC.
 void utcTime(std::time_t time, std::tm& out);

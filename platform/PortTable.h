@@ -43,10 +43,12 @@ std::string devicePathForName(const std::string& name);
 
 struct PortInfo {
     std::string path;  // what to open: a /dev/serial/by-id name when there is one; COMn on Windows
-    std::string target;  // what it points to (the tty device; Windows: the driver's device name)
+    std::string target;     // what it points to (the tty device; Windows: the driver's device name)
+    std::string name = {};  // what the system calls it ("USB Serial Port (COM5)"), "" if none
 };
 
-// The serial ports present on this machine, by-id names first.
+// The serial ports present on this machine, by-id names first; on Windows by COM number, with
+// the names the device manager shows.
 std::vector<PortInfo> listSerialPorts();
 
 }  // namespace vornic::platform

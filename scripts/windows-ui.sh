@@ -27,11 +27,13 @@ echo "vornic.exe: $(stat -c %s "$exe_dir/vornic.exe") bytes, DLLs:" \
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/vornic-ui.XXXXXX")"
 sim_pid=""
+lost_pid=""
 xvfb_pid=""
 # shellcheck source=scripts/wine-env.sh
 . scripts/wine-env.sh
 finish() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [ -n "$lost_pid" ] && kill "$lost_pid" 2>/dev/null && wait "$lost_pid" 2>/dev/null
     wine_prefix_end
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
@@ -72,15 +74,25 @@ pty="$(head -n1 "$work/sim.out")"
 [ -n "$pty" ] || { echo "windows-ui: kz2-sim did not start" >&2; exit 1; }
 wine_map_port COM5 "$pty"
 
+# The line lost mid-session: a second kz2-sim as COM6 hangs up after the connection's seven
+# requests and one more. It serves one run, so only the first scale's run uses it.
+build/default/sim/kz2-sim --level 6 --fault hangup-after=8 >"$work/lost.out" 2>"$work/lost.err" &
+lost_pid=$!
+for _ in $(seq 50); do [ -s "$work/lost.out" ] && break; sleep 0.1; done
+lost_pty="$(head -n1 "$work/lost.out")"
+[ -n "$lost_pty" ] || { echo "windows-ui: the second kz2-sim did not start" >&2; exit 1; }
+wine_map_port COM6 "$lost_pty"
+
 status=0
 for scale in 100 150 200; do
     echo "== vornic-selftest.exe at $scale %"
     folder="$shots"
-    [ "$scale" -eq 100 ] || folder="$shots/$scale"
+    lost=(--lost-port 6)
+    [ "$scale" -eq 100 ] || { folder="$shots/$scale"; lost=(); }
     mkdir -p "$folder"
     set_dpi $((96 * scale / 100))
     timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
-        --shots "Z:$folder" || status=1
+        --shots "Z:$folder" "${lost[@]}" || status=1
 done
 set_dpi 96
 echo "== vornic.exe itself: starts, shows its dialog, ends on the close box"

@@ -87,6 +87,25 @@ fi
 echo "backup: same document"
 wine "$cli_exe" --port COM5 diff "Z:$work/linux.json" >"$work/diff.out"
 
+# Paths beyond ASCII reach the file system whole (Wine hands the arguments over as UTF-8 only in
+# a UTF-8 locale); a folder that is not there is named before any port is opened.
+unicode_dir="$WINEPREFIX/drive_c/users/Jürgen/日本"
+mkdir -p "$unicode_dir"
+LC_ALL=C.UTF-8 wine "$cli_exe" --port COM5 backup 'C:\users\Jürgen\日本\b.json' >/dev/null
+LC_ALL=C.UTF-8 wine "$cli_exe" --port COM5 diff 'C:\users\Jürgen\日本\b.json' >"$work/unicode.out"
+if [ ! -s "$unicode_dir/b.json" ] || ! grep -q "No differences" "$work/unicode.out"; then
+    echo "vornic-cli.exe: no backup, or no diff, under C:\users\Jürgen\日本" >&2
+    exit 1
+fi
+status=0
+LC_ALL=C.UTF-8 wine "$cli_exe" --port COM231 backup 'C:\users\Jürgen\nirgends\b.json' \
+    >/dev/null 2>"$work/unicode.err" || status=$?
+if [ "$status" -eq 0 ] || grep -q "COM231" "$work/unicode.err"; then
+    echo "vornic-cli.exe: a missing folder must be refused before connecting: $(cat "$work/unicode.err")" >&2
+    exit 1
+fi
+echo "Unicode paths: backup and diff under C:\users\Jürgen\日本; missing folder: $(cat "$work/unicode.err")"
+
 # Without a pseudo-terminal there is no built-in simulator: a clear error, status 1.
 status=0
 wine "$cli_exe" --simulate info >/dev/null 2>"$work/simulate.err" || status=$?

@@ -119,6 +119,14 @@ void prepareProcess() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+bool writeText(std::FILE* stream, const std::string& text) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
 void utcTime(std::time_t time, std::tm& out) {
     gmtime_r(&time, &out);
 }

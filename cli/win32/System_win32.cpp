@@ -5,9 +5,15 @@
 #include <io.h>
 #include <windows.h>
 
+#include <shellapi.h>
+
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <ctime>
+#include <string>
+#include <vector>
 
 #include "cli/Backup.h"
 #include "cli/Reports.h"
@@ -101,6 +107,67 @@ void prepareProcess() {
     // same bytes everywhere.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+}
+
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr || count != argc) {
+        // Not the command line the C runtime split: keep what it gave.
+        if (wide != nullptr) {
+            LocalFree(wide);
+        }
+        return {argv, argv + argc};
+    }
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) {
+        // An unpaired surrogate becomes U+FFFD: such a name then fails with a clear error
+        // instead of naming some other file.
+        const int bytes =
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(bytes > 0 ? static_cast<size_t>(bytes) : 1, '\0');
+        if (bytes > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, argument.data(), bytes, nullptr, nullptr);
+        }
+        argument.resize(argument.size() - 1);  // the terminator
+        arguments.push_back(std::move(argument));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+bool writeText(std::FILE* stream, const std::string& text) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) {
+        return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    }
+    // A console shows UTF-16; its code page would turn every byte of a non-ASCII letter into a
+    // character of its own. What the stream holds goes first, to keep the order.
+    std::fflush(stream);
+    if (text.empty()) {
+        return true;
+    }
+    if (text.size() > INT_MAX) {
+        return false;
+    }
+    const int length = static_cast<int>(text.size());
+    const int count = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (count <= 0) {
+        return false;
+    }
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), count);
+    constexpr size_t kChunk = 8192;
+    for (size_t done = 0; done < wide.size();) {
+        DWORD put = 0;
+        const auto chunk = static_cast<DWORD>(std::min(wide.size() - done, kChunk));
+        if (!WriteConsoleW(handle, wide.data() + done, chunk, &put, nullptr) || put == 0) {
+            return false;
+        }
+        done += put;
+    }
+    return true;
 }
 
 void utcTime(std::time_t time, std::tm& out) {

@@ -1,6 +1,7 @@
 #include "desktop/win32/Win32Dialog.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -506,6 +507,31 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 logic_.onClose(*this);
             }
             return TRUE;
+        case WM_DEVICECHANGE:
+            if (deviceChange_ &&
+                (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE ||
+                 wParam == DBT_DEVNODES_CHANGED)) {
+                deviceChange_();
+            }
+            return FALSE;
+        case WM_QUERYENDSESSION:
+            // Nothing here holds the session back; the close comes with WM_ENDSESSION, when the
+            // end is certain (another program may still cancel it).
+            SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_ENDSESSION:
+            // The process may end as soon as this returns: the close box's way out, then the
+            // link taken down here rather than after the dialog's loop.
+            if (wParam != FALSE) {
+                if (!ended_) {
+                    logic_.onClose(*this);
+                }
+                if (sessionEnd_) {
+                    sessionEnd_();
+                }
+            }
+            SetWindowLongPtrW(window_, DWLP_MSGRESULT, 0);
+            return TRUE;
         case WM_USER:
             if (userMessage_) {
                 userMessage_(wParam, lParam);
@@ -629,18 +655,83 @@ int Win32Dialog::sliderPos(ControlId id) const {
 
 void Win32Dialog::addItem(ControlId id, const std::string& text) {
     Programmatic scope(*this);
-    SendDlgItemMessageW(window_, id, CB_ADDSTRING, 0,
-                        reinterpret_cast<LPARAM>(widen(text).c_str()));
+    const int index = itemCounts_[id]++;
+    const auto rows = rows_.find(id);
+    if (rows == rows_.end()) {
+        SendDlgItemMessageW(window_, id, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(widen(text).c_str()));
+        return;
+    }
+    // The item's row goes where the rows' order puts it among the rows already shown.
+    WPARAM at = 0;
+    for (const ItemRow& row : rows->second) {
+        if (row.item == index) {
+            const LRESULT put =
+                SendDlgItemMessageW(window_, id, CB_INSERTSTRING, at,
+                                    reinterpret_cast<LPARAM>(widen(row.label).c_str()));
+            if (put >= 0) {
+                SendDlgItemMessageW(window_, id, CB_SETITEMDATA, static_cast<WPARAM>(put),
+                                    static_cast<LPARAM>(row.item));
+            }
+            return;
+        }
+        at += row.item < index ? 1 : 0;
+    }
+}
+
+void Win32Dialog::setItemRows(ControlId id, std::vector<ItemRow> rows) {
+    rows_[id] = std::move(rows);
+    if (window_ != nullptr && itemCounts_[id] > 0) {
+        showRows(id);
+    }
+}
+
+void Win32Dialog::showRows(ControlId id) {
+    const int selected = selection(id);
+    {
+        Programmatic scope(*this);
+        SendDlgItemMessageW(window_, id, CB_RESETCONTENT, 0, 0);
+        for (const ItemRow& row : rows_[id]) {
+            if (row.item < 0 || row.item >= itemCounts_[id]) {
+                continue;
+            }
+            const LRESULT put = SendDlgItemMessageW(
+                window_, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(widen(row.label).c_str()));
+            if (put >= 0) {
+                SendDlgItemMessageW(window_, id, CB_SETITEMDATA, static_cast<WPARAM>(put),
+                                    static_cast<LPARAM>(row.item));
+            }
+        }
+    }
+    setSelection(id, selected);
 }
 
 void Win32Dialog::setSelection(ControlId id, int index) {
     Programmatic scope(*this);
-    SendDlgItemMessageW(window_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    LRESULT shown = index;
+    if (rows_.count(id) != 0) {
+        shown = CB_ERR;
+        const LRESULT count = SendDlgItemMessageW(window_, id, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; index >= 0 && i < count && shown == CB_ERR; ++i) {
+            if (SendDlgItemMessageW(window_, id, CB_GETITEMDATA, static_cast<WPARAM>(i), 0) ==
+                index) {
+                shown = i;
+            }
+        }
+    }
+    SendDlgItemMessageW(window_, id, CB_SETCURSEL, static_cast<WPARAM>(shown), 0);
 }
 
 int Win32Dialog::selection(ControlId id) const {
     const LRESULT index = SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0);
-    return index == CB_ERR ? -1 : static_cast<int>(index);
+    if (index == CB_ERR) {
+        return -1;
+    }
+    if (rows_.count(id) != 0) {
+        return static_cast<int>(
+            SendDlgItemMessageW(window_, id, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
+    }
+    return static_cast<int>(index);
 }
 
 void Win32Dialog::setEnabled(ControlId id, bool enabled) {

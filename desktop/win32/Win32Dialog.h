@@ -16,7 +16,8 @@
 // - Enter presses the focused push button, else gives command 1 (the dialog manager's own rule);
 // - a link's click or Enter (WM_NOTIFY) goes to onCommand as the control's BN_CLICKED;
 // - WM_CLOSE goes to the logic's onClose;
-// - WM_USER goes to the user-message handler (the main dialog's report notifications).
+// - WM_USER goes to the user-message handler (the main dialog's report notifications);
+// - WM_DEVICECHANGE, for a device that came or went, goes to the device-change handler.
 // Controls the program changes itself (SetDlgItemText, BM_SETCHECK, TBM_SETPOS, CB_SETCURSEL) do
 // not notify, and whatever a control reports while the logic is changing it is not passed on, so
 // only the user's actions reach the logic.
@@ -28,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,6 +77,25 @@ class Win32Dialog final : public ControlModel {
         urlOpener_ = std::move(opener);
     }
 
+    // The drop-down list `id` shows these rows, in this order, instead of the logic's items: a
+    // row stands for the logic's item `item` (0-based) and shows its own label; items without a
+    // row are left out. selection() and setSelection() still speak of the logic's items. May be
+    // called again while the dialog runs: the list is rebuilt and the selected item stays
+    // selected. (The port list: the logic numbers ports, the user sees the ports present.)
+    struct ItemRow {
+        int item = 0;
+        std::string label;
+    };
+    void setItemRows(ControlId id, std::vector<ItemRow> rows);
+    // Called when a device arrives or leaves.
+    void setDeviceChangeHandler(std::function<void()> handler) {
+        deviceChange_ = std::move(handler);
+    }
+
+    // Called once the dialog has been closed for the session's end (log-off, shutdown), before the
+    // system is told it may end the process.
+    void setSessionEndHandler(std::function<void()> handler) { sessionEnd_ = std::move(handler); }
+
     // Runs the dialog modally until endDialog. Returns the end result, -1 if it could not be
     // created.
     int exec();
@@ -111,6 +132,7 @@ class Win32Dialog final : public ControlModel {
     void styleTitles();
     void showImages();
     void addToolTips();
+    void showRows(ControlId id);
     [[nodiscard]] HWND item(ControlId id) const;
 
     // Scope in which the logic changes controls: notifications are not passed on.
@@ -124,6 +146,10 @@ class Win32Dialog final : public ControlModel {
     UserMessageHandler userMessage_;
     WindowHook windowHook_;
     std::function<void(const std::string&)> urlOpener_;
+    std::function<void()> sessionEnd_;
+    std::function<void()> deviceChange_;
+    std::map<ControlId, std::vector<ItemRow>> rows_;
+    std::map<ControlId, int> itemCounts_;  // the logic's items added to each list
     ControlNames names_;
     std::vector<HFONT> fonts_;  // made for the title controls, freed with the window
     std::vector<std::pair<ControlId, int>> images_;  // picture buttons and their image:: ids

@@ -20,6 +20,19 @@ void Win32FrontEnd::showMessageBox(const char* text, const char* caption) {
                 widen(caption != nullptr ? caption : "").c_str(), MB_OK);
 }
 
+namespace {
+
+// The logic numbers its ports from 1 and its list items from 0.
+std::vector<Win32Dialog::ItemRow> itemRows(const PortList& ports) {
+    std::vector<Win32Dialog::ItemRow> rows;
+    for (const PortRow& row : ports.rows()) {
+        rows.push_back({static_cast<int>(row.number) - 1, row.label});
+    }
+    return rows;
+}
+
+}  // namespace
+
 int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
     const DialogLayout* layout = findDialogLayout(kMainDialogId);
     if (layout == nullptr) {
@@ -35,6 +48,18 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
             dialog.onUserMessage(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)));
     });
     window.setUrlOpener(urlOpener_);
+    window.setSessionEndHandler(sessionEnd_);
+    if (ports_ != nullptr) {
+        window.setItemRows(kIdPortList, itemRows(*ports_));
+        // The selected port stays in the list even when its device went (it may be the one in
+        // use: the list is locked while connected).
+        window.setDeviceChangeHandler([this, &window] {
+            const int item = window.selection(kIdPortList);
+            if (ports_->rescan(item < 0 ? 0 : static_cast<uint32_t>(item) + 1)) {
+                window.setItemRows(kIdPortList, itemRows(*ports_));
+            }
+        });
+    }
     window.setWindowHook([this, &dialog](HWND handle) {
         if (handle != nullptr) {
             // The program's icon (resource 1) for the title bar, the task bar and Alt+Tab.

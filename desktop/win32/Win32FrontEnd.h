@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/Application.h"
+#include "app/PortList.h"
 #include "platform/Threads.h"
 
 namespace vornic::ui::win32 {
@@ -30,11 +31,18 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
         urlOpener_ = std::move(opener);
     }
 
+    // The port list shows the ports present in `ports`, rescanned when a device arrives or
+    // leaves; without it the list offers COM1 to COM256. Before runMainDialog.
+    void setPortList(PortList& ports) { ports_ = &ports; }
+
     // FrontEnd
     [[nodiscard]] bool initCommonControls() override;
     void showMessageBox(const char* text, const char* caption) override;
     UiPoster& poster() override { return *this; }
     int runMainDialog(DlgConfig& dialog) override;
+    void setSessionEndHandler(std::function<void()> handler) override {
+        sessionEnd_ = std::move(handler);
+    }
 
     // UiPoster (any thread)
     void post(uint32_t wParam, uint32_t lParam) override;
@@ -44,6 +52,8 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
 
   private:
     std::function<void(const std::string&)> urlOpener_;
+    std::function<void()> sessionEnd_;
+    PortList* ports_ = nullptr;
     platform::Lock lock_;
     HWND postTarget_ = nullptr;  // under lock_
     std::atomic<HWND> mainWindow_{nullptr};

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/SystemText.h"
 #include "text/Quote.h"
 
 namespace vornic::platform {
@@ -20,14 +21,7 @@ constexpr int kTemporaryAttempts = 100;
 constexpr size_t kWriteChunk = size_t{1} << 20;
 
 std::string systemText(DWORD error) {
-    char text[160] = {};
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == '.' || text[length - 1] == ' ')) {
-        --length;
-    }
-    return length > 0 ? std::string(text, length) : "system error " + std::to_string(error);
+    return systemErrorText(static_cast<int>(error));
 }
 
 std::string cannot(const char* what, const std::string& path, DWORD error) {

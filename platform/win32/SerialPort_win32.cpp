@@ -1,9 +1,10 @@
 // The serial port on Windows: a COM port opened for overlapped I/O, without sharing.
 //
-// Opening reads the driver's state and changes only the rate and the frame (8 data bits, no
-// parity, one stop bit); flow control and the rest stay as the driver has them. The time-outs
-// (read interval 1 ms, everything else 0) make a read wait without limit for its first byte and end
-// once the line has been quiet for more than 1 ms after one, or when the buffer is full.
+// Opening reads the driver's state and sets the rate, the frame (8 data bits, no parity, one stop
+// bit) and binary transfer without any flow control, whatever an earlier program left. The
+// time-outs (read interval 1 ms, everything else 0) make a read wait without limit for its first
+// byte and end once the line has been quiet for more than 1 ms after one, or when the buffer is
+// full.
 //
 // Every read and write either completes or is cancelled and waited for before the call returns, so
 // no OVERLAPPED or buffer outlives its call: this matters because PurgeComm does not end a pending
@@ -23,8 +24,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "platform/PortTable.h"
 #include "platform/SerialPort.h"
+#include "platform/SystemText.h"
 
 namespace vornic::platform {
 namespace {
@@ -43,26 +47,18 @@ bool supportedRate(uint32_t rate) {
     return std::find(std::begin(kRates), std::end(kRates), rate) != std::end(kRates);
 }
 
-// "path: system text (error N)", the system text without its line end.
-void describe(OpenResult& result, const char* path, DWORD error, const char* extra = "") {
-    char text[120] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
-    size_t end = std::min<size_t>(length, sizeof text - 1);
-    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == '.' ||
-                       text[end - 1] == ' ')) {
-        --end;
-    }
-    text[end] = '\0';
-    std::snprintf(result.detail, sizeof result.detail, "%s: %s (error %lu)%s", path,
-                  end > 0 ? text : "system error", static_cast<unsigned long>(error), extra);
+// "path: system text (error N)".
+void describe(OpenResult& result, const char* path, DWORD error) {
+    std::snprintf(result.detail, sizeof result.detail, "%s: %s (error %lu)", path,
+                  systemErrorText(static_cast<int>(error)).c_str(),
+                  static_cast<unsigned long>(error));
 }
 
-OpenResult failure(OpenError kind, DWORD error, const char* path, const char* extra = "") {
+OpenResult failure(OpenError kind, DWORD error, const char* path) {
     OpenResult result;
     result.error = kind;
     result.systemError = static_cast<int>(error);
-    describe(result, path, error, extra);
+    describe(result, path, error);
     return result;
 }
 
@@ -79,10 +75,41 @@ OpenResult openFailure(DWORD error, const char* path) {
         case ERROR_SHARING_VIOLATION:
         case ERROR_BUSY:
             // A COM port is opened without sharing: "access denied" means somebody has it.
-            return failure(OpenError::Busy, error, path, "; in use by another program");
+            return failure(OpenError::Busy, error, path);
         default:
             return failure(OpenError::Other, error, path);
     }
+}
+
+// Binary frames at `rate`, 8N1, and nothing left of what an earlier program set: XON/XOFF would
+// eat the bytes 0x11 and 0x13 of a frame, hardware flow control would hold our output for a
+// signal the controller never gives, and abort-on-error would fail every later transfer after
+// one line error. DTR and RTS are raised, as a plain serial adapter expects.
+void applyLineSettings(DCB& state, uint32_t rate) {
+    state.BaudRate = rate;
+    state.ByteSize = 8;
+    state.Parity = NOPARITY;
+    state.StopBits = ONESTOPBIT;
+    state.fBinary = TRUE;
+    state.fParity = FALSE;
+    state.fOutX = FALSE;
+    state.fInX = FALSE;
+    state.fTXContinueOnXoff = TRUE;
+    state.fOutxCtsFlow = FALSE;
+    state.fOutxDsrFlow = FALSE;
+    state.fDsrSensitivity = FALSE;
+    state.fDtrControl = DTR_CONTROL_ENABLE;
+    state.fRtsControl = RTS_CONTROL_ENABLE;
+    state.fErrorChar = FALSE;
+    state.fNull = FALSE;
+    state.fAbortOnError = FALSE;
+}
+
+// After a failed transfer: a line error latched by the driver is read and cleared, so that the
+// next transfer is not refused for it.
+void clearLineError(HANDLE port) {
+    DWORD errors = 0;
+    ClearCommError(port, &errors, nullptr);
 }
 
 // A mutex named after the device ("\\.\COM5" and "COM5" name the same one); null when it exists
@@ -135,13 +162,16 @@ class Win32SerialPort final : public SerialPort {
     Win32SerialPort(const Win32SerialPort&) = delete;
     Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-    OpenResult open(const char* devicePath, uint32_t baudRate) override {
+    OpenResult open(const char* givenPath, uint32_t baudRate) override {
+        // "COM12" as the port list names it opens only as "\\.\COM12".
+        const std::string device = devicePathForName(givenPath != nullptr ? givenPath : "");
+        const char* devicePath = device.c_str();
         if (isOpen()) {
             OpenResult result = failure(OpenError::Other, ERROR_BUSY, "");
             std::snprintf(result.detail, sizeof result.detail, "a port is already open");
             return result;
         }
-        if (devicePath == nullptr || devicePath[0] == '\0') {
+        if (devicePath[0] == '\0') {
             OpenResult result = failure(OpenError::NoSuchDevice, ERROR_FILE_NOT_FOUND, "");
             std::snprintf(result.detail, sizeof result.detail, "no device path given");
             return result;
@@ -160,8 +190,7 @@ class Win32SerialPort final : public SerialPort {
         // them) let a second open of a COM port through despite the missing share flags.
         HANDLE claim = nullptr;
         if (!claimPort(devicePath, claim)) {
-            return failure(OpenError::Busy, ERROR_ACCESS_DENIED, devicePath,
-                           "; in use by another program");
+            return failure(OpenError::Busy, ERROR_ACCESS_DENIED, devicePath);
         }
         const HANDLE port =
             CreateFileA(devicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -183,13 +212,10 @@ class Win32SerialPort final : public SerialPort {
                           devicePath);
             return result;
         }
-        state.BaudRate = baudRate;
-        state.ByteSize = 8;
-        state.Parity = NOPARITY;
-        state.StopBits = ONESTOPBIT;
-        state.fParity = FALSE;
+        applyLineSettings(state, baudRate);
         // The port is used with whatever settings it then has; a failure here shows up as
-        // silence, which the handshake's time-outs report.
+        // silence, which the handshake's time-outs report. (Wine on a pseudo-terminal refuses
+        // the modem lines while taking everything else.)
         SetCommState(port, &state);
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = 1;
@@ -220,6 +246,7 @@ class Win32SerialPort final : public SerialPort {
             DWORD put = 0;
             if (!WriteFile(port, bytes + done, chunk, &put, &overlapped)) {
                 if (GetLastError() != ERROR_IO_PENDING) {
+                    clearLineError(port);
                     return false;
                 }
                 const ULONGLONG now = GetTickCount64();
@@ -232,6 +259,7 @@ class Win32SerialPort final : public SerialPort {
                     return false;
                 }
                 if (!GetOverlappedResult(port, &overlapped, &put, FALSE)) {
+                    clearLineError(port);
                     return false;
                 }
             }
@@ -260,6 +288,7 @@ class Win32SerialPort final : public SerialPort {
             DWORD got = 0;
             if (!ReadFile(port, buffer, want, &got, &overlapped)) {
                 if (GetLastError() != ERROR_IO_PENDING) {
+                    clearLineError(port);
                     return {ReadStatus::Failed, 0};
                 }
                 DWORD which = WAIT_TIMEOUT;
@@ -274,6 +303,7 @@ class Win32SerialPort final : public SerialPort {
                             0};
                 }
                 if (!GetOverlappedResult(port, &overlapped, &got, FALSE)) {
+                    clearLineError(port);
                     return {ReadStatus::Failed, 0};  // e.g. the adapter was pulled out
                 }
             }

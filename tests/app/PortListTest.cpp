@@ -84,6 +84,10 @@ TEST(PortList, DevicesComeAndGo) {
     present = {{"/dev/ttyUSB9", ""}};
     list.rescan(0);
     EXPECT_EQ(list.rows().front().number, 5u);
+    // A port the system has a name for is shown by that name.
+    present = {{"COM5", "\\Device\\Serial0", "USB Serial Port (COM5)"}};
+    list.rescan(0);
+    EXPECT_EQ(list.rows().front().label, "USB Serial Port (COM5)");
 }
 
 // The simulator's thread and device exist only once it is chosen: at the start with --simulate,

@@ -207,6 +207,7 @@ TEST_F(ProgramTest, WindowInputSendsOnlyWhatTheUserMeant) {
         auto* current = qobject_cast<QSlider*>(w.widget(ui::kIdIdleCurrentSliderRa));
         auto* ports = w.widget(ui::kIdPortList);
         const int port = w.selection(ui::kIdPortList);
+        EXPECT_EQ(w.widget(ui::kIdStop)->toolTip(), "Stops both axes (Esc)");
         w.widget(ui::kIdMaxSpeedRa)->setFocus(Qt::TabFocusReason);
 
         struct Case {

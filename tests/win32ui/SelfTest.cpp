@@ -4,8 +4,10 @@
 // presses on a slider, the close box. Meant for Wine under a virtual X server with kz2-sim on a
 // pseudo-terminal mapped to a COM port (scripts/windows-ui.sh).
 //
-//   vornic-selftest.exe --port N --trace FILE --shots FOLDER
+//   vornic-selftest.exe --port N --trace FILE --shots FOLDER [--lost-port M]
 //
+// --lost-port names a second simulator's port whose line ends after the connection and one
+// request more.
 // --trace is kz2-sim's trace output: the frames the program sent are read from it. --shots is
 // where a bitmap of each dialog is written. Prints one line per check and a last line
 // "N passed, N failed"; the exit status is 0 only when nothing failed.
@@ -17,6 +19,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <oleacc.h>
 
 #include <atomic>
@@ -31,9 +34,11 @@
 #include <vector>
 
 #include "app/Application.h"
+#include "app/PortList.h"
 #include "desktop/win32/Win32Dialog.h"
 #include "desktop/win32/Win32FrontEnd.h"
 #include "platform/PortTable.h"
+#include "platform/SystemText.h"
 #include "ui/AccessibleNames.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
@@ -47,6 +52,7 @@ using namespace std::chrono_literals;
 
 struct Options {
     int port = 0;
+    int lostPort = 0;  // a simulator that hangs up mid-session; 0: none
     std::string trace;
     std::string shots;
 };
@@ -158,7 +164,60 @@ std::string accessibleNamesOnceShown(HWND dialog, int dialogId,
     return report;
 }
 
+std::vector<std::string> listItems(HWND list) {
+    std::vector<std::string> items;
+    const LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t text[256] = {};
+        if (SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 256) {
+            SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                         reinterpret_cast<LPARAM>(text));
+        }
+        items.push_back(narrow(text));
+    }
+    return items;
+}
+
+// The list item of port COM`number`, shown as "COMn" or by a name that ends in "(COMn)"; -1 if
+// it is not listed.
+int itemOf(HWND list, int number) {
+    const std::string com = "COM" + std::to_string(number);
+    const std::vector<std::string> items = listItems(list);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const std::string& t = items[i];
+        if (t == com ||
+            (t.size() > com.size() + 2 &&
+             t.compare(t.size() - com.size() - 2, std::string::npos, "(" + com + ")") == 0)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+// The tooltip the dialog's tooltip window holds for control `id`.
+std::string toolTipOf(HWND dialog, int id) {
+    for (HWND tips = FindWindowExW(nullptr, nullptr, TOOLTIPS_CLASSW, nullptr); tips != nullptr;
+         tips = FindWindowExW(nullptr, tips, TOOLTIPS_CLASSW, nullptr)) {
+        if (GetWindow(tips, GW_OWNER) != dialog) {
+            continue;
+        }
+        wchar_t text[256] = {};
+        TOOLINFOW info{};
+        info.cbSize = sizeof info;
+        info.hwnd = dialog;
+        info.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, id));
+        info.lpszText = text;
+        SendMessageW(tips, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&info));
+        return narrow(text);
+    }
+    return "(no tooltip window)";
+}
+
 // The user's actions.
+void selectPort(HWND dialog, int number) {
+    HWND list = GetDlgItem(dialog, vornic::ui::kIdPortList);
+    SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(itemOf(list, number)), 0);
+}
 void click(HWND dialog, int id) {
     SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
 }
@@ -381,6 +440,7 @@ class Driver {
         }
         waitUntil([&] { return IsWindowVisible(main) != FALSE; }, 5s);
         initialState(main);
+        hotPlug(main);
         std::streamoff handshakeEnd = 0;
         if (connect(main, handshakeEnd)) {
             edits(main, handshakeEnd);
@@ -388,6 +448,10 @@ class Driver {
             capture(main, o_.shots + "/main.bmp");
             secondaryDialogs(main);
             disconnect(main);
+            lostLine(main);
+            if (endSession(main)) {
+                return;
+            }
         }
         PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
         c_.check(waitUntil([&] { return IsWindow(main) == FALSE; }, 10s),
@@ -421,13 +485,13 @@ class Driver {
                  "connection row and fields are enabled");
 
         HWND ports = GetDlgItem(main, vornic::ui::kIdPortList);
-        wchar_t item[16] = {};
-        const LRESULT count = SendMessageW(ports, CB_GETCOUNT, 0, 0);
-        SendMessageW(ports, CB_GETLBTEXT, 255, reinterpret_cast<LPARAM>(item));
-        c_.check(count == 256 && narrow(item) == "COM256",
-                 "port list: " + std::to_string(count) + " items, last " + narrow(item));
-        c_.check(SendMessageW(ports, CB_GETCURSEL, 0, 0) == 0 && textOf(ports) == "COM1",
-                 "port list shows COM1");
+        const std::vector<std::string> items = listItems(ports);
+        const std::vector<vornic::platform::PortInfo> present = vornic::platform::listSerialPorts();
+        c_.check(items.size() == present.size() && itemOf(ports, o_.port) >= 0,
+                 "port list: the ports present, COM" + std::to_string(o_.port) +
+                     " among them: " + join(items));
+        c_.check(SendMessageW(ports, CB_GETCURSEL, 0, 0) == 0,
+                 "port list shows the first: " + textOf(ports));
         c_.check(IsDlgButtonChecked(main, 119) == BST_CHECKED &&
                      IsDlgButtonChecked(main, 118) == BST_UNCHECKED,
                  "Track off checked, Track on not");
@@ -507,6 +571,8 @@ class Driver {
         gui.cbSize = sizeof gui;
         GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &gui);
         c_.check(gui.hwndFocus == ports, "the port list has the focus");
+        c_.check(toolTipOf(main, vornic::ui::kIdStop) == "Stops both axes (Esc)",
+                 "the Stop button's tooltip: \"" + toolTipOf(main, vornic::ui::kIdStop) + "\"");
 
         // Escape reaches the dialog as command 2: it stops a mount, and with none connected it
         // does nothing at all.
@@ -521,8 +587,7 @@ class Driver {
     // `handshakeEnd`: the trace's size once the connection is reported; every frame after it comes
     // from the dialog.
     bool connect(HWND main, std::streamoff& handshakeEnd) {
-        SendDlgItemMessageW(main, vornic::ui::kIdPortList, CB_SETCURSEL,
-                            static_cast<WPARAM>(o_.port - 1), 0);
+        selectPort(main, o_.port);
         click(main, vornic::ui::kIdBaud115200);
         c_.check(IsDlgButtonChecked(main, vornic::ui::kIdBaud115200) == BST_CHECKED,
                  "a click ticks 115200 Baud");
@@ -832,6 +897,107 @@ class Driver {
                  "cancelled dialogs send nothing: " + join(framesSince(o_.trace, mark)));
     }
 
+    // A port registered while the program runs shows up in the list, the selection kept; one
+    // that cannot be opened is refused with the system's reason in the status line; and a port
+    // that goes away leaves the list. (Wine's ports are known only from the drivers' list.)
+    void hotPlug(HWND main) {
+        namespace ui = vornic::ui;
+        HWND ports = GetDlgItem(main, ui::kIdPortList);
+        const std::string selected = textOf(ports);
+        const auto announce = [&](bool present) {
+            HKEY key = nullptr;
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+            const wchar_t name[] = L"COM231";
+            if (present) {
+                RegSetValueExW(key, L"\\Device\\VornicSelfTest", 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(name), sizeof name);
+            } else {
+                RegDeleteValueW(key, L"\\Device\\VornicSelfTest");
+            }
+            RegCloseKey(key);
+            SendMessageW(main, WM_DEVICECHANGE, DBT_DEVNODES_CHANGED, 0);
+        };
+        const size_t before = listItems(ports).size();
+        announce(true);
+        c_.check(itemOf(ports, 231) >= 0 && listItems(ports).size() == before + 1 &&
+                     textOf(ports) == selected,
+                 "a port that arrives is listed, the selection kept: " + join(listItems(ports)));
+
+        selectPort(main, 231);
+        click(main, ui::kIdConnect);
+        waitUntil([&] { return itemText(main, 104).rfind("Error: cannot open", 0) == 0; }, 10s);
+        const std::string status = itemText(main, 104);
+        const std::string reason = vornic::platform::systemErrorText(ERROR_FILE_NOT_FOUND);
+        c_.check(
+            status.find("COM231: no such serial port (" + reason + ")") != std::string::npos &&
+                status.find("/dev/") == std::string::npos,
+            "a port that cannot be opened is named with the system's reason: \"" + status + "\"");
+
+        selectPort(main, o_.port);
+        announce(false);
+        c_.check(itemOf(ports, 231) < 0 && listItems(ports).size() == before &&
+                     itemOf(ports, o_.port) == SendMessageW(ports, CB_GETCURSEL, 0, 0),
+                 "a port that leaves is taken off the list, the selection kept: " +
+                     join(listItems(ports)));
+    }
+
+    // The line ends mid-session: the window says so, lets the port go and clears what it showed
+    // of the controller.
+    void lostLine(HWND main) {
+        namespace ui = vornic::ui;
+        if (o_.lostPort == 0) {
+            return;
+        }
+        selectPort(main, o_.lostPort);
+        click(main, ui::kIdConnect);
+        const bool connected =
+            waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s);
+        c_.check(connected,
+                 "Connect on the port about to be lost: \"" + itemText(main, 104) + "\"");
+        click(main, ui::kIdMeasureVoltage);
+        const bool lost = waitUntil(
+            [&] {
+                return itemText(main, 104) ==
+                       "Error: Connection lost (cable or adapter unplugged?)";
+            },
+            15s);
+        c_.check(lost, "the lost line is reported: \"" + itemText(main, 104) + "\"");
+        c_.check(IsWindowEnabled(GetDlgItem(main, ui::kIdPortList)) != FALSE &&
+                     itemText(main, 105).empty() && itemText(main, 107).empty() &&
+                     countEnabled(main, false) == static_cast<int>(std::size(kConnectionControls)),
+                 "after the lost line the port list is free, identity and voltage cleared, the "
+                 "controls disabled: \"" +
+                     itemText(main, 105) + "\", \"" + itemText(main, 107) + "\"");
+    }
+
+    // The session ends (log-off, shutdown) while a hand move runs: the stop goes out before the
+    // system is told it may end the program, and the program ends. False when it did not end.
+    bool endSession(HWND main) {
+        namespace ui = vornic::ui;
+        selectPort(main, o_.port);
+        click(main, ui::kIdConnect);
+        if (!waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s)) {
+            c_.check(false, "Connect again for the session's end: \"" + itemText(main, 104) + "\"");
+            return false;
+        }
+        click(main, ui::kIdMoveEast);
+        waitUntil([&] { return itemText(main, 104) == "Manual movement"; }, 10s);
+        std::this_thread::sleep_for(500ms);
+        const std::streamoff mark = traceSize(o_.trace);
+        const LRESULT mayEnd = SendMessageW(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        SendMessageW(main, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+        // From here the system could end the process: what went out has gone out already.
+        std::this_thread::sleep_for(1000ms);
+        const std::vector<std::string> sent = framesSince(o_.trace, mark);
+        c_.check(mayEnd == TRUE &&
+                     sent == std::vector<std::string>{hexFrame({0xAA, 0x03, 0x21, 0x00, 0xC0})},
+                 "the session's end during a hand move stops it before it answers: " + join(sent));
+        const bool ended = waitUntil([&] { return IsWindow(main) == FALSE; }, 10s);
+        c_.check(ended, "the session's end closes the program's dialog");
+        return ended;
+    }
+
     // Disconnected while a hand move runs: the stop of both axes goes out before the port closes.
     void disconnect(HWND main) {
         click(main, vornic::ui::kIdMoveNorth);
@@ -865,6 +1031,8 @@ bool parse(int argc, char** argv, Options& o) {
         const std::string name = argv[i];
         if (name == "--port") {
             o.port = std::atoi(argv[i + 1]);
+        } else if (name == "--lost-port") {
+            o.lostPort = std::atoi(argv[i + 1]);
         } else if (name == "--trace") {
             o.trace = argv[i + 1];
         } else if (name == "--shots") {
@@ -910,15 +1078,18 @@ int main(int argc, char** argv) {
     }
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: vornic-selftest --port N --trace FILE --shots FOLDER | "
-                     "--check-running FOLDER\n");
+        std::fprintf(
+            stderr,
+            "usage: vornic-selftest --port N --trace FILE --shots FOLDER [--lost-port M] | "
+            "--check-running FOLDER\n");
         return 2;
     }
     Checks checks;
     std::atomic<int> linkClicks{0};
     vornic::platform::PortTable ports;
+    vornic::PortList portList(vornic::platform::listSerialPorts, ports, "", "", false);
     vornic::ui::win32::Win32FrontEnd frontEnd;
+    frontEnd.setPortList(portList);
     frontEnd.setUrlOpener([&](const std::string& url) {
         if (url == vornic::ui::about_dlg::kUrl) {
             ++linkClicks;

@@ -1,9 +1,12 @@
 // The Windows port names and the named command pipe's own concerns; the pipe's behaviour as a
 // queue is covered by CommandPipeTest, which runs against it too.
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "controller/TelescopeControl.h"
 #include "platform/CommandPipe.h"
@@ -41,6 +44,34 @@ TEST(Win32PortNames, UserNamesBecomeDevicePathsOnlyWhenTheyAreComPorts) {
     EXPECT_STREQ(path, "\\\\.\\COM1");
     defaultPortPath(256, path, 6);  // cut, never overrun
     EXPECT_STREQ(path, "\\\\.\\C");
+}
+
+// Where the device manager knows no port (Wine), the serial drivers' own list still names them:
+// each once, in the order of their numbers.
+TEST(Win32PortNames, PortsOnlyTheDriversListAreListedInNumberOrder) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t* const values[][2] = {{L"\\Device\\VornicTest210", L"COM210"},
+                                        {L"\\Device\\VornicTest202", L"COM202"}};
+    for (const auto& value : values) {
+        RegSetValueExW(key, value[0], 0, REG_SZ, reinterpret_cast<const BYTE*>(value[1]),
+                       static_cast<DWORD>((wcslen(value[1]) + 1) * sizeof(wchar_t)));
+    }
+    const std::vector<PortInfo> ports = listSerialPorts();
+    for (const auto& value : values) {
+        RegDeleteValueW(key, value[0]);
+    }
+    RegCloseKey(key);
+
+    std::vector<std::string> ours;
+    for (const PortInfo& port : ports) {
+        if (port.target.rfind("\\Device\\VornicTest", 0) == 0) {
+            ours.push_back(port.path);
+        }
+    }
+    EXPECT_EQ(ours, (std::vector<std::string>{"COM202", "COM210"}));
 }
 
 TEST(Win32CommandPipe, PipesOfTheSameNameCoexistAndKeepTheirOwnBytes) {

@@ -2,18 +2,23 @@
 // kz2-sim on a pseudo-terminal, maps a COM port to it in Wine and names the port in
 // VORNIC_TEST_COM_PORT; without it the tests that need the line are skipped.
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <future>
 #include <string>
 #include <vector>
 
 #include "app/HeartBeat.h"
+#include "app/PortList.h"
 #include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
+#include "platform/SystemText.h"
 #include "platform/Watchdog.h"
 #include "support/RecordingListener.h"
 
@@ -96,9 +101,23 @@ TEST(Win32SerialPort, ExchangesBytesBothWaysAndClosesWithAReadPending) {
     EXPECT_FALSE(port->isOpen());
 }
 
+// What people read about a port that cannot be opened: the system's words for its error, the
+// reason once, and no device name of another system.
+void expectWindowsWords(const OpenResult& result, const char* shouldSay) {
+    const std::string said = describeOpenError("COM231", result);
+    EXPECT_NE(said.find(systemErrorText(result.systemError)), std::string::npos) << said;
+    EXPECT_NE(said.find(shouldSay), std::string::npos) << said;
+    EXPECT_EQ(said.find(shouldSay), said.rfind(shouldSay)) << said;
+    for (const char* foreign : {"/dev/", "No such file", "Input/output", "dialout"}) {
+        EXPECT_EQ(said.find(foreign), std::string::npos) << said;
+    }
+}
+
 TEST(Win32SerialPort, OpenFailuresHaveTheKindsOfTheOtherPlatforms) {
     auto absent = makeSerialPort();
-    EXPECT_EQ(absent->open("\\\\.\\COM231", 9600).error, OpenError::NoSuchDevice);
+    const OpenResult missing = absent->open("\\\\.\\COM231", 9600);
+    EXPECT_EQ(missing.error, OpenError::NoSuchDevice);
+    expectWindowsWords(missing, "no such serial port");
     EXPECT_EQ(absent->open("\\\\.\\COM231", 1234).error, OpenError::BadBaudRate);
 
     REQUIRE_SIMULATOR(path);
@@ -107,48 +126,95 @@ TEST(Win32SerialPort, OpenFailuresHaveTheKindsOfTheOtherPlatforms) {
     auto second = makeSerialPort();
     const OpenResult refused = second->open(path.c_str(), 115200);
     EXPECT_EQ(refused.error, OpenError::Busy) << refused.detail;
-    EXPECT_NE(std::string(refused.detail).find("in use"), std::string::npos) << refused.detail;
+    expectWindowsWords(refused, "in use");
     EXPECT_EQ(first->open(path.c_str(), 115200).error, OpenError::Other);  // already open
     first->close();
     ASSERT_TRUE(second->open(path.c_str(), 115200).ok());  // free again once closed
 }
 
+// Sets both axes' max speeds; values that appear nowhere else in the settings block make them easy
+// to find in the settings report.
+void writeMaxSpeeds(SerialPort& port, uint16_t ra, uint16_t de) {
+    const uint8_t set[] = {0xAA,
+                           0x07,
+                           0x35,
+                           0x00,
+                           0xC0,
+                           static_cast<uint8_t>(ra & 0xFF),
+                           static_cast<uint8_t>(ra >> 8),
+                           static_cast<uint8_t>(de & 0xFF),
+                           static_cast<uint8_t>(de >> 8)};
+    ASSERT_TRUE(port.write(set, sizeof set, 1000));
+}
+
+// Asks for the settings and checks that both max speeds are in the report.
+void expectMaxSpeeds(SerialPort& port, uint16_t ra, uint16_t de, const std::string& when) {
+    const uint8_t settings[] = {0xAA, 0x01, 0x15};
+    ASSERT_TRUE(port.write(settings, sizeof settings, 1000));
+    std::vector<uint8_t> pending;
+    auto reply = readReply(port, pending);
+    // The acknowledgement of the write may come first when it was not purged.
+    if (reply.size() > 2 && reply[2] == 0x35) {
+        reply = readReply(port, pending);
+    }
+    ASSERT_GT(reply.size(), 2u) << when;
+    EXPECT_EQ(reply[2], 0x15) << when;
+    EXPECT_TRUE(containsPair(reply, ra)) << when;
+    EXPECT_TRUE(containsPair(reply, de)) << when;
+}
+
 TEST(Win32SerialPort, WriteJustBeforeCloseReachesTheController) {
     REQUIRE_SIMULATOR(path);
-    // Max speeds of both axes, values that appear nowhere else in the settings block.
-    const uint16_t ra = 0x02A7;
-    const uint16_t de = 0x0313;
     for (int round = 0; round < 3; ++round) {
-        const uint16_t bump = static_cast<uint16_t>(round);
+        const auto ra = static_cast<uint16_t>(0x02A7 + round);
+        const auto de = static_cast<uint16_t>(0x0313 + round);
         auto port = makeSerialPort();
         ASSERT_TRUE(port->open(path.c_str(), 9600).ok());
-        const uint8_t set[] = {0xAA,
-                               0x07,
-                               0x35,
-                               0x00,
-                               0xC0,
-                               static_cast<uint8_t>((ra + bump) & 0xFF),
-                               static_cast<uint8_t>((ra + bump) >> 8),
-                               static_cast<uint8_t>((de + bump) & 0xFF),
-                               static_cast<uint8_t>((de + bump) >> 8)};
-        ASSERT_TRUE(port->write(set, sizeof set, 1000));
+        writeMaxSpeeds(*port, ra, de);
         port->close();  // at once: the frame must still get out
 
         ASSERT_TRUE(port->open(path.c_str(), 9600).ok());
-        const uint8_t settings[] = {0xAA, 0x01, 0x15};
-        ASSERT_TRUE(port->write(settings, sizeof settings, 1000));
-        std::vector<uint8_t> pending;
-        auto reply = readReply(*port, pending);
-        // The acknowledgement of the write may come first when it was not purged.
-        if (reply.size() > 2 && reply[2] == 0x35) {
-            reply = readReply(*port, pending);
-        }
-        ASSERT_GT(reply.size(), 2u);
-        EXPECT_EQ(reply[2], 0x15);
-        EXPECT_TRUE(containsPair(reply, static_cast<uint16_t>(ra + bump))) << "round " << round;
-        EXPECT_TRUE(containsPair(reply, static_cast<uint16_t>(de + bump))) << "round " << round;
+        expectMaxSpeeds(*port, ra, de, "round " + std::to_string(round));
         port->close();
     }
+}
+
+// What an earlier program left on the port is undone: with XON/XOFF the bytes 0x11 and 0x13 of
+// a frame would be taken as flow control, with hardware flow control or abort-on-error a
+// transfer could stall or fail.
+TEST(Win32SerialPort, OpeningTurnsOffFlowControlAndAbortOnError) {
+    REQUIRE_SIMULATOR(path);
+    const auto withState = [&path](const std::function<void(DCB&)>& use) {
+        const HANDLE raw = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(raw, INVALID_HANDLE_VALUE);
+        DCB state{};
+        state.DCBlength = sizeof state;
+        EXPECT_TRUE(GetCommState(raw, &state));
+        use(state);
+        SetCommState(raw, &state);
+        CloseHandle(raw);
+    };
+    withState([](DCB& state) {
+        state.fOutX = state.fInX = TRUE;
+        state.fOutxCtsFlow = state.fOutxDsrFlow = state.fAbortOnError = TRUE;
+    });
+    withState([](DCB& state) { ASSERT_TRUE(state.fOutX && state.fInX); });
+
+    auto port = makeSerialPort();
+    ASSERT_TRUE(port->open(path.c_str(), 9600).ok());
+    writeMaxSpeeds(*port, 0x1113, 0x1311);
+    expectMaxSpeeds(*port, 0x1113, 0x1311, "0x11 and 0x13 both ways");
+    port->close();
+
+    withState([](DCB& state) {
+        EXPECT_TRUE(state.fBinary);
+        EXPECT_FALSE(state.fOutX || state.fInX);
+        EXPECT_FALSE(state.fOutxCtsFlow || state.fOutxDsrFlow || state.fDsrSensitivity);
+        EXPECT_NE(state.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+        EXPECT_NE(state.fDtrControl, static_cast<DWORD>(DTR_CONTROL_HANDSHAKE));
+        EXPECT_FALSE(state.fAbortOnError);
+    });
 }
 
 // The whole engine on Windows: named pipe, heartbeat, worker, COM port by its number, reader.
