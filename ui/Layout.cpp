@@ -196,7 +196,8 @@ constexpr MenuItemLayout kSettingsMenuItems[] = {
     {kIdMenuSnapshots, "Snapshots...", true},
 };
 
-constexpr MenuLayout kMainMenus[] = {{"Settings", kSettingsMenuItems}};
+// "&" marks the letter that opens the menu with Alt, as both toolkits read it.
+constexpr MenuLayout kMainMenus[] = {{"&Settings", kSettingsMenuItems}};
 
 constexpr size_t kMainCapacity = 160;
 

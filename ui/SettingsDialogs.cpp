@@ -30,7 +30,11 @@ void PreviewDialog::onInit(ControlModel& m) {
     m.setColumns(kTable,
                  {"Setting", "Controller now", kind_ == Kind::kUndo ? "At connect" : "File"});
     m.setText(kMessage, settings_text::kReading);
-    m.setText(kWarning, "");
+    // Under the count, what "Restore" will do; a warning about the file takes its place.
+    m.setText(kWarning, kind_ == Kind::kCompare
+                            ? "Nothing is sent: this only compares the controller with the file."
+                            : "\"Restore\" sends only these settings, then reads them back and "
+                              "verifies them.");
     m.setVisible(kWarning, false);
     m.setChecked(kConfirm, false);
     m.setVisible(kConfirm, false);
@@ -78,6 +82,7 @@ void PreviewDialog::previewed(Preview p) {
     }
     state_ = State::kReady;
     m.setText(kMessage, settingsCount(preview_.rows.size()));
+    m.setVisible(kWarning, true);
     if (kind_ == Kind::kCompare) {
         outcome_ = "Compared with the file: " + settingsCount(preview_.rows.size());
         report_(outcome_);
@@ -86,7 +91,6 @@ void PreviewDialog::previewed(Preview p) {
     if (preview_.otherController) {
         m.setText(kWarning, preview_.warning.empty() ? "This file comes from another controller."
                                                      : preview_.warning);
-        m.setVisible(kWarning, true);
         m.setVisible(kConfirm, true);
     }
     m.setEnabled(kRestore, restorable());
