@@ -150,9 +150,15 @@ constexpr ControlLayout kAboutControls[] = {
 
 // ---------------------------------------------------------------------------------------------
 // Preview of a restore or compare. The warning and its confirmation sit above the table, where
-// they are read before the rows and before "Restore" is reached.
+// they are seen before the rows and before "Restore"; the table comes first in the order, so the
+// keyboard starts on the rows rather than on the confirmation.
 
 constexpr ControlLayout kPreviewControls[] = {
+    {preview_dlg::kTable,
+     K::kTable,
+     style::kTabStop | style::kBorder,
+     "Settings that differ",
+     {6, 52, 328, 138}},
     {preview_dlg::kMessage, K::kLabel, kStatic, "", {6, 6, 328, 10}},
     {preview_dlg::kWarning, K::kLabel, kStatic, "", {6, 18, 328, 18}},
     {preview_dlg::kConfirm,
@@ -160,11 +166,6 @@ constexpr ControlLayout kPreviewControls[] = {
      kAutoCheckStyle,
      settings_text::kConfirmOther,
      {6, 38, 328, 10}},
-    {preview_dlg::kTable,
-     K::kTable,
-     style::kTabStop | style::kBorder,
-     "Settings that differ",
-     {6, 52, 328, 138}},
     {preview_dlg::kRestore, K::kButton, kButtonStyle, "Restore", {204, 198, 62, 16}},
     {kIdCancel, K::kButton, kButtonStyle, "Cancel", {272, 198, 62, 16}},
 };

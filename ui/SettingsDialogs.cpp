@@ -83,16 +83,16 @@ void PreviewDialog::previewed(Preview p) {
     state_ = State::kReady;
     m.setText(kMessage, settingsCount(preview_.rows.size()));
     m.setVisible(kWarning, true);
+    if (preview_.otherController) {
+        m.setText(kWarning, preview_.warning.empty() ? "This file comes from another controller."
+                                                     : preview_.warning);
+    }
     if (kind_ == Kind::kCompare) {
         outcome_ = "Compared with the file: " + settingsCount(preview_.rows.size());
         report_(outcome_);
         return;
     }
-    if (preview_.otherController) {
-        m.setText(kWarning, preview_.warning.empty() ? "This file comes from another controller."
-                                                     : preview_.warning);
-        m.setVisible(kConfirm, true);
-    }
+    m.setVisible(kConfirm, preview_.otherController);
     m.setEnabled(kRestore, restorable());
 }
 

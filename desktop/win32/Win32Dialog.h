@@ -15,7 +15,9 @@
 // - the mouse wheel reaches a slider or drop-down list only while it has the keyboard focus;
 // - Enter presses the focused push button, else gives command 1 (the dialog manager's own rule);
 // - WM_CLOSE goes to the logic's onClose;
-// - WM_USER goes to the user-message handler (the main dialog's report notifications).
+// - WM_USER goes to the user-message handler (the main dialog's report notifications);
+// - a menu item's WM_COMMAND goes to onCommand like a button's click (its code is 0 as well);
+// - a list view row the user selects (LVN_ITEMCHANGED) goes to onCommand as kSelChange.
 // Controls the program changes itself (SetDlgItemText, BM_SETCHECK, TBM_SETPOS, CB_SETCURSEL) do
 // not notify, and whatever a control reports while the logic is changing it is not passed on, so
 // only the user's actions reach the logic.
@@ -67,6 +69,11 @@ class Win32Dialog final : public ControlModel {
         urlOpener_ = std::move(opener);
     }
 
+    // Answers chooseFile instead of the system's file dialogs; dialogs opened from this one use it
+    // too.
+    using FileChooser = std::function<std::string(FileChoice, const std::string&)>;
+    void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
+
     // Runs the dialog modally until endDialog. Returns the end result, -1 if it could not be
     // created.
     int exec();
@@ -94,6 +101,11 @@ class Win32Dialog final : public ControlModel {
     int runModal(DialogLogic& dialog) override;
     void endDialog(int result) override;
     void openUrl(const std::string& url) override;
+    void setColumns(ControlId id, const std::vector<std::string>& headings) override;
+    void setRows(ControlId id, const std::vector<std::vector<std::string>>& rows) override;
+    void setVisible(ControlId id, bool visible) override;
+    [[nodiscard]] std::string chooseFile(FileChoice choice,
+                                         const std::string& suggestedName) override;
 
   private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -101,6 +113,8 @@ class Win32Dialog final : public ControlModel {
     void onInitDialog(HWND window);
     void styleLinksAndTitles();
     void addToolTips();
+    void addMenus();
+    [[nodiscard]] bool isMenuItem(ControlId id) const;
     [[nodiscard]] HWND item(ControlId id) const;
 
     // Scope in which the logic changes controls: notifications are not passed on.
@@ -114,6 +128,8 @@ class Win32Dialog final : public ControlModel {
     UserMessageHandler userMessage_;
     WindowHook windowHook_;
     std::function<void(const std::string&)> urlOpener_;
+    FileChooser fileChooser_;
+    HMENU menu_ = nullptr;  // the menu bar, destroyed with the window
     ControlNames names_;
     std::vector<HFONT> fonts_;  // made for the link and title controls, freed with the window
     int programmatic_ = 0;

@@ -11,7 +11,7 @@ namespace vornic::ui::win32 {
 bool Win32FrontEnd::initCommonControls() {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;  // 8
-    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES;
+    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES | ICC_LISTVIEW_CLASSES;
     return InitCommonControlsEx(&controls) != FALSE;
 }
 
@@ -35,6 +35,12 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
             dialog.onUserMessage(static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam)));
     });
     window.setUrlOpener(urlOpener_);
+    if (fileChooser_) {
+        window.setFileChooser(fileChooser_);
+    }
+    if (beforeRun_) {
+        beforeRun_(dialog);
+    }
     window.setWindowHook([this, &dialog](HWND handle) {
         if (handle != nullptr) {
             // The program's icon (resource 1) for the title bar, the task bar and Alt+Tab.

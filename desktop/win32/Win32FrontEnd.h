@@ -30,6 +30,13 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
         urlOpener_ = std::move(opener);
     }
 
+    // Answers the file dialogs instead of the system's (the self-test).
+    void setFileChooser(std::function<std::string(FileChoice, const std::string&)> chooser) {
+        fileChooser_ = std::move(chooser);
+    }
+    // Runs just before the main dialog is created (the self-test gives it a safety net).
+    void setBeforeRunHook(std::function<void(DlgConfig&)> hook) { beforeRun_ = std::move(hook); }
+
     // FrontEnd
     [[nodiscard]] bool initCommonControls() override;
     void showMessageBox(const char* text, const char* caption) override;
@@ -44,6 +51,8 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
 
   private:
     std::function<void(const std::string&)> urlOpener_;
+    std::function<std::string(FileChoice, const std::string&)> fileChooser_;
+    std::function<void(DlgConfig&)> beforeRun_;
     platform::Lock lock_;
     HWND postTarget_ = nullptr;  // under lock_
     std::atomic<HWND> mainWindow_{nullptr};

@@ -29,7 +29,8 @@ void FakeSettingsNet::setState(bool connected, bool notSaved) {
 
 void FakeSettingsNet::preview(const std::string& source, std::function<void(Preview)> done) {
     previewSources.push_back(source);
-    Preview answer = previewAnswer;
+    const auto special = previewFor.find(source);
+    Preview answer = special != previewFor.end() ? special->second : previewAnswer;
     answer.source = source;
     pendingPreview_ = [answer, done = std::move(done)] { done(answer); };
     if (!deferAnswers) {

@@ -7,6 +7,7 @@
 // from the worker, possibly after the dialog that asked has closed.
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ class FakeSettingsNet final : public SettingsNet {
     void setState(bool connected, bool notSaved);
 
     // What the next calls answer.
-    Preview previewAnswer;  // its `source` is set to the one asked for
+    Preview previewAnswer;                      // its `source` is set to the one asked for
+    std::map<std::string, Preview> previewFor;  // by source, instead of previewAnswer
     RestoreOutcome restoreAnswer{true, "Restored and verified: 1 setting"};
     std::vector<SnapshotEntry> snapshotList;
     bool backUpSucceeds = true;
