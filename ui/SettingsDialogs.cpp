@@ -244,6 +244,7 @@ bool SnapshotsDialog::onCommand(ControlModel& m, ControlId id, int notification)
         return false;
     }
     switch (id) {
+        case kIdOk:  // Enter on the list compares, which only reads
         case kCompare:
             open(m, PreviewDialog::Kind::kCompare);
             return true;

@@ -10,7 +10,8 @@
 //
 // Nothing reaches the controller but through "Restore": the preview itself only reads. "Restore"
 // is its own button, not the dialog's default, so Enter never restores; for a file from another
-// controller it stays disabled until the user ticks the confirmation.
+// controller it stays disabled until the user ticks the confirmation. In the snapshots list Enter
+// compares the chosen snapshot, which only reads.
 
 #include <functional>
 #include <memory>

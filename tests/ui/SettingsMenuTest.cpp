@@ -214,7 +214,8 @@ TEST_F(SettingsMenuTest, SnapshotsOpenThePreviewOnTheChosenOne) {
                       {"2026-12-08 06:15:02 UTC", "2"}, {"2026-12-07 21:00:40 UTC", "not known"}}));
         ASSERT_TRUE(d.selectItem(sd::kTable, 1));
         d.scriptNextModal([](InMemoryControlModel& p) { p.click(kIdCancel); });
-        d.click(sd::kCompare);
+        d.pressEnter();  // compares, as the Compare button does
+        EXPECT_FALSE(d.lastModal()->isVisible(pd::kRestore));
         d.scriptNextModal([](InMemoryControlModel& p) { p.click(pd::kRestore); });
         d.click(sd::kRestore);
         d.click(kIdCancel);
