@@ -802,6 +802,9 @@ class Driver {
         d = open(ui::kIdMenuRestore);
         const bool locked = IsWindowEnabled(GetDlgItem(d, pd::kRestore)) == FALSE;
         capture(d, o_.shots + "/preview-other-controller.bmp");
+        bool namesRight = false;
+        const std::string names = accessibleNameReport(d, ui::kPreviewDialogId, {}, namesRight);
+        c_.check(namesRight, "the preview: accessible names as on Linux " + names);
         click(d, pd::kConfirm);
         c_.check(locked && IsWindowEnabled(GetDlgItem(d, pd::kRestore)) != FALSE,
                  "another controller's file: Restore only after the tick");
@@ -820,6 +823,9 @@ class Driver {
                      SendDlgItemMessageW(d, ui::snapshots_dlg::kTable, LVM_GETITEMCOUNT, 0, 0) == 3,
                  "Snapshots lists three");
         if (d != nullptr) {
+            const std::string listNames =
+                accessibleNameReport(d, ui::kSnapshotsDialogId, {}, namesRight);
+            c_.check(namesRight, "Snapshots: accessible names as on Linux " + listNames);
             capture(d, o_.shots + "/snapshots.bmp");
             closeWith(d, ui::kIdCancel);
         }
