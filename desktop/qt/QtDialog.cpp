@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontMetrics>
@@ -1031,9 +1032,9 @@ std::string QtDialog::chooseFile(FileChoice choice, const std::string& suggested
     const QString path =
         choice == FileChoice::kSave
             ? QFileDialog::getSaveFileName(window_, QStringLiteral("Back up to file"),
-                                           qs(suggestedName), filter)
+                                           QDir::home().filePath(qs(suggestedName)), filter)
             : QFileDialog::getOpenFileName(window_, QStringLiteral("Choose a settings file"),
-                                           QString(), filter);
+                                           QDir::homePath(), filter);
     return path.toStdString();
 }
 
