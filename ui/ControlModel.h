@@ -6,12 +6,16 @@
 // Win32 dialog resources) maps ids to real widgets and feeds user events back to the logic; the
 // tests' in-memory model (tests/support) records everything. No logic lives in a backend.
 //
+// Menu items are commands like buttons: a chosen item reaches onCommand with its id and kClicked,
+// and setEnabled / isEnabled work on its id.
+//
 // Events that reach the logic besides a click: an edit field lost the keyboard focus
 // (Notification::KillFocus, the Win32 EN_KILLFOCUS 512) and a slider interaction ended
 // (onHScroll with kScrollEndTrack, the Win32 TB_ENDTRACK 8).
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vornic::ui {
 
@@ -20,7 +24,7 @@ using ControlId = int;
 // Notification codes of onCommand, numbered as Win32 does.
 namespace notify {
 inline constexpr int kClicked = 0;      // BN_CLICKED
-inline constexpr int kSelChange = 1;    // CBN_SELCHANGE
+inline constexpr int kSelChange = 1;    // CBN_SELCHANGE; a table's row chosen by the user
 inline constexpr int kKillFocus = 512;  // EN_KILLFOCUS
 }  // namespace notify
 
@@ -34,6 +38,9 @@ inline constexpr int kArrowRight = 101;
 inline constexpr int kArrowUp = 102;
 inline constexpr int kArrowDown = 103;
 }  // namespace image
+
+// The toolkit's file dialog: a file to write, or an existing file to read.
+enum class FileChoice { kSave, kOpen };
 
 // Result of reading a field as a number (GetDlgItemInt): `ok` false when the text is not one, in
 // which case `value` is 0.
@@ -67,10 +74,18 @@ class ControlModel {
     virtual void setSliderPos(ControlId id, int position) = 0;
     [[nodiscard]] virtual int sliderPos(ControlId id) const = 0;
 
-    // Drop-down lists and combo boxes.
+    // Drop-down lists and combo boxes; setSelection and selection also pick a table's row.
     virtual void addItem(ControlId id, const std::string& text) = 0;
     virtual void setSelection(ControlId id, int index) = 0;
     [[nodiscard]] virtual int selection(ControlId id) const = 0;  // -1 for none
+
+    // Tables: column headings, then rows of cells (a row with fewer cells than headings leaves
+    // the rest empty; extra cells are not shown). New rows drop the selection.
+    virtual void setColumns(ControlId id, const std::vector<std::string>& headings) = 0;
+    virtual void setRows(ControlId id, const std::vector<std::vector<std::string>>& rows) = 0;
+
+    // A hidden control is neither drawn, reachable nor read out.
+    virtual void setVisible(ControlId id, bool visible) = 0;
 
     virtual void setEnabled(ControlId id, bool enabled) = 0;
     [[nodiscard]] virtual bool isEnabled(ControlId id) const = 0;
@@ -86,6 +101,12 @@ class ControlModel {
 
     // Opens a web address in the user's browser (About box link).
     virtual void openUrl(const std::string& url) = 0;
+
+    // Asks for a file with the toolkit's own dialog, owned by this one; a save dialog offers
+    // `suggestedName` and asks before replacing a file. Returns the path (UTF-8), "" when the
+    // user cancelled.
+    [[nodiscard]] virtual std::string chooseFile(FileChoice choice,
+                                                 const std::string& suggestedName) = 0;
 };
 
 // The logic of one dialog. The backend calls onInit once the controls exist, then routes events.

@@ -8,6 +8,7 @@
 #include "ui/AccessibleNames.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
+#include "ui/SettingsDialogs.h"
 
 namespace vornic::ui {
 
@@ -216,7 +217,102 @@ void DlgConfig::onInit(ControlModel& m) {
     m.setChecked(kIdTrackOff, true);
 
     setControlsEnabled(false, 0);
+    watchSettingsNet();
     windowOpen_.store(true, std::memory_order_release);
+}
+
+void DlgConfig::setSettingsNet(SettingsNet* net) {
+    settingsNet_ = net;
+    if (window_ != nullptr) {
+        watchSettingsNet();
+    }
+}
+
+void DlgConfig::watchSettingsNet() {
+    if (settingsNet_ != nullptr) {
+        // Also called after the window is gone: then there is nothing to show it on.
+        settingsNet_->onStateChanged([this] { showSettingsNetState(); });
+    }
+    showSettingsNetState();
+}
+
+void DlgConfig::showSettingsNetState() {
+    if (window_ == nullptr) {
+        return;
+    }
+    const bool connected = settingsNet_ != nullptr && settingsNet_->connected();
+    for (const MenuLayout& menu : dialogMenus(kMainDialogId)) {
+        for (const MenuItemLayout& item : menu.items) {
+            window_->setEnabled(item.id,
+                                settingsNet_ != nullptr && (connected || !item.needsConnection));
+        }
+    }
+    const bool notSaved = settingsNet_ != nullptr && settingsNet_->notSaved();
+    window_->setText(kIdNotSavedMark, notSaved ? "Not saved into KZ2" : "");
+}
+
+void DlgConfig::showOutcome(const std::string& text) {
+    if (window_ != nullptr) {
+        window_->setText(kIdStatusLine, text);
+    }
+}
+
+bool DlgConfig::onSettingsMenu(ControlModel& m, ControlId id) {
+    const MenuItemLayout* item = nullptr;
+    for (const MenuLayout& menu : dialogMenus(kMainDialogId)) {
+        for (const MenuItemLayout& i : menu.items) {
+            item = i.id == id ? &i : item;
+        }
+    }
+    if (item == nullptr) {
+        return false;
+    }
+    // A command from an item that is not to be used now (a stale one in the toolkit's queue)
+    // does nothing.
+    if (settingsNet_ == nullptr || (item->needsConnection && !settingsNet_->connected())) {
+        return true;
+    }
+    SettingsNet& net = *settingsNet_;
+    const OutcomeReport report = [this](const std::string& text) { showOutcome(text); };
+    switch (id) {
+        case kIdMenuBackUp: {
+            const std::string path = m.chooseFile(FileChoice::kSave, net.defaultBackupName());
+            if (path.empty()) {
+                return true;
+            }
+            std::string error;
+            if (net.backUp(path, error)) {
+                showOutcome("Settings backed up to " + path);
+            } else {
+                showOutcome("Back up failed: " +
+                            (error.empty() ? "the file was not written" : error));
+            }
+            return true;
+        }
+        case kIdMenuRestore:
+        case kIdMenuCompare: {
+            const std::string path = m.chooseFile(FileChoice::kOpen, "");
+            if (path.empty()) {
+                return true;
+            }
+            PreviewDialog preview(net,
+                                  id == kIdMenuRestore ? PreviewDialog::Kind::kRestore
+                                                       : PreviewDialog::Kind::kCompare,
+                                  path, report);
+            static_cast<void>(m.runModal(preview));
+            return true;
+        }
+        case kIdMenuUndo: {
+            PreviewDialog preview(net, PreviewDialog::Kind::kUndo, "", report);
+            static_cast<void>(m.runModal(preview));
+            return true;
+        }
+        default: {
+            SnapshotsDialog snapshots(net, report);
+            static_cast<void>(m.runModal(snapshots));
+            return true;
+        }
+    }
 }
 
 void DlgConfig::onClose(ControlModel& m) {
@@ -424,6 +520,9 @@ bool DlgConfig::onCommand(ControlModel& m, ControlId id, int notification) {
         return true;
     }
     if (notification == notify::kKillFocus && onFieldLeft(m, id)) {
+        return true;
+    }
+    if (notification == notify::kClicked && onSettingsMenu(m, id)) {
         return true;
     }
     return onButton(m, id);

@@ -75,9 +75,10 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     // The main window's controls while it runs (UI thread), else null.
     [[nodiscard]] ControlModel* window() const { return window_; }
 
-    // The settings safety net behind the "Settings" menu; null leaves the menu's items disabled.
-    // Set before the window runs; it must outlive the dialog.
-    void setSettingsNet(SettingsNet* net) { settingsNet_ = net; }
+    // The settings safety net behind the "Settings" menu and the "Not saved into KZ2" mark; null
+    // leaves the menu's items disabled. It must outlive the dialog. May be set while the window
+    // runs.
+    void setSettingsNet(SettingsNet* net);
     [[nodiscard]] SettingsNet* settingsNet() const { return settingsNet_; }
 
     // TelescopeControlDlgCallback (UI thread)
@@ -106,6 +107,11 @@ class DlgConfig final : public TelescopeControlDlgCallback,
     void showGearRatios(ControlModel& m, const MountSettings& s);
 
     bool onButton(ControlModel& m, ControlId id);
+    // The "Settings" menu: what each item opens, and what the net's state shows.
+    bool onSettingsMenu(ControlModel& m, ControlId id);
+    void watchSettingsNet();
+    void showSettingsNetState();
+    void showOutcome(const std::string& text);
     bool onFieldLeft(ControlModel& m, ControlId id);
     void sendReverseFlags(ControlModel& m);
 

@@ -6,6 +6,7 @@
 
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
+#include "ui/SettingsDialogs.h"
 
 namespace vornic::ui {
 
@@ -153,7 +154,56 @@ constexpr ControlLayout kAboutControls[] = {
 };
 
 // ---------------------------------------------------------------------------------------------
+// Preview of a restore or compare. The warning and its confirmation sit above the table, where
+// they are seen before the rows and before "Restore"; the table comes first in the order, so the
+// keyboard starts on the rows rather than on the confirmation.
+
+constexpr ControlLayout kPreviewControls[] = {
+    {preview_dlg::kTable,
+     K::kTable,
+     style::kTabStop | style::kBorder,
+     "Settings that differ",
+     {6, 52, 328, 138}},
+    {preview_dlg::kMessage, K::kLabel, kStatic, "", {6, 6, 328, 10}},
+    {preview_dlg::kWarning, K::kLabel, kStatic, "", {6, 18, 328, 18}},
+    {preview_dlg::kConfirm,
+     K::kCheckBox,
+     kAutoCheckStyle,
+     settings_text::kConfirmOther,
+     {6, 38, 328, 10}},
+    {preview_dlg::kRestore, K::kButton, kButtonStyle, "Restore", {204, 198, 62, 16}},
+    {kIdCancel, K::kButton, kButtonStyle, "Cancel", {272, 198, 62, 16}},
+};
+
+// ---------------------------------------------------------------------------------------------
+// Snapshots of the connected controller
+
+constexpr ControlLayout kSnapshotsControls[] = {
+    {snapshots_dlg::kMessage, K::kLabel, kStatic, "", {6, 6, 248, 10}},
+    {snapshots_dlg::kTable,
+     K::kTable,
+     style::kTabStop | style::kBorder,
+     "Snapshots",
+     {6, 18, 248, 134}},
+    {snapshots_dlg::kCompare, K::kButton, kButtonStyle, "Compare", {6, 158, 60, 16}},
+    {snapshots_dlg::kRestore, K::kButton, kButtonStyle, "Restore", {70, 158, 60, 16}},
+    {kIdCancel, K::kButton, kButtonStyle, "Close", {194, 158, 60, 16}},
+};
+
+// ---------------------------------------------------------------------------------------------
 // Main dialog
+
+// Every item needs the controller: it reads it, or compares with or writes into it.
+constexpr MenuItemLayout kSettingsMenuItems[] = {
+    {kIdMenuBackUp, "Back up to file...", true},
+    {kIdMenuRestore, "Restore from file...", true},
+    {kIdMenuCompare, "Compare with file...", true},
+    {kIdMenuUndo, "Undo changes since connecting...", true},
+    {kIdMenuSnapshots, "Snapshots...", true},
+};
+
+// "&" marks the letter that opens the menu with Alt, as both toolkits read it.
+constexpr MenuLayout kMainMenus[] = {{"&Settings", kSettingsMenuItems}};
 
 constexpr size_t kMainCapacity = 160;
 
@@ -295,6 +345,8 @@ constexpr ControlTable buildMainControls() {
     t.add(kIdDefinePark, K::kButton, kButtonStyle, "Define park pos", {68, 217, 58, 14});
     t.add(kIdReloadDefaults, K::kButton, kButtonStyle, "Reload defaults", {6, 239, 120, 14});
     t.add(kIdSaveSettings, K::kButton, kButtonStyle, "Save settings into KZ2", {6, 257, 120, 14});
+    // Empty while the controller holds nothing that a power-off would lose.
+    t.add(kIdNotSavedMark, K::kLabelCentre, kStatic, "", {6, 274, 120, 10});
 
     // Gear ratio band, right of the hand pad.
     t.add(kIdGearGroup, K::kGroupBox, 0, "Gear ratio", {134, 38, 316, 26});
@@ -323,12 +375,23 @@ constexpr DialogLayout kDialogs[] = {
      kSecondaryFrame, kInitScopeControls},
     {kAboutDialogId, "Vornic 2.4", 32, 32, 220, 94, kShellFont, kFontPoints, kSecondaryFrame,
      kAboutControls},
+    {kPreviewDialogId, "Settings preview", 32, 32, 340, 220, kShellFont, kFontPoints,
+     kSecondaryFrame, kPreviewControls},
+    {kSnapshotsDialogId, "Snapshots", 32, 32, 260, 180, kShellFont, kFontPoints, kSecondaryFrame,
+     kSnapshotsControls},
 };
 
 }  // namespace
 
 std::span<const DialogLayout> dialogLayouts() {
     return kDialogs;
+}
+
+std::span<const MenuLayout> dialogMenus(int dialogId) {
+    if (dialogId == kMainDialogId) {
+        return kMainMenus;
+    }
+    return {};
 }
 
 const DialogLayout* findDialogLayout(int dialogId) {

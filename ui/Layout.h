@@ -30,6 +30,7 @@ enum class ControlKind {
     kSlider,         // horizontal trackbar
     kEtchedLine,     // horizontal separator
     kPictureButton,  // push button that shows a picture (image:: ids) instead of text
+    kTable,          // rows under column headings, one row selectable; `text` names it
 };
 
 // Style flags of a control.
@@ -88,6 +89,21 @@ struct DialogLayout {
     uint32_t frameStyle = 0;
     std::span<const ControlLayout> controls;
 };
+
+// One item of a window's menu bar: a command like a button's.
+struct MenuItemLayout {
+    ControlId id = 0;
+    const char* text = "";         // UTF-8
+    bool needsConnection = false;  // disabled while no controller is connected
+};
+
+struct MenuLayout {
+    const char* title = "";
+    std::span<const MenuItemLayout> items;
+};
+
+// The menu bar of dialog `dialogId`, above its controls; empty when it has none.
+[[nodiscard]] std::span<const MenuLayout> dialogMenus(int dialogId);
 
 // Every dialog, main dialog first.
 [[nodiscard]] std::span<const DialogLayout> dialogLayouts();

@@ -110,6 +110,16 @@ inline constexpr ControlId kIdIncCurrentSliderDe = 352;
 inline constexpr ControlId kIdIncCurrentDe = 353;
 inline constexpr ControlId kIdGuidingDe = 360;
 
+// The "Not saved into KZ2" mark under "Save settings into KZ2".
+inline constexpr ControlId kIdNotSavedMark = 1060;
+
+// The "Settings" menu.
+inline constexpr ControlId kIdMenuBackUp = 410;
+inline constexpr ControlId kIdMenuRestore = 411;
+inline constexpr ControlId kIdMenuCompare = 412;
+inline constexpr ControlId kIdMenuUndo = 413;
+inline constexpr ControlId kIdMenuSnapshots = 414;
+
 // Axis-group labels and separators (RA; Dec is +100).
 inline constexpr ControlId kIdSepRa1 = 1102;
 inline constexpr ControlId kIdMaxSpeedLabelRa = 1103;

@@ -8,16 +8,21 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QFocusEvent>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
@@ -348,18 +353,21 @@ void QtDialog::build() {
     // A fixed-size dialog frame: caption, system menu and close box, no minimise or maximise.
     w.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                      Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    w.setFixedSize(units_.x(layout_.width), units_.y(layout_.height));
     w.setModal(true);
     w.setSizeGripEnabled(false);
+
+    // A menu bar goes above the controls; the client area under it keeps the table's size.
+    const int top = buildMenus();
+    w.setFixedSize(units_.x(layout_.width), units_.y(layout_.height) + top);
 
     QWidget* previous = nullptr;
     for (const ControlLayout& c : layout_.controls) {
         QWidget* widget = makeWidget(c);
         const Rect r = visibleRect(c);
         int x = units_.x(r.x);
-        int y = units_.y(r.y);
+        int y = units_.y(r.y) + top;
         int width = units_.x(r.x + r.w) - x;
-        int height = units_.y(r.y + r.h) - y;
+        int height = units_.y(r.y + r.h) + top - y;
         if (c.kind == ControlKind::kEtchedLine) {
             height = 2;
         }
@@ -384,6 +392,32 @@ void QtDialog::build() {
         }
     }
     fitTexts();
+}
+
+int QtDialog::buildMenus() {
+    const std::span<const MenuLayout> menus = dialogMenus(layout_.id);
+    if (menus.empty()) {
+        return 0;
+    }
+    auto* bar = new QMenuBar(window_);
+    for (const MenuLayout& m : menus) {
+        QMenu* menu = bar->addMenu(QString::fromUtf8(m.title));
+        for (const MenuItemLayout& item : m.items) {
+            QAction* action = menu->addAction(QString::fromUtf8(item.text));
+            const ControlId id = item.id;
+            QObject::connect(action, &QAction::triggered, action,
+                             [this, id] { command(id, notify::kClicked); });
+            actions_[id] = action;
+        }
+    }
+    const int height = bar->sizeHint().height();
+    bar->setGeometry(0, 0, units_.x(layout_.width), height);
+    return height;
+}
+
+QAction* QtDialog::action(ControlId id) const {
+    const auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
 }
 
 QWidget* QtDialog::makeWidget(const ControlLayout& c) {
@@ -531,6 +565,21 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
             });
             return slider;
         }
+        case ControlKind::kTable: {
+            auto* table = new QTableWidget(parent);
+            table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+            table->setSelectionBehavior(QAbstractItemView::SelectRows);
+            table->setSelectionMode(QAbstractItemView::SingleSelection);
+            // Tab leaves the table for the next control instead of walking its cells.
+            table->setTabKeyNavigation(false);
+            table->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+            table->verticalHeader()->setVisible(false);
+            table->horizontalHeader()->setStretchLastSection(true);
+            table->setWordWrap(false);
+            QObject::connect(table, &QTableWidget::itemSelectionChanged, table,
+                             [this, id] { command(id, notify::kSelChange); });
+            return table;
+        }
         case ControlKind::kEtchedLine: {
             auto* line = new QFrame(parent);
             line->setFrameShape(QFrame::HLine);
@@ -637,7 +686,7 @@ int QtDialog::exec() {
     // The keyboard starts on the first enabled tab stop, as in any dialog.
     for (const ControlLayout& c : layout_.controls) {
         QWidget* w = widget(c.id);
-        if ((c.style & style::kTabStop) != 0 && w != nullptr && w->isEnabled()) {
+        if ((c.style & style::kTabStop) != 0 && w != nullptr && w->isEnabled() && !w->isHidden()) {
             w->setFocus(Qt::TabFocusReason);
             break;
         }
@@ -897,6 +946,17 @@ void QtDialog::setDropDownHook(ControlId id, std::function<void()> hook) {
 }
 
 void QtDialog::setSelection(ControlId id, int index) {
+    if (auto* table = qobject_cast<QTableWidget*>(widget(id))) {
+        programmatic_ = true;
+        if (index >= 0 && index < table->rowCount()) {
+            table->selectRow(index);
+            table->setCurrentCell(index, 0);
+        } else {
+            table->clearSelection();
+        }
+        programmatic_ = false;
+        return;
+    }
     if (auto* combo = qobject_cast<QComboBox*>(widget(id))) {
         int row = index < combo->count() ? index : -1;
         if (rows_.count(id) != 0) {
@@ -910,6 +970,10 @@ void QtDialog::setSelection(ControlId id, int index) {
 }
 
 int QtDialog::selection(ControlId id) const {
+    if (auto* table = qobject_cast<QTableWidget*>(widget(id))) {
+        const QList<QTableWidgetSelectionRange> ranges = table->selectedRanges();
+        return ranges.isEmpty() ? -1 : ranges.front().topRow();
+    }
     auto* combo = qobject_cast<QComboBox*>(widget(id));
     if (combo == nullptr || combo->currentIndex() < 0) {
         return -1;
@@ -920,10 +984,15 @@ int QtDialog::selection(ControlId id) const {
 void QtDialog::setEnabled(ControlId id, bool enabled) {
     if (QWidget* w = widget(id)) {
         w->setEnabled(enabled);
+    } else if (QAction* a = action(id)) {
+        a->setEnabled(enabled);
     }
 }
 
 bool QtDialog::isEnabled(ControlId id) const {
+    if (QAction* a = action(id)) {
+        return a->isEnabled();
+    }
     QWidget* w = widget(id);
     return w != nullptr && w->isEnabled();
 }
@@ -941,6 +1010,7 @@ int QtDialog::runModal(DialogLogic& dialog) {
     }
     QtDialog child(*layout, dialog, window_);
     child.setUrlOpener(urlOpener_);
+    child.setFileChooser(fileChooser_);
     child_ = &child;
     const int result = child.exec();
     child_ = nullptr;
@@ -962,6 +1032,73 @@ void QtDialog::openUrl(const std::string& url) {
         return;
     }
     QDesktopServices::openUrl(QUrl(qs(url)));
+}
+
+void QtDialog::setColumns(ControlId id, const std::vector<std::string>& headings) {
+    auto* table = qobject_cast<QTableWidget*>(widget(id));
+    if (table == nullptr) {
+        return;
+    }
+    headings_[id] = headings;
+    QStringList labels;
+    for (const std::string& h : headings) {
+        labels << qs(h);
+    }
+    programmatic_ = true;
+    table->setColumnCount(static_cast<int>(headings.size()));
+    table->setHorizontalHeaderLabels(labels);
+    programmatic_ = false;
+}
+
+void QtDialog::setRows(ControlId id, const std::vector<std::vector<std::string>>& rows) {
+    auto* table = qobject_cast<QTableWidget*>(widget(id));
+    if (table == nullptr) {
+        return;
+    }
+    const std::vector<std::string>& headings = headings_[id];
+    programmatic_ = true;
+    table->clearContents();
+    table->setRowCount(static_cast<int>(rows.size()));
+    for (size_t r = 0; r < rows.size(); ++r) {
+        for (size_t col = 0; col < headings.size(); ++col) {
+            const std::string cell = col < rows[r].size() ? rows[r][col] : std::string();
+            auto* item = new QTableWidgetItem(qs(cell));
+            // A screen reader hears which row and column a value belongs to, not just the value.
+            const std::string rowName = rows[r].empty() ? std::string() : rows[r][0];
+            const std::string name = col == 0 ? cell : rowName + ", " + headings[col] + ": " + cell;
+            item->setData(Qt::AccessibleTextRole, qs(name));
+            table->setItem(static_cast<int>(r), static_cast<int>(col), item);
+        }
+    }
+    table->clearSelection();
+    // Each column as wide as its widest cell, with a little air before the next one.
+    table->resizeColumnsToContents();
+    for (int col = 0; col + 1 < table->columnCount(); ++col) {
+        table->setColumnWidth(col, table->columnWidth(col) + units_.x(8));
+    }
+    programmatic_ = false;
+}
+
+void QtDialog::setVisible(ControlId id, bool visible) {
+    if (QWidget* w = widget(id)) {
+        w->setVisible(visible);
+    } else if (QAction* a = action(id)) {
+        a->setVisible(visible);
+    }
+}
+
+std::string QtDialog::chooseFile(FileChoice choice, const std::string& suggestedName) {
+    if (fileChooser_) {
+        return fileChooser_(choice, suggestedName);
+    }
+    const QString filter = QStringLiteral("Vornic settings (*.json);;All files (*)");
+    const QString path =
+        choice == FileChoice::kSave
+            ? QFileDialog::getSaveFileName(window_, QStringLiteral("Back up to file"),
+                                           QDir::home().filePath(qs(suggestedName)), filter)
+            : QFileDialog::getOpenFileName(window_, QStringLiteral("Choose a settings file"),
+                                           QDir::homePath(), filter);
+    return path.toStdString();
 }
 
 }  // namespace vornic::ui::qt

@@ -18,7 +18,9 @@
 // - Enter: a click on the focused push button, or onCommand(1) when the focus is on no push
 //   button; Escape: onCommand(2); as the Win32 dialog manager reports them;
 // - the mouse wheel acts on a slider or drop-down list only while it has the keyboard focus;
-// - the close box: the logic's onClose.
+// - the close box: the logic's onClose;
+// - a menu item chosen: onCommand(id, kClicked), as a button;
+// - a row chosen by the user in a table: onCommand(id, kSelChange).
 // Changes the program makes itself (setChecked, setSliderPos, ...) never count as user events.
 //
 // Check boxes toggle themselves (they are automatic); "Track on"/"Track off" and the radio
@@ -35,6 +37,7 @@
 #include "ui/ControlModel.h"
 #include "ui/Layout.h"
 
+class QAction;
 class QWidget;
 class QFont;
 class QLabel;
@@ -111,6 +114,10 @@ class QtDialog final : public ControlModel {
     void setUrlOpener(std::function<void(const std::string&)> opener) {
         urlOpener_ = std::move(opener);
     }
+    // Answers chooseFile instead of the toolkit's file dialog (tests); dialogs opened from this
+    // one use it too.
+    using FileChooser = std::function<std::string(FileChoice, const std::string&)>;
+    void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
     // Called once the window is shown and the modal loop runs.
     void setShownHook(ShownHook hook) { shown_ = std::move(hook); }
     // Called after onInit, before the window is shown.
@@ -121,6 +128,8 @@ class QtDialog final : public ControlModel {
 
     [[nodiscard]] DialogWindow& window() { return *window_; }
     [[nodiscard]] QWidget* widget(ControlId id) const;
+    // The menu item `id`, or nullptr.
+    [[nodiscard]] QAction* action(ControlId id) const;
     [[nodiscard]] const DialogLayout& layout() const { return layout_; }
     [[nodiscard]] const DialogUnits& units() const { return units_; }
     [[nodiscard]] bool ended() const { return ended_; }
@@ -148,11 +157,17 @@ class QtDialog final : public ControlModel {
     int runModal(DialogLogic& dialog) override;
     void endDialog(int result) override;
     void openUrl(const std::string& url) override;
+    void setColumns(ControlId id, const std::vector<std::string>& headings) override;
+    void setRows(ControlId id, const std::vector<std::vector<std::string>>& rows) override;
+    void setVisible(ControlId id, bool visible) override;
+    [[nodiscard]] std::string chooseFile(FileChoice choice,
+                                         const std::string& suggestedName) override;
 
   private:
     friend class DialogWindow;
 
     void build();
+    int buildMenus();  // returns the menu bar's height
     void fitTexts();
     void alignWithField(const ControlLayout& label, QLabel& widget);
     QWidget* makeWidget(const ControlLayout& c);
@@ -170,6 +185,8 @@ class QtDialog final : public ControlModel {
     DialogUnits units_;
     QPointer<DialogWindow> window_;
     std::map<ControlId, QWidget*> widgets_;
+    std::map<ControlId, QAction*> actions_;
+    std::map<ControlId, std::vector<std::string>> headings_;
     std::map<QWidget*, ControlId> ids_;
     std::map<ControlId, std::vector<ItemRow>> rows_;
     std::map<ControlId, int> itemCounts_;
@@ -181,6 +198,7 @@ class QtDialog final : public ControlModel {
     std::function<void()> activated_;
     std::function<void(ControlId, int)> commandHook_;
     std::function<void(const std::string&)> urlOpener_;
+    FileChooser fileChooser_;
     QtDialog* child_ = nullptr;
     bool programmatic_ = false;  // the logic is changing a control: no user events
     bool ended_ = false;

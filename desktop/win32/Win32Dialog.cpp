@@ -1,6 +1,7 @@
 #include "desktop/win32/Win32Dialog.h"
 
 #include <commctrl.h>
+#include <commdlg.h>
 #include <dbt.h>
 #include <shellapi.h>
 
@@ -102,6 +103,9 @@ ItemClass itemClass(const ControlLayout& c) {
         case ControlKind::kPictureButton:
             // Its picture comes as an image list (see showImages).
             return {kButtonAtom, L"", BS_PUSHBUTTON};
+        case ControlKind::kTable:
+            return {0, WC_LISTVIEWW,
+                    LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER};
     }
     return {kStaticAtom, L"", SS_LEFT};
 }
@@ -395,7 +399,16 @@ INT_PTR CALLBACK Win32Dialog::dialogProc(HWND window, UINT message, WPARAM wPara
 
 void Win32Dialog::onInitDialog(HWND window) {
     window_ = window;
+    addMenus();
     styleTitles();
+    for (const ControlLayout& c : layout_.controls) {
+        if (c.kind == ControlKind::kTable) {
+            // Rows are picked whole and drawn with grid lines, as a table reads.
+            SendDlgItemMessageW(window_, c.id, LVM_SETEXTENDEDLISTVIEWSTYLE,
+                                LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES,
+                                LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
+        }
+    }
     addToolTips();
     for (const ControlLayout& c : layout_.controls) {
         if (takesWheel(c)) {
@@ -410,6 +423,49 @@ void Win32Dialog::onInitDialog(HWND window) {
     if (windowHook_) {
         windowHook_(window_);
     }
+}
+
+void Win32Dialog::addMenus() {
+    const std::span<const MenuLayout> menus = dialogMenus(layout_.id);
+    if (menus.empty()) {
+        return;
+    }
+    menu_ = CreateMenu();
+    if (menu_ == nullptr) {
+        return;
+    }
+    for (const MenuLayout& m : menus) {
+        HMENU popup = CreatePopupMenu();
+        for (const MenuItemLayout& i : m.items) {
+            AppendMenuW(popup, MF_STRING, static_cast<UINT_PTR>(i.id), widen(i.text).c_str());
+        }
+        AppendMenuW(menu_, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), widen(m.title).c_str());
+    }
+    // The menu bar takes its height from the client area; the window grows by as much, so the
+    // controls keep all the room the layout gives them.
+    RECT client{};
+    GetClientRect(window_, &client);
+    SetMenu(window_, menu_);
+    RECT frame = client;
+    AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)), TRUE,
+                       static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE)));
+    SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // A long bar may wrap onto two lines: what is still missing is added once more.
+    RECT now{};
+    GetClientRect(window_, &now);
+    if (now.bottom < client.bottom) {
+        RECT outer{};
+        GetWindowRect(window_, &outer);
+        SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left,
+                     outer.bottom - outer.top + client.bottom - now.bottom,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+bool Win32Dialog::isMenuItem(ControlId id) const {
+    return menu_ != nullptr &&
+           GetMenuState(menu_, static_cast<UINT>(id), MF_BYCOMMAND) != static_cast<UINT>(-1);
 }
 
 void Win32Dialog::addToolTips() {
@@ -502,6 +558,22 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 hScroll_(LOWORD(wParam), GetDlgCtrlID(reinterpret_cast<HWND>(lParam)));
             }
             return TRUE;
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+            if (header == nullptr || header->code != LVN_ITEMCHANGED || programmatic_ != 0 ||
+                destroyed_) {
+                return FALSE;
+            }
+            const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+            const bool selectionMoved =
+                (change->uChanged & LVIF_STATE) != 0 &&
+                ((change->uOldState ^ change->uNewState) & LVIS_SELECTED) != 0;
+            if (selectionMoved && (change->uNewState & LVIS_SELECTED) != 0) {
+                static_cast<void>(logic_.onCommand(*this, static_cast<ControlId>(header->idFrom),
+                                                   notify::kSelChange));
+            }
+            return TRUE;
+        }
         case WM_CLOSE:
             if (!ended_) {
                 logic_.onClose(*this);
@@ -708,6 +780,20 @@ void Win32Dialog::showRows(ControlId id) {
 
 void Win32Dialog::setSelection(ControlId id, int index) {
     Programmatic scope(*this);
+    const ControlLayout* c = findControl(layout_, id);
+    if (c != nullptr && c->kind == ControlKind::kTable) {
+        LVITEMW state{};
+        state.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        SendDlgItemMessageW(window_, id, LVM_SETITEMSTATE, static_cast<WPARAM>(-1),
+                            reinterpret_cast<LPARAM>(&state));
+        if (index >= 0) {
+            state.state = LVIS_SELECTED | LVIS_FOCUSED;
+            SendDlgItemMessageW(window_, id, LVM_SETITEMSTATE, static_cast<WPARAM>(index),
+                                reinterpret_cast<LPARAM>(&state));
+            SendDlgItemMessageW(window_, id, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), FALSE);
+        }
+        return;
+    }
     LRESULT shown = index;
     if (rows_.count(id) != 0) {
         shown = CB_ERR;
@@ -723,6 +809,12 @@ void Win32Dialog::setSelection(ControlId id, int index) {
 }
 
 int Win32Dialog::selection(ControlId id) const {
+    const ControlLayout* c = findControl(layout_, id);
+    if (c != nullptr && c->kind == ControlKind::kTable) {
+        const LRESULT row = SendDlgItemMessageW(window_, id, LVM_GETNEXTITEM,
+                                                static_cast<WPARAM>(-1), LVNI_SELECTED);
+        return row < 0 ? -1 : static_cast<int>(row);
+    }
     const LRESULT index = SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0);
     if (index == CB_ERR) {
         return -1;
@@ -738,10 +830,17 @@ void Win32Dialog::setEnabled(ControlId id, bool enabled) {
     Programmatic scope(*this);
     if (HWND control = item(id)) {
         EnableWindow(control, enabled ? TRUE : FALSE);
+    } else if (isMenuItem(id)) {
+        EnableMenuItem(menu_, static_cast<UINT>(id),
+                       MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
     }
 }
 
 bool Win32Dialog::isEnabled(ControlId id) const {
+    if (isMenuItem(id)) {
+        return (GetMenuState(menu_, static_cast<UINT>(id), MF_BYCOMMAND) &
+                (MF_GRAYED | MF_DISABLED)) == 0;
+    }
     HWND control = item(id);
     return control != nullptr && IsWindowEnabled(control) != FALSE;
 }
@@ -765,6 +864,7 @@ int Win32Dialog::runModal(DialogLogic& dialog) {
     }
     Win32Dialog child(*layout, dialog, window_);
     child.setUrlOpener(urlOpener_);
+    child.setFileChooser(fileChooser_);
     return child.exec();
 }
 
@@ -781,6 +881,106 @@ void Win32Dialog::openUrl(const std::string& url) {
         return;
     }
     ShellExecuteW(window_, nullptr, widen(url).c_str(), nullptr, nullptr, SW_SHOW);
+}
+
+void Win32Dialog::setColumns(ControlId id, const std::vector<std::string>& headings) {
+    Programmatic scope(*this);
+    HWND list = item(id);
+    if (list == nullptr) {
+        return;
+    }
+    while (SendMessageW(list, LVM_DELETECOLUMN, 0, 0) != FALSE) {
+    }
+    for (size_t i = 0; i < headings.size(); ++i) {
+        std::wstring text = widen(headings[i]);
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_SUBITEM;
+        column.pszText = text.data();
+        column.iSubItem = static_cast<int>(i);
+        SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, i, LVSCW_AUTOSIZE_USEHEADER);
+    }
+}
+
+void Win32Dialog::setRows(ControlId id, const std::vector<std::vector<std::string>>& rows) {
+    Programmatic scope(*this);
+    HWND list = item(id);
+    if (list == nullptr) {
+        return;
+    }
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const int columns =
+        header != nullptr ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+    SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
+    for (size_t r = 0; r < rows.size(); ++r) {
+        for (int col = 0; col < columns; ++col) {
+            const size_t at = static_cast<size_t>(col);
+            std::wstring text = widen(at < rows[r].size() ? rows[r][at] : std::string());
+            LVITEMW cell{};
+            cell.mask = LVIF_TEXT;
+            cell.iItem = static_cast<int>(r);
+            cell.iSubItem = col;
+            cell.pszText = text.data();
+            SendMessageW(list, col == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, r,
+                         reinterpret_cast<LPARAM>(&cell));
+        }
+    }
+    // Each column as wide as its widest cell or its heading, whichever is wider, with a little
+    // air; the last one fills what is left.
+    for (int col = 0; col < columns; ++col) {
+        const auto at = static_cast<WPARAM>(col);
+        if (col + 1 == columns) {
+            SendMessageW(list, LVM_SETCOLUMNWIDTH, at, LVSCW_AUTOSIZE_USEHEADER);
+            break;
+        }
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, LVSCW_AUTOSIZE);
+        const LRESULT cells = SendMessageW(list, LVM_GETCOLUMNWIDTH, at, 0);
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, LVSCW_AUTOSIZE_USEHEADER);
+        const LRESULT heading = SendMessageW(list, LVM_GETCOLUMNWIDTH, at, 0);
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, std::max(cells, heading) + 12);
+    }
+}
+
+void Win32Dialog::setVisible(ControlId id, bool visible) {
+    Programmatic scope(*this);
+    if (HWND control = item(id)) {
+        ShowWindow(control, visible ? SW_SHOW : SW_HIDE);
+    }
+}
+
+std::string Win32Dialog::chooseFile(FileChoice choice, const std::string& suggestedName) {
+    if (fileChooser_) {
+        return fileChooser_(choice, suggestedName);
+    }
+    // Room for the longest path the wide calls take.
+    std::wstring path(32768, L'\0');
+    const std::wstring suggested = widen(suggestedName);
+    if (suggested.size() < path.size()) {
+        std::copy(suggested.begin(), suggested.end(), path.begin());
+    }
+    static const wchar_t kFilter[] = L"Vornic settings (*.json)\0*.json\0All files (*.*)\0*.*\0";
+    OPENFILENAMEW request{};
+    request.lStructSize = sizeof request;
+    request.hwndOwner = window_;
+    request.lpstrFilter = kFilter;
+    request.lpstrFile = path.data();
+    request.nMaxFile = static_cast<DWORD>(path.size());
+    request.lpstrDefExt = L"json";
+    BOOL chosen = FALSE;
+    if (choice == FileChoice::kSave) {
+        request.lpstrTitle = L"Back up to file";
+        request.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+        chosen = GetSaveFileNameW(&request);
+    } else {
+        request.lpstrTitle = L"Choose a settings file";
+        request.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+        chosen = GetOpenFileNameW(&request);
+    }
+    if (chosen == FALSE) {
+        return {};
+    }
+    path.resize(wcsnlen(path.c_str(), path.size()));
+    return narrow(path);
 }
 
 }  // namespace vornic::ui::win32

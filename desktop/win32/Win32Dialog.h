@@ -17,7 +17,9 @@
 // - a link's click or Enter (WM_NOTIFY) goes to onCommand as the control's BN_CLICKED;
 // - WM_CLOSE goes to the logic's onClose;
 // - WM_USER goes to the user-message handler (the main dialog's report notifications);
-// - WM_DEVICECHANGE, for a device that came or went, goes to the device-change handler.
+// - WM_DEVICECHANGE, for a device that came or went, goes to the device-change handler;
+// - a menu item's WM_COMMAND goes to onCommand like a button's click (its code is 0 as well);
+// - a list view row the user selects (LVN_ITEMCHANGED) goes to onCommand as kSelChange.
 // Controls the program changes itself (SetDlgItemText, BM_SETCHECK, TBM_SETPOS, CB_SETCURSEL) do
 // not notify, and whatever a control reports while the logic is changing it is not passed on, so
 // only the user's actions reach the logic.
@@ -95,6 +97,10 @@ class Win32Dialog final : public ControlModel {
     // Called once the dialog has been closed for the session's end (log-off, shutdown), before the
     // system is told it may end the process.
     void setSessionEndHandler(std::function<void()> handler) { sessionEnd_ = std::move(handler); }
+    // Answers chooseFile instead of the system's file dialogs; dialogs opened from this one use it
+    // too.
+    using FileChooser = std::function<std::string(FileChoice, const std::string&)>;
+    void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
 
     // Runs the dialog modally until endDialog. Returns the end result, -1 if it could not be
     // created.
@@ -123,6 +129,11 @@ class Win32Dialog final : public ControlModel {
     int runModal(DialogLogic& dialog) override;
     void endDialog(int result) override;
     void openUrl(const std::string& url) override;
+    void setColumns(ControlId id, const std::vector<std::string>& headings) override;
+    void setRows(ControlId id, const std::vector<std::vector<std::string>>& rows) override;
+    void setVisible(ControlId id, bool visible) override;
+    [[nodiscard]] std::string chooseFile(FileChoice choice,
+                                         const std::string& suggestedName) override;
 
   private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -133,6 +144,8 @@ class Win32Dialog final : public ControlModel {
     void showImages();
     void addToolTips();
     void showRows(ControlId id);
+    void addMenus();
+    [[nodiscard]] bool isMenuItem(ControlId id) const;
     [[nodiscard]] HWND item(ControlId id) const;
 
     // Scope in which the logic changes controls: notifications are not passed on.
@@ -150,6 +163,8 @@ class Win32Dialog final : public ControlModel {
     std::function<void()> deviceChange_;
     std::map<ControlId, std::vector<ItemRow>> rows_;
     std::map<ControlId, int> itemCounts_;  // the logic's items added to each list
+    FileChooser fileChooser_;
+    HMENU menu_ = nullptr;  // the menu bar, destroyed with the window
     ControlNames names_;
     std::vector<HFONT> fonts_;  // made for the title controls, freed with the window
     std::vector<std::pair<ControlId, int>> images_;  // picture buttons and their image:: ids

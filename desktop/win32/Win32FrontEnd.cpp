@@ -11,7 +11,7 @@ namespace vornic::ui::win32 {
 bool Win32FrontEnd::initCommonControls() {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;  // 8
-    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES | ICC_LINK_CLASS;
+    controls.dwICC = ICC_BAR_CLASSES | ICC_COOL_CLASSES | ICC_LINK_CLASS | ICC_LISTVIEW_CLASSES;
     return InitCommonControlsEx(&controls) != FALSE;
 }
 
@@ -59,6 +59,12 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
                 window.setItemRows(kIdPortList, itemRows(*ports_));
             }
         });
+    }
+    if (fileChooser_) {
+        window.setFileChooser(fileChooser_);
+    }
+    if (beforeRun_) {
+        beforeRun_(dialog);
     }
     window.setWindowHook([this, &dialog](HWND handle) {
         if (handle != nullptr) {

@@ -34,6 +34,12 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
     // The port list shows the ports present in `ports`, rescanned when a device arrives or
     // leaves; without it the list offers COM1 to COM256. Before runMainDialog.
     void setPortList(PortList& ports) { ports_ = &ports; }
+    // Answers the file dialogs instead of the system's (the self-test).
+    void setFileChooser(std::function<std::string(FileChoice, const std::string&)> chooser) {
+        fileChooser_ = std::move(chooser);
+    }
+    // Runs just before the main dialog is created (the self-test gives it a safety net).
+    void setBeforeRunHook(std::function<void(DlgConfig&)> hook) { beforeRun_ = std::move(hook); }
 
     // FrontEnd
     [[nodiscard]] bool initCommonControls() override;
@@ -54,6 +60,8 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
     std::function<void(const std::string&)> urlOpener_;
     std::function<void()> sessionEnd_;
     PortList* ports_ = nullptr;
+    std::function<std::string(FileChoice, const std::string&)> fileChooser_;
+    std::function<void(DlgConfig&)> beforeRun_;
     platform::Lock lock_;
     HWND postTarget_ = nullptr;  // under lock_
     std::atomic<HWND> mainWindow_{nullptr};

@@ -32,6 +32,17 @@ void InMemoryControlModel::loadLayout() {
         control.text = c.text;
         control.autoToggle = c.kind == ControlKind::kCheckBox && (c.style & style::kAuto) != 0;
     }
+    // Menu items are commands of the dialog as well.
+    for (const MenuLayout& menu : dialogMenus(dialogId_)) {
+        for (const MenuItemLayout& item : menu.items) {
+            controls_[item.id].text = item.text;
+        }
+    }
+}
+
+bool InMemoryControlModel::usable(ControlId id) const {
+    const Control* c = find(id);
+    return c != nullptr && c->enabled && c->visible;
 }
 
 InMemoryControlModel::Control* InMemoryControlModel::find(ControlId id) {
@@ -225,6 +236,58 @@ void InMemoryControlModel::openUrl(const std::string& url) {
     urls_.push_back(url);
 }
 
+void InMemoryControlModel::setColumns(ControlId id, const std::vector<std::string>& headings) {
+    std::string joined;
+    for (const std::string& h : headings) {
+        joined += (joined.empty() ? "" : "|") + h;
+    }
+    log(CallKind::kSetColumns, id, 0, 0, joined);
+    if (Control* c = find(id)) {
+        c->columns = headings;
+    }
+}
+
+void InMemoryControlModel::setRows(ControlId id,
+                                   const std::vector<std::vector<std::string>>& rows) {
+    log(CallKind::kSetRows, id, static_cast<int64_t>(rows.size()));
+    if (Control* c = find(id)) {
+        c->rows = rows;
+        c->selection = -1;
+    }
+}
+
+void InMemoryControlModel::setVisible(ControlId id, bool visible) {
+    log(CallKind::kSetVisible, id, visible ? 1 : 0);
+    if (Control* c = find(id)) {
+        c->visible = visible;
+    }
+}
+
+std::string InMemoryControlModel::chooseFile(FileChoice choice, const std::string& suggestedName) {
+    log(CallKind::kChooseFile, 0, static_cast<int64_t>(choice), 0, suggestedName);
+    if (fileAnswers_.empty()) {
+        return {};
+    }
+    std::string path = std::move(fileAnswers_.front());
+    fileAnswers_.pop_front();
+    return path;
+}
+
+std::vector<std::string> InMemoryControlModel::columns(ControlId id) const {
+    const Control* c = find(id);
+    return c != nullptr ? c->columns : std::vector<std::string>{};
+}
+
+std::vector<std::vector<std::string>> InMemoryControlModel::rows(ControlId id) const {
+    const Control* c = find(id);
+    return c != nullptr ? c->rows : std::vector<std::vector<std::string>>{};
+}
+
+bool InMemoryControlModel::isVisible(ControlId id) const {
+    const Control* c = find(id);
+    return c != nullptr && c->visible;
+}
+
 // --- The user's side ---
 
 void InMemoryControlModel::attach(DialogLogic& logic) {
@@ -233,14 +296,14 @@ void InMemoryControlModel::attach(DialogLogic& logic) {
 }
 
 bool InMemoryControlModel::command(ControlId id, int notification) {
-    if (!live() || !isEnabled(id)) {
+    if (!live() || !usable(id)) {
         return false;
     }
     return logic_->onCommand(*this, id, notification);
 }
 
 bool InMemoryControlModel::click(ControlId id) {
-    if (!live() || !isEnabled(id)) {
+    if (!live() || !usable(id)) {
         return false;
     }
     Control* c = find(id);
@@ -269,11 +332,12 @@ bool InMemoryControlModel::enterText(ControlId id, const std::string& text) {
 }
 
 bool InMemoryControlModel::selectItem(ControlId id, int index) {
-    if (!live() || !isEnabled(id)) {
+    if (!live() || !usable(id)) {
         return false;
     }
     Control* c = find(id);
-    if (c == nullptr || index < 0 || static_cast<size_t>(index) >= c->items.size()) {
+    if (c == nullptr || index < 0 ||
+        static_cast<size_t>(index) >= std::max(c->items.size(), c->rows.size())) {
         return false;
     }
     c->selection = index;

@@ -47,6 +47,10 @@ enum class CallKind {
     kRunModal,  // value = the dialog id, value2 = its result
     kEndDialog,
     kOpenUrl,
+    kSetColumns,  // text = the headings joined by '|'
+    kSetRows,     // value = the number of rows
+    kSetVisible,
+    kChooseFile,  // value = the FileChoice, text = the suggested name
 };
 
 struct ModelCall {
@@ -93,6 +97,12 @@ class InMemoryControlModel final : public ControlModel {
     int runModal(DialogLogic& dialog) override;
     void endDialog(int result) override;
     void openUrl(const std::string& url) override;
+    void setColumns(ControlId id, const std::vector<std::string>& headings) override;
+    void setRows(ControlId id, const std::vector<std::vector<std::string>>& rows) override;
+    void setVisible(ControlId id, bool visible) override;
+    // Answers with the next queued answerFileDialog, "" (cancelled) when none is queued.
+    [[nodiscard]] std::string chooseFile(FileChoice choice,
+                                         const std::string& suggestedName) override;
 
     // --- Driving the dialog logic (the user's side) ---
 
@@ -121,6 +131,9 @@ class InMemoryControlModel final : public ControlModel {
     bool pressEnter(ControlId focused = 0);
     bool pressEscape();
 
+    // What the user picks in the next file dialog ("" cancels it).
+    void answerFileDialog(std::string path) { fileAnswers_.push_back(std::move(path)); }
+
     // Queues what the user does in the next modal dialog that opens.
     void scriptNextModal(ModalScript script);
     [[nodiscard]] size_t pendingScripts() const { return scripts_->size(); }
@@ -131,6 +144,9 @@ class InMemoryControlModel final : public ControlModel {
     [[nodiscard]] bool ended() const { return ended_; }
     [[nodiscard]] int endResult() const { return endResult_; }
     [[nodiscard]] std::vector<std::string> items(ControlId id) const;
+    [[nodiscard]] std::vector<std::string> columns(ControlId id) const;
+    [[nodiscard]] std::vector<std::vector<std::string>> rows(ControlId id) const;
+    [[nodiscard]] bool isVisible(ControlId id) const;
     [[nodiscard]] int sliderMin(ControlId id) const;
     [[nodiscard]] int sliderMax(ControlId id) const;
     [[nodiscard]] int image(ControlId id) const;  // 0 when none
@@ -154,6 +170,9 @@ class InMemoryControlModel final : public ControlModel {
         int sliderMax = 100;
         int sliderPos = 0;
         std::vector<std::string> items;
+        std::vector<std::string> columns;
+        std::vector<std::vector<std::string>> rows;
+        bool visible = true;
         int selection = -1;
         int image = 0;
     };
@@ -165,6 +184,8 @@ class InMemoryControlModel final : public ControlModel {
     void log(CallKind kind, ControlId id, int64_t value = 0, int64_t value2 = 0,
              std::string text = {});
     [[nodiscard]] bool live() const { return logic_ != nullptr && !ended_; }
+    // Whether the user can act on the control: there, enabled and shown.
+    [[nodiscard]] bool usable(ControlId id) const;
 
     int dialogId_ = 0;
     const DialogLayout* layout_ = nullptr;  // null: any id is accepted
@@ -174,6 +195,7 @@ class InMemoryControlModel final : public ControlModel {
     bool ended_ = false;
     int endResult_ = 0;
     std::vector<std::string> urls_;
+    std::deque<std::string> fileAnswers_;
     std::vector<ModelCall> calls_;
     std::shared_ptr<std::deque<ModalScript>> scripts_;
     std::unique_ptr<InMemoryControlModel> lastModal_;

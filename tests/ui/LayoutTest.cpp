@@ -10,6 +10,7 @@
 
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
+#include "ui/SettingsDialogs.h"
 
 namespace vornic::ui {
 namespace {
@@ -52,7 +53,9 @@ TEST(Layout, DialogsHaveTheirCaptionsSizesAndFont) {
                                  {kGearRatioDialogId, "Set gear ratio", 200, 140},
                                  {kAdvancedSettingsDialogId, "Advanced settings", 240, 160},
                                  {kInitScopeDialogId, "Initialize telescope", 240, 105},
-                                 {kAboutDialogId, "Vornic 2.4", 220, 94}};
+                                 {kAboutDialogId, "Vornic 2.4", 220, 94},
+                                 {kPreviewDialogId, "Settings preview", 340, 220},
+                                 {kSnapshotsDialogId, "Snapshots", 260, 180}};
     ASSERT_EQ(dialogLayouts().size(), std::size(expected));
     for (const Expected& e : expected) {
         const DialogLayout& d = dialog(e.id);

@@ -39,10 +39,12 @@
 #include "desktop/win32/Win32FrontEnd.h"
 #include "platform/PortTable.h"
 #include "platform/SystemText.h"
+#include "support/FakeSettingsNet.h"
 #include "ui/AccessibleNames.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
+#include "ui/SettingsDialogs.h"
 
 namespace {
 
@@ -447,6 +449,7 @@ class Driver {
             windowInput(main);
             capture(main, o_.shots + "/main.bmp");
             secondaryDialogs(main);
+            settingsMenu(main);
             disconnect(main);
             lostLine(main);
             if (endSession(main)) {
@@ -998,6 +1001,98 @@ class Driver {
         return ended;
     }
 
+    // The "Settings" menu over the stand-in safety net: its items, the mark, and each dialog it
+    // opens, pictured. The net answers from memory, so what is checked is the window's side.
+    void settingsMenu(HWND main) {
+        namespace ui = vornic::ui;
+        namespace pd = ui::preview_dlg;
+        HMENU bar = GetMenu(main);
+        HMENU menu = bar != nullptr ? GetSubMenu(bar, 0) : nullptr;
+        std::string items;
+        for (int i = 0; menu != nullptr && i < GetMenuItemCount(menu); ++i) {
+            wchar_t text[128] = {};
+            GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+            items += narrow(text) + "|";
+        }
+        c_.check(items ==
+                     "Back up to file...|Restore from file...|Compare with file...|"
+                     "Undo changes since connecting...|Snapshots...|",
+                 "the Settings menu holds: " + items);
+        c_.check(itemText(main, ui::kIdNotSavedMark) == "Not saved into KZ2",
+                 "the mark shows: \"" + itemText(main, ui::kIdNotSavedMark) + "\"");
+        auto open = [&](int item) {
+            PostMessageW(main, WM_COMMAND, MAKEWPARAM(item, 0), 0);
+            return findDialog("Settings preview");
+        };
+        auto closeWith = [&](HWND d, int button) {
+            click(d, button);
+            waitUntil([&] { return !IsWindow(d); }, 5s);
+        };
+        auto heading = [](HWND d, int column) {
+            wchar_t text[64] = {};
+            LVCOLUMNW c{};
+            c.mask = LVCF_TEXT;
+            c.pszText = text;
+            c.cchTextMax = 64;
+            SendDlgItemMessageW(d, pd::kTable, LVM_GETCOLUMNW, static_cast<WPARAM>(column),
+                                reinterpret_cast<LPARAM>(&c));
+            return narrow(text);
+        };
+
+        HWND d = open(ui::kIdMenuUndo);
+        c_.check(d != nullptr, "Undo changes since connecting opens the preview");
+        if (d == nullptr) {
+            return;
+        }
+        c_.check(SendDlgItemMessageW(d, pd::kTable, LVM_GETITEMCOUNT, 0, 0) == 3 &&
+                     heading(d, 2) == "At connect",
+                 "the preview lists 3 settings, the last column \"" + heading(d, 2) + "\"");
+        capture(d, o_.shots + "/preview-undo.bmp");
+        closeWith(d, ui::kIdCancel);
+        c_.check(itemText(main, 104) == ui::settings_text::kNothingSent,
+                 "Cancel: \"" + itemText(main, 104) + "\"");
+
+        d = open(ui::kIdMenuUndo);
+        click(d, pd::kRestore);
+        c_.check(itemText(d, pd::kMessage) == "Restored and verified: 3 settings" &&
+                     !IsWindowVisible(GetDlgItem(d, pd::kRestore)),
+                 "Restore shows its outcome: \"" + itemText(d, pd::kMessage) + "\"");
+        closeWith(d, ui::kIdCancel);
+        c_.check(itemText(main, 104) == "Restored and verified: 3 settings",
+                 "and the status line too: \"" + itemText(main, 104) + "\"");
+
+        d = open(ui::kIdMenuRestore);
+        const bool locked = IsWindowEnabled(GetDlgItem(d, pd::kRestore)) == FALSE;
+        capture(d, o_.shots + "/preview-other-controller.bmp");
+        bool namesRight = false;
+        const std::string names = accessibleNamesOnceShown(d, ui::kPreviewDialogId, {}, namesRight);
+        c_.check(namesRight, "the preview: accessible names as on Linux " + names);
+        click(d, pd::kConfirm);
+        c_.check(locked && IsWindowEnabled(GetDlgItem(d, pd::kRestore)) != FALSE,
+                 "another controller's file: Restore only after the tick");
+        closeWith(d, ui::kIdCancel);
+
+        d = open(ui::kIdMenuCompare);
+        c_.check(
+            !IsWindowVisible(GetDlgItem(d, pd::kRestore)) && itemText(d, ui::kIdCancel) == "Close",
+            "Compare offers only Close");
+        capture(d, o_.shots + "/preview-compare.bmp");
+        closeWith(d, ui::kIdCancel);
+
+        PostMessageW(main, WM_COMMAND, MAKEWPARAM(ui::kIdMenuSnapshots, 0), 0);
+        d = findDialog("Snapshots");
+        c_.check(d != nullptr &&
+                     SendDlgItemMessageW(d, ui::snapshots_dlg::kTable, LVM_GETITEMCOUNT, 0, 0) == 3,
+                 "Snapshots lists three");
+        if (d != nullptr) {
+            const std::string listNames =
+                accessibleNamesOnceShown(d, ui::kSnapshotsDialogId, {}, namesRight);
+            c_.check(namesRight, "Snapshots: accessible names as on Linux " + listNames);
+            capture(d, o_.shots + "/snapshots.bmp");
+            closeWith(d, ui::kIdCancel);
+        }
+    }
+
     // Disconnected while a hand move runs: the stop of both axes goes out before the port closes.
     void disconnect(HWND main) {
         click(main, vornic::ui::kIdMoveNorth);
@@ -1095,6 +1190,28 @@ int main(int argc, char** argv) {
             ++linkClicks;
         }
     });
+    // A stand-in for the safety net, connected and holding unsaved changes throughout; it lives on
+    // the UI thread with the dialogs and is set up before they run.
+    vornic::ui::FakeSettingsNet net;
+    net.setState(true, true);
+    net.previewAnswer.ok = true;
+    net.previewAnswer.rows = {{"RA max speed", "1200", "900"},
+                              {"DE run current", "1500", "1200"},
+                              {"Latitude", "+52 13' 01\"", "+48 08' 10\""}};
+    net.restoreAnswer = {true, "Restored and verified: 3 settings"};
+    vornic::ui::Preview other = net.previewAnswer;
+    other.otherController = true;
+    other.warning =
+        "This file comes from KZ2 #1742 (firmware 2.4.1), not from the connected KZ2 #2210.";
+    net.previewFor["C:\\backups\\other.json"] = other;
+    net.snapshotList = {{"a", "2026-12-08 06:15:02 UTC", 3},
+                        {"b", "2026-12-07 21:00:40 UTC", 0},
+                        {"c", "2026-11-30 19:42:11 UTC", -1}};
+    frontEnd.setFileChooser([](vornic::ui::FileChoice, const std::string&) {
+        return std::string("C:\\backups\\other.json");
+    });
+    frontEnd.setBeforeRunHook(
+        [&net](vornic::ui::DlgConfig& dialog) { dialog.setSettingsNet(&net); });
     Driver driver(options, frontEnd, checks, linkClicks);
     std::thread user([&] {
         // Accessible objects are COM objects.
