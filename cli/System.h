@@ -13,9 +13,6 @@ namespace vornic::cli {
 // Once at start-up, before anything is printed.
 void prepareProcess();
 
-// The calendar time of `time` in UTC.
-void utcTime(std::time_t time, std::tm& out);
-
 // A simulated controller on a device of its own, for --simulate.
 class BuiltInSimulator {
   public:

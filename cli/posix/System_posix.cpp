@@ -114,10 +114,6 @@ void prepareProcess() {
     signal(SIGPIPE, SIG_IGN);
 }
 
-void utcTime(std::time_t time, std::tm& out) {
-    gmtime_r(&time, &out);
-}
-
 namespace {
 
 class PtyBuiltInSimulator final : public BuiltInSimulator {

@@ -103,10 +103,6 @@ void prepareProcess() {
     _setmode(_fileno(stderr), _O_BINARY);
 }
 
-void utcTime(std::time_t time, std::tm& out) {
-    gmtime_s(&out, &time);
-}
-
 std::unique_ptr<BuiltInSimulator> startBuiltInSimulator(uint32_t /*level*/, std::string& error) {
     error =
         "--simulate is not available on Windows: the built-in simulator needs a pseudo-terminal. "
