@@ -1,5 +1,6 @@
 #include "app/SafetyNet.h"
 
+#include <chrono>
 #include <utility>
 
 #include "settings/RestoreEngine.h"
@@ -42,6 +43,10 @@ class SafetyNet::Link final : public settings::RestoreLink {
     }
 
     settings::LinkStep send(const settings::OpCall& call) override {
+        // Once the window is going nothing more goes to the controller.
+        if (net_.closing_) {
+            return {false, "the window was closed"};
+        }
         begin();
         settings::invoke(*net_.control_, call);
         return wait(settings::expectationFor(call, settings_.featureLevel), 0);
@@ -100,8 +105,7 @@ class SafetyNet::Link final : public settings::RestoreLink {
         const bool settle = expect.kind == K::Settle;
         const uint32_t limit =
             timeoutMs != 0 ? timeoutMs : (settle ? net_.options_.settleMs : net_.options_.waitMs);
-        const uint32_t step = 20;
-        uint32_t waited = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
         std::lock_guard<platform::Lock> guard(net_.lock_);
         for (;;) {
             while (!net_.seen_.empty()) {
@@ -130,14 +134,15 @@ class SafetyNet::Link final : public settings::RestoreLink {
             if (net_.closing_) {
                 return done({false, "the window was closed"});
             }
-            if (waited >= limit) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= deadline) {
                 return done(settle
                                 ? settings::LinkStep{}
                                 : settings::LinkStep{
                                       false, std::string("no answer: waited for ") + expect.what});
             }
-            net_.wake_.wait(net_.lock_, step);
-            waited += step;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+            net_.wake_.wait(net_.lock_, static_cast<uint32_t>(left));
         }
     }
 
