@@ -331,6 +331,8 @@ void SafetyNet::connecting(uint32_t portNumber, uint32_t baudRate) {
 
 void SafetyNet::settingChanging() {
     changedSinceRead_ = true;
+    // A store acknowledged after this change does not cover it.
+    savePending_ = false;
     if (connected_ && !notSaved_) {
         notSaved_ = true;
         stateChanged();

@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "platform/Files.h"
 #include "text/Quote.h"

@@ -631,16 +631,20 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
         EXPECT_EQ(dialog.settingsNet(), &net);
         const auto clicked = std::chrono::steady_clock::now();
         ASSERT_TRUE(connect(fe, model)) << model.text(ui::kIdStatusLine);
+        const auto established = std::chrono::steady_clock::now();
         // Nothing is posted when the snapshot is down, so this looks rather than waits for a post.
         while (net.lastSnapshot().empty() && std::chrono::steady_clock::now() - clicked < kWait) {
             fe.pump();
             std::this_thread::sleep_for(1ms);
         }
         ASSERT_FALSE(net.lastSnapshot().empty());
-        std::printf("[ figure ] connect to snapshot on disk: %lld ms\n",
-                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now() - clicked)
-                                               .count()));
+        const auto onDisk = std::chrono::steady_clock::now();
+        const auto ms = [](auto d) {
+            return static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+        };
+        std::printf("[ figure ] Connect clicked to snapshot on disk: %lld ms (handshake %lld ms)\n",
+                    ms(onDisk - clicked), ms(established - clicked));
         exchange({}, kHandshakeLevel6.size(), kHandshakeLevel6.size(), app);
         const settings::SettingsImage snapshot = readBackup(net.lastSnapshot());
         EXPECT_EQ(snapshot.values.maxSpeed[0], image_.axis[sim::kRa].maxSpeed);
@@ -667,9 +671,7 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
         ASSERT_TRUE(await(
             fe, [&](auto done) { net.preview("", done); }, preview));
         std::printf("[ figure ] preview of undo ready: %lld ms\n",
-                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now() - asked)
-                                               .count()));
+                    ms(std::chrono::steady_clock::now() - asked));
         ASSERT_TRUE(preview.ok) << preview.error;
         ASSERT_EQ(preview.rows.size(), 1u);
         EXPECT_EQ(preview.rows[0].setting, "maxSpeed");
@@ -726,6 +728,30 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
     EXPECT_EQ(backup.values.motorCurrent[0][1], live.axis[sim::kRa].motorCurrent[1]);
     EXPECT_EQ(backup.values.gearRatio[0], live.axis[sim::kRa].gearRatio);
     EXPECT_EQ(std::system(("rm -rf '" + data + "'").c_str()), 0);
+}
+
+// Closing the window while a preview reads the controller back: the program ends promptly, the
+// answer never reaches the dialog that is gone, and nothing is sent after the read-back's own
+// requests.
+TEST_F(WholeApplicationTest, ClosingWhileTheSafetyNetWorksEndsCleanly) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    HeadlessFrontEnd frontEnd;
+    Application app(frontEnd, recordingPorts(), ports_, fastOptions());
+    int answers = 0;
+
+    frontEnd.setScript([&](HeadlessFrontEnd& fe, ui::InMemoryControlModel& model, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(fe, model)) << model.text(ui::kIdStatusLine);
+        ASSERT_TRUE(fe.pumpUntil([&] { return app.safetyNet()->connected(); }, kWait));
+        app.safetyNet()->preview("", [&](ui::Preview) { ++answers; });
+        model.close();
+    });
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, kWait);
+    EXPECT_TRUE(app.heartBeatStopped());
+    EXPECT_EQ(answers, 0);
+    EXPECT_TRUE(writesOnly(wire_->requests()).empty());
 }
 
 }  // namespace
