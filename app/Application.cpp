@@ -29,15 +29,23 @@ int Application::run() {
     if (!port) {
         port = platform::makeSerialPort();
     }
-    control_ = std::make_unique<TelescopeControl>(*appModel_, std::move(port), ports_,
+    net_ = std::make_unique<SafetyNet>(
+        *appModel_, *appModel_, [this] { return dialog_ ? dialog_->window() : nullptr; },
+        options_.safetyNet);
+    control_ = std::make_unique<TelescopeControl>(*net_, std::move(port), ports_,
                                                   std::move(options_.controlOptions));
+    net_->attach(*control_);
     heartBeat_->attachListener(control_.get());
     heartBeat_->start();
 
-    dialog_ = std::make_unique<ui::DlgConfig>(*control_, *appModel_, frontEnd_.poster());
+    dialog_ =
+        std::make_unique<ui::DlgConfig>(net_->dialogControl(), *appModel_, frontEnd_.poster());
+    dialog_->setSettingsNet(net_.get());
     ui::DlgConfig* dialog = dialog_.get();
     session_ = std::make_unique<DesktopSession>(
         *dialog, *control_, ports_, [dialog] { return dialog->window(); }, sessionHooks_);
+    SafetyNet* net = net_.get();
+    session_->setReadingBack([net] { return net->readingBack(); });
     appModel_->attachDialog(session_.get());
     appModel_->setMainDialog(dialog_.get());
 
@@ -61,6 +69,9 @@ void Application::shutdown() {
         appModel_->detachDialog();
         appModel_->setMainDialog(nullptr);
     }
+    if (net_) {
+        net_->shutdown();
+    }
     session_.reset();
     dialog_.reset();
 
@@ -74,6 +85,7 @@ void Application::shutdown() {
         control_->shutdown();
     }
     control_.reset();
+    net_.reset();
     heartBeat_.reset();
     appModel_.reset();
 }

@@ -2,8 +2,8 @@
 // Application: start-up, wiring and shutdown of the four long-lived objects, independent of the
 // window toolkit.
 //
-//   HeartBeat --ticks--> TelescopeControl --reports--> AppModel --UI thread--> DlgConfig
-//   DlgConfig --commands--> TelescopeControl
+//   HeartBeat --ticks--> TelescopeControl --reports--> SafetyNet --> AppModel --UI thread-->
+//   DlgConfig DlgConfig --commands--> WatchedControl (SafetyNet) --> TelescopeControl
 //
 // run() creates the objects in that order (HeartBeat, AppModel, TelescopeControl with the
 // AppModel as listener, then the dialog), attaches the heartbeat listener and starts its thread,
@@ -13,6 +13,8 @@
 // that is already gone: first the dialog is detached and unregistered (AppModel then drops any
 // report) and destroyed, then the heartbeat is detached and stopped, then TelescopeControl shuts
 // down (worker first, then the port), and only then are the heartbeat and the AppModel destroyed.
+// The safety net's thread is ended right after the dialog is detached, before anything it drives
+// goes; the net itself stays until the TelescopeControl that reports to it is gone.
 //
 // The FrontEnd supplies the toolkit: the common-control registration, the one start-up message
 // box, the modal run and the asynchronous post of user messages to the UI thread.
@@ -24,6 +26,7 @@
 
 #include "app/DesktopSession.h"
 #include "app/HeartBeat.h"
+#include "app/SafetyNet.h"
 #include "controller/TelescopeControl.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
@@ -57,6 +60,8 @@ struct ApplicationOptions {
     std::chrono::milliseconds heartbeatInterval = HeartBeat::kDefaultInterval;
     // Handed to TelescopeControl (a test may shorten its pauses or give a pipe of its own).
     TelescopeControl::Options controlOptions;
+    // Where snapshots go and how long the safety net waits (a test gives a folder of its own).
+    SafetyNet::Options safetyNet;
 };
 
 class Application {
@@ -82,6 +87,7 @@ class Application {
     [[nodiscard]] TelescopeControl* telescopeControl() const { return control_.get(); }
     [[nodiscard]] ui::AppModel* appModel() const { return appModel_.get(); }
     [[nodiscard]] HeartBeat* heartBeat() const { return heartBeat_.get(); }
+    [[nodiscard]] SafetyNet* safetyNet() const { return net_.get(); }
 
     // Whether the last shutdown saw the heartbeat thread end within its time-out.
     [[nodiscard]] bool heartBeatStopped() const { return heartBeatStopped_; }
@@ -96,6 +102,7 @@ class Application {
 
     std::unique_ptr<HeartBeat> heartBeat_;
     std::unique_ptr<ui::AppModel> appModel_;
+    std::unique_ptr<SafetyNet> net_;
     std::unique_ptr<TelescopeControl> control_;
     std::unique_ptr<ui::DlgConfig> dialog_;
     DesktopSession::Hooks sessionHooks_;

@@ -18,7 +18,8 @@ DesktopSession::DesktopSession(TelescopeControlDlgCallback& dialog, const Telesc
 
 void DesktopSession::showStatus(StatusCode code) {
     dialog_.showStatus(code);
-    if (endsConnection(code) && hooks_.connectionEnded) {
+    const bool ownClose = code == status::kConnectionClosed && readingBack_ && readingBack_();
+    if (endsConnection(code) && !ownClose && hooks_.connectionEnded) {
         hooks_.connectionEnded();
     }
     ui::ControlModel* window = window_ ? window_() : nullptr;

@@ -5,7 +5,8 @@
 // It stands between AppModel and DlgConfig on the UI thread. Every report goes on to the dialog
 // unchanged; then
 //  - a status that ends the connection (closed, not opened, timed out, no answer, line lost, a
-//    request that did not leave) tells the front end, so its port list lets the port in use go;
+//    request that did not leave) tells the front end, so its port list lets the port in use go,
+//    except the close of a read-back of the safety net, which opens the same port again at once;
 //  - "Cannot open port" alone leaves the user guessing, so the status line gets the reason and
 //    what to do about it, from the port's path and the link's last open error, and the front end
 //    may show the reason as the line's tool tip (cleared by every other status).
@@ -34,6 +35,12 @@ class DesktopSession final : public TelescopeControlDlgCallback {
                    const platform::PortTable& ports, std::function<ui::ControlModel*()> window,
                    Hooks hooks);
 
+    // Whether the port is being closed and opened again to read the controller back, not by the
+    // user: the port in use is then not let go.
+    void setReadingBack(std::function<bool()> readingBack) {
+        readingBack_ = std::move(readingBack);
+    }
+
     void showStatus(StatusCode code) override;
     void showSettings(const MountSettings& settings, ReportKind kind) override {
         dialog_.showSettings(settings, kind);
@@ -49,6 +56,7 @@ class DesktopSession final : public TelescopeControlDlgCallback {
     const platform::PortTable& ports_;
     std::function<ui::ControlModel*()> window_;
     Hooks hooks_;
+    std::function<bool()> readingBack_;
 };
 
 }  // namespace vornic

@@ -12,6 +12,7 @@
 #include "cli/Session.h"
 #include "cli/System.h"
 #include "platform/PortTable.h"
+#include "settings/RestoreEngine.h"
 
 namespace vornic::cli {
 
@@ -83,34 +84,37 @@ std::string statusReason(StatusCode code, const Session& session) {
     }
 }
 
-int failure(const Outcome& outcome, const Session& session) {
+// What went wrong, in the words printed for it.
+std::string failureText(const Outcome& outcome, const Session& session) {
     using R = Outcome::Result;
     switch (outcome.result) {
         case R::Ok:
-            return kExitOk;
+            return {};
         case R::ErrorStatus:
-            errorLine(statusReason(outcome.code, session));
-            break;
+            return statusReason(outcome.code, session);
         case R::Timeout: {
             char seconds[32];
             std::snprintf(seconds, sizeof seconds, "%g",
                           static_cast<double>(session.config().timeout.count()) / 1000.0);
-            errorLine(std::string("timed out after ") + seconds + " s waiting for " +
-                      (outcome.what.empty() ? "the controller" : outcome.what));
-            break;
+            return std::string("timed out after ") + seconds + " s waiting for " +
+                   (outcome.what.empty() ? "the controller" : outcome.what);
         }
         case R::LineLost:
-            errorLine(
-                "the serial line to the controller was lost (hang-up); check the cable, the "
-                "USB adapter and the controller's power");
-            break;
+            return "the serial line to the controller was lost (hang-up); check the cable, the "
+                   "USB adapter and the controller's power";
         case R::Interrupted:
-            errorLine("interrupted");
-            break;
+            return "interrupted";
         case R::ReportsLost:
-            errorLine("reports from the controller link were lost");
-            break;
+            return "reports from the controller link were lost";
     }
+    return "failed";
+}
+
+int failure(const Outcome& outcome, const Session& session) {
+    if (outcome.ok()) {
+        return kExitOk;
+    }
+    errorLine(failureText(outcome, session));
     return kExitFailed;
 }
 
@@ -307,62 +311,59 @@ int runDiff(Session& session, Output& out, const SettingsImage& image) {
     return kExitOk;
 }
 
-// Every field the controller reports at its feature level, with the values of `settings`.
-SettingsImage wholeImage(const MountSettings& settings) {
-    SettingsImage image;
-    image.values = settings;
-    image.fromController = true;
-    for (size_t i = 0; i < settingFields().size(); ++i) {
-        image.present[i] = settings.featureLevel >= settingFields()[i].minLevel;
-    }
-    return image;
-}
+// The session as the restore engine's link: each operation is echoed, sent and waited for, and a
+// read-back is a reconnect, since the controller answers most writes with nothing.
+class SessionLink final : public settings::RestoreLink {
+  public:
+    SessionLink(Session& session, Output& out) : session_(session), out_(out) {}
 
-// After a restore that did not fully take: sends the controller's earlier values for whatever
-// changed, reads back and says what could not be put back.
-int putBack(Session& session, Output& out, const MountSettings& before,
-            const std::string& notTaken) {
-    const SettingsImage earlier = wholeImage(before);
-    const std::vector<OpCall> plan = restorePlan(earlier, session.settings());
-    if (plan.empty()) {
-        errorLine(notTaken +
-                  "; nothing else had changed, so the controller holds its earlier "
-                  "settings");
-        return kExitFailed;
+    settings::LinkStep send(const OpCall& call) override {
+        return step(perform(session_, out_, call));
     }
-    out.text("Putting back the settings that were changed:");
-    const int sent = performAll(session, out, plan);
-    const Outcome again = sent == kExitOk ? session.reconnect() : Outcome{};
-    if (sent != kExitOk || !again.ok()) {
-        if (!again.ok()) {
-            failure(again, session);
-        }
-        if (interrupted()) {
-            errorLine(notTaken +
-                      "; interrupted while putting back the earlier settings, so the "
-                      "controller may hold part of the file's settings");
-            return kExitFailed;
-        }
-        errorLine(notTaken +
-                  "; putting back the earlier settings failed, so the controller may "
-                  "hold part of the file's settings");
-        return kExitFailed;
+    settings::LinkStep readBack() override { return step(session_.reconnect()); }
+    const MountSettings& settings() const override { return session_.settings(); }
+    bool interrupted() const override { return cli::interrupted(); }
+    void clearInterrupted() override { cli::clearInterrupted(); }
+
+  private:
+    settings::LinkStep step(const Outcome& outcome) const {
+        return {outcome.ok(), failureText(outcome, session_)};
     }
-    const auto left = differences(earlier, session.settings());
-    printDifferences(out, left, "notPutBack", "Could not put back: ", "earlier");
-    Json j;
-    j["type"] = "putBack";
-    j["sent"] = plan.size();
-    j["notPutBack"] = left.size();
-    out.json(j);
-    if (!left.empty()) {
-        errorLine(notTaken + "; " + std::to_string(left.size()) +
-                  " of the changed settings could not be put back");
-    } else {
-        errorLine(notTaken + "; the settings that had changed were put back and verified");
+
+    Session& session_;
+    Output& out_;
+};
+
+// Prints the restore's progress where it happens, between the reports of the link.
+class RestorePrinter final : public settings::RestoreObserver {
+  public:
+    explicit RestorePrinter(Output& out) : out_(out) {}
+
+    void failed(const settings::LinkStep& step) override { errorLine(step.reason); }
+    void verified(const std::vector<Difference>& notTaken, size_t sent) override {
+        printDifferences(out_, notTaken, "notTaken", "Did not take: ");
+        Json j;
+        j["type"] = "verify";
+        j["sent"] = sent;
+        j["notTaken"] = notTaken.size();
+        out_.json(j);
     }
-    return kExitFailed;
-}
+    void readingBackAfterInterrupt() override {
+        out_.text("Interrupted: reading the controller back to put back what changed:");
+    }
+    void puttingBack() override { out_.text("Putting back the settings that were changed:"); }
+    void putBack(const std::vector<Difference>& left, size_t sent) override {
+        printDifferences(out_, left, "notPutBack", "Could not put back: ", "earlier");
+        Json j;
+        j["type"] = "putBack";
+        j["sent"] = sent;
+        j["notPutBack"] = left.size();
+        out_.json(j);
+    }
+
+  private:
+    Output& out_;
+};
 
 int runRestore(Session& session, Output& out, const Invocation& inv, const SettingsImage& image) {
     std::string error;
@@ -374,55 +375,27 @@ int runRestore(Session& session, Output& out, const Invocation& inv, const Setti
         errorLine(error + "; nothing was changed");
         return kExitFailed;
     }
-    const std::vector<OpCall> plan = restorePlan(image, session.settings());
-    if (plan.empty()) {
-        out.text("Nothing to restore: the controller already holds the file's settings.");
-    } else {
-        // The link has no transactions; what the controller held before is the way back.
-        const MountSettings before = session.settings();
-        const int result = performAll(session, out, plan);
-        // Read everything back from the controller itself, not from what was sent.
-        const Outcome again = result == kExitOk || !interrupted() ? session.reconnect() : Outcome{};
-        if (interrupted()) {
-            // Ctrl-C ends a restore as a setting that did not take does: what changed is put
-            // back. A second Ctrl-C ends at once.
-            clearInterrupted();
-            out.text("Interrupted: reading the controller back to put back what changed:");
-            const Outcome now = session.reconnect();
-            if (!now.ok()) {
-                failure(now, session);
-                errorLine(std::string("the restore was interrupted") +
-                          (interrupted() ? "; interrupted again before anything was put back"
-                                         : "; cannot read the controller back") +
-                          ", so the controller may hold part of the file's settings");
-                return kExitFailed;
-            }
-            return putBack(session, out, before, "the restore was interrupted");
-        }
-        if (!again.ok()) {
-            failure(again, session);
-            errorLine("cannot read the controller back; it may hold part of the file's settings");
+    SessionLink link(session, out);
+    RestorePrinter printer(out);
+    settings::RestoreOptions options;
+    options.keepPartial = inv.keepPartial;
+    const settings::RestoreResult result =
+        settings::restoreSettings(link, image, options, &printer);
+    using End = settings::RestoreResult::End;
+    switch (result.end) {
+        case End::NothingToDo:
+            out.text("Nothing to restore: the controller already holds the file's settings.");
+            break;
+        case End::Verified:
+            out.text("Verified: the controller holds the file's settings.");
+            break;
+        case End::KeptPartial:
+            errorLine(result.what + "; the others were kept (--keep-partial)" +
+                      (inv.save ? "; the settings were not stored in the controller" : ""));
             return kExitFailed;
-        }
-        const auto notTaken = differences(image, session.settings());
-        printDifferences(out, notTaken, "notTaken", "Did not take: ");
-        Json j;
-        j["type"] = "verify";
-        j["sent"] = plan.size();
-        j["notTaken"] = notTaken.size();
-        out.json(j);
-        if (result != kExitOk || !notTaken.empty()) {
-            const std::string what =
-                notTaken.empty() ? std::string("the restore did not finish")
-                                 : std::to_string(notTaken.size()) + " setting(s) did not take";
-            if (inv.keepPartial) {
-                errorLine(what + "; the others were kept (--keep-partial)" +
-                          (inv.save ? "; the settings were not stored in the controller" : ""));
-                return kExitFailed;
-            }
-            return putBack(session, out, before, what);
-        }
-        out.text("Verified: the controller holds the file's settings.");
+        default:
+            errorLine(result.message);
+            return kExitFailed;
     }
     if (inv.save) {
         return performAll(session, out, {makeCall("storeSettings", {})});

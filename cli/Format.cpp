@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "settings/Backup.h"
 #include "text/Text.h"
 
 namespace vornic::cli {
@@ -38,10 +39,7 @@ void appendFlagRow(std::string& out, const char* name, uint32_t bits) {
 }  // namespace
 
 std::string identityLine(const MountSettings& settings) {
-    // The same routine as the main dialog's identity line, so both always read alike.
-    char buffer[kIdentityLineSize] = {};
-    buildIdentityLine(settings, buffer, sizeof buffer);
-    return buffer;
+    return settings::identityLine(settings);
 }
 
 std::string voltageText(uint32_t hundredths) {

@@ -24,9 +24,6 @@ void prepareProcess();
 // when it could not all be written.
 [[nodiscard]] bool writeText(std::FILE* stream, const std::string& text);
 
-// The calendar time of `time` in UTC.
-void utcTime(std::time_t time, std::tm& out);
-
 // A simulated controller on a device of its own, for --simulate.
 class BuiltInSimulator {
   public:

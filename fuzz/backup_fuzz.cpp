@@ -1,19 +1,19 @@
 // The backup-file loader against arbitrary file contents, then diff and restore planning of
 // whatever loads against controllers at several feature levels. Asserts the guarantees written in
-// cli/Backup.h: no exception, a short printable one-line message for every refusal, every loaded
-// value within the range its origin allows, and restore operations only with arguments their
+// settings/Backup.h: no exception, a short printable one-line message for every refusal, every
+// loaded value within the range its origin allows, and restore operations only with arguments their
 // operations take.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "cli/Backup.h"
 #include "fuzz/FuzzCheck.h"
+#include "settings/Backup.h"
 
 namespace {
 
 using namespace vornic;
-using namespace vornic::cli;
+using namespace vornic::settings;
 using vornic::fuzz::printableMessage;
 using vornic::fuzz::require;
 

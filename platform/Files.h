@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace vornic::platform {
 
@@ -32,5 +33,23 @@ enum class FileRead { ok, missing, failed };
 // Replaces the file at `path` with `text` as described above.
 [[nodiscard]] bool replaceFile(const std::string& path, const std::string& text,
                                std::string& error);
+
+// Folders, for the snapshots kept per controller. Paths are UTF-8, as above.
+
+// The names of the regular files in `folder`, in no particular order: no folders, no links, no
+// devices, at most `maxNames`. False with the reason in `error`.
+[[nodiscard]] bool listFiles(const std::string& folder, size_t maxNames,
+                             std::vector<std::string>& names, std::string& error);
+
+// Makes `folder` and every folder above it that is missing (private to the user where the OS has
+// modes). True when it is a folder afterwards.
+[[nodiscard]] bool makeFolders(const std::string& folder, std::string& error);
+
+// Removes the file at `path`; a folder is never removed.
+[[nodiscard]] bool removeFile(const std::string& path, std::string& error);
+
+// Where the program keeps this user's data: $XDG_DATA_HOME/vornic (by default
+// ~/.local/share/vornic); on Windows %LOCALAPPDATA%\Vornic. "" when the system names no such place.
+[[nodiscard]] std::string userDataFolder();
 
 }  // namespace vornic::platform

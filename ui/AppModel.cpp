@@ -38,6 +38,20 @@ void AppModel::onVoltage(uint32_t hundredthsOfVolt) {
 }
 
 void AppModel::deliverReport(uint32_t wParam, uint32_t /*lParam*/) {
+    if (wParam == kReportNotificationAlt) {
+        std::vector<std::function<void()>> tasks;
+        {
+            std::lock_guard<platform::Lock> guard(taskLock_);
+            tasks.swap(tasks_);
+        }
+        // Without a dialog the window is going: the tasks are dropped, as after setMainDialog.
+        if (dialog_ != nullptr) {
+            for (auto& task : tasks) {
+                task();
+            }
+        }
+        return;
+    }
     if (wParam != kReportNotification) {
         return;
     }
@@ -76,6 +90,14 @@ void AppModel::deliverReport(uint32_t wParam, uint32_t /*lParam*/) {
 
 void AppModel::attachDialog(TelescopeControlDlgCallback* dialog) {
     dialog_ = dialog;
+}
+
+void AppModel::postTask(std::function<void()> task) {
+    {
+        std::lock_guard<platform::Lock> guard(taskLock_);
+        tasks_.push_back(std::move(task));
+    }
+    postToMainDialog(kReportNotificationAlt, 0);
 }
 
 void AppModel::setMainDialog(UserMessagePoster* poster) {

@@ -13,7 +13,9 @@
 // never held together.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <vector>
 
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"
@@ -42,8 +44,14 @@ class AppModel final : public TelescopeListener {
     void onSettings(const MountSettings& settings, ReportKind kind) override;
     void onVoltage(uint32_t hundredthsOfVolt) override;
 
-    // UI thread: the main dialog received user message (wParam, lParam).
+    // UI thread: the main dialog received user message (wParam, lParam). A report notification
+    // shows the mailbox; a task notification runs the tasks queued by postTask.
     void deliverReport(uint32_t wParam, uint32_t lParam);
+
+    // Any thread: runs `task` on the UI thread, in the order posted, through the main dialog's
+    // message queue. Tasks still queued when the main dialog goes away are dropped unrun, so none
+    // can reach into a window that is gone.
+    void postTask(std::function<void()> task);
 
     // UI thread, while no notification is being handled: the dialog that deliverReport calls.
     void attachDialog(TelescopeControlDlgCallback* dialog);
@@ -63,6 +71,9 @@ class AppModel final : public TelescopeListener {
     MountSettings pendingSnapshot_;
     MountSettings deliveredSnapshot_;                // UI thread only
     TelescopeControlDlgCallback* dialog_ = nullptr;  // UI thread only
+
+    platform::Lock taskLock_;
+    std::vector<std::function<void()>> tasks_;  // under taskLock_
 
     platform::Lock postLock_;
     UserMessagePoster* mainDialog_ = nullptr;  // under postLock_

@@ -127,10 +127,6 @@ bool writeText(std::FILE* stream, const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
 
-void utcTime(std::time_t time, std::tm& out) {
-    gmtime_r(&time, &out);
-}
-
 namespace {
 
 // kz2-sim prints its device path as soon as its pseudo-terminal is open; a program that has said

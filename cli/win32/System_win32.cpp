@@ -170,10 +170,6 @@ bool writeText(std::FILE* stream, const std::string& text) {
     return true;
 }
 
-void utcTime(std::time_t time, std::tm& out) {
-    gmtime_s(&out, &time);
-}
-
 std::unique_ptr<BuiltInSimulator> startBuiltInSimulator(uint32_t /*level*/, std::string& error) {
     error =
         "--simulate is not available on Windows: the built-in simulator needs a pseudo-terminal. "

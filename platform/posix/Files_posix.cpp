@@ -1,10 +1,12 @@
 #include "platform/Files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "text/Quote.h"
@@ -238,6 +240,86 @@ bool replaceFile(const std::string& path, const std::string& text, std::string& 
         return false;
     }
     return true;
+}
+
+bool listFiles(const std::string& folder, size_t maxNames, std::vector<std::string>& names,
+               std::string& error) {
+    names.clear();
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        error = cannot("open the folder", folder, errno);
+        return false;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        error = cannot("read the folder", folder, errno);
+        ::close(fd);
+        return false;
+    }
+    while (names.size() < maxNames) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            break;
+        }
+        struct stat info {};
+        // Looked at without following links: a link is not one of our files.
+        if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode)) {
+            names.emplace_back(entry->d_name);
+        }
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        error = cannot("read the folder", folder, readError);
+        return false;
+    }
+    return true;
+}
+
+bool makeFolders(const std::string& folder, std::string& error) {
+    if (folder.empty()) {
+        error = "no folder given";
+        return false;
+    }
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+        const std::string part = folder.substr(0, end);
+        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = cannot("make the folder", part, errno);
+            return false;
+        }
+        if (end == std::string::npos) {
+            break;
+        }
+    }
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        error = "cannot use " + shown(folder, 200) + " as a folder: something else is there";
+        return false;
+    }
+    return true;
+}
+
+bool removeFile(const std::string& path, std::string& error) {
+    if (::unlink(path.c_str()) != 0) {
+        error = cannot("remove", path, errno);
+        return false;
+    }
+    return true;
+}
+
+std::string userDataFolder() {
+    // Only an absolute XDG_DATA_HOME counts; a relative one would depend on where we were started.
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        return std::string(xdg) + "/vornic";
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::string(home) + "/.local/share/vornic";
+    }
+    return {};
 }
 
 }  // namespace vornic::platform

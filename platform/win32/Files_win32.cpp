@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "platform/Files.h"
 #include "platform/SystemText.h"
@@ -238,6 +241,104 @@ bool replaceFile(const std::string& path, const std::string& text, std::string& 
         return false;
     }
     return true;
+}
+
+namespace {
+
+std::string narrow(const wchar_t* wide, size_t length) {
+    if (length == 0 || length > INT_MAX) {
+        return {};
+    }
+    const int size = static_cast<int>(length);
+    const int count = WideCharToMultiByte(CP_UTF8, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    if (count <= 0) {
+        return {};
+    }
+    std::string text(static_cast<size_t>(count), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, size, text.data(), count, nullptr, nullptr);
+    return text;
+}
+
+bool isFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+bool listFiles(const std::string& folder, size_t maxNames, std::vector<std::string>& names,
+               std::string& error) {
+    names.clear();
+    std::wstring wide;
+    if (!widen(folder, wide, error)) {
+        return false;
+    }
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
+        error = cannot("read the folder", folder, GetLastError());
+        return false;
+    }
+    do {
+        // Folders and links (reparse points) are never ours.
+        const DWORD skip =
+            FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+        if ((found.dwFileAttributes & skip) == 0) {
+            std::string name = narrow(found.cFileName, wcslen(found.cFileName));
+            if (!name.empty()) {
+                names.push_back(std::move(name));
+            }
+        }
+    } while (names.size() < maxNames && FindNextFileW(find, &found));
+    FindClose(find);
+    return true;
+}
+
+bool makeFolders(const std::string& folder, std::string& error) {
+    std::wstring wide;
+    if (!widen(folder, wide, error)) {
+        return false;
+    }
+    // Each folder on the way is made in turn; a drive ("C:") or a share is taken as it is.
+    for (size_t end = wide.find_first_of(L"\\/", 1);; end = wide.find_first_of(L"\\/", end + 1)) {
+        const std::wstring part = wide.substr(0, end);
+        if (!part.empty() && part.back() != L':' && !isFolder(part) &&
+            !CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS &&
+            end == std::wstring::npos) {
+            error = cannot("make the folder", folder, GetLastError());
+            return false;
+        }
+        if (end == std::wstring::npos) {
+            break;
+        }
+    }
+    if (!isFolder(wide)) {
+        error = "cannot use " + shown(folder, 200) + " as a folder";
+        return false;
+    }
+    return true;
+}
+
+bool removeFile(const std::string& path, std::string& error) {
+    std::wstring wide;
+    if (!widen(path, wide, error)) {
+        return false;
+    }
+    if (!DeleteFileW(wide.c_str())) {
+        error = cannot("remove", path, GetLastError());
+        return false;
+    }
+    return true;
+}
+
+std::string userDataFolder() {
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || local[0] == L'\0') {
+        return {};
+    }
+    const std::string base = narrow(local, wcslen(local));
+    return base.empty() ? std::string() : base + "\\Vornic";
 }
 
 }  // namespace vornic::platform

@@ -8,10 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +26,7 @@
 #include "app/Application.h"
 #include "platform/PortTable.h"
 #include "platform/SerialPort.h"
+#include "settings/Backup.h"
 #include "sim/Kz2Device.h"
 #include "sim/PtySimulator.h"
 #include "support/HeadlessFrontEnd.h"
@@ -405,6 +410,185 @@ TEST_F(WholeApplicationTest, ClosingDuringTheHandshakeEndsCleanly) {
     EXPECT_EQ(sent, std::vector<Bytes>(
                         kHandshakeLevel6.begin(),
                         kHandshakeLevel6.begin() + static_cast<std::ptrdiff_t>(sent.size())));
+}
+
+// Waits, pumping, for the answer a settings-net call gives through its callback.
+template <class T, class Call>
+bool await(HeadlessFrontEnd& fe, Call call, T& out) {
+    bool answered = false;
+    call([&](T value) {
+        out = std::move(value);
+        answered = true;
+    });
+    return fe.pumpUntil([&] { return answered; }, kWait);
+}
+
+// The requests after `mark` that are not part of a read-back's handshake.
+std::vector<Bytes> writesOnly(const std::vector<Bytes>& requests) {
+    std::vector<Bytes> out;
+    for (const Bytes& r : requests) {
+        if (std::find(kHandshakeLevel6.begin(), kHandshakeLevel6.end(), r) ==
+            kHandshakeLevel6.end()) {
+            out.push_back(r);
+        }
+    }
+    return out;
+}
+
+settings::SettingsImage readBackup(const std::string& path) {
+    std::string text;
+    std::string error;
+    settings::SettingsImage image;
+    EXPECT_TRUE(settings::readFileText(path, text, error)) << error;
+    EXPECT_TRUE(settings::parseBackupText(text, image, error)) << error;
+    return image;
+}
+
+// The safety net in the running program: a snapshot at connect, the "not saved" mark, undo since
+// connecting, a backup, and a hostile file; each read-back is not taken for the user's reconnect.
+TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    char folder[] = "/tmp/vornic-net-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string data = folder;
+    HeadlessFrontEnd frontEnd;
+    ApplicationOptions options = fastOptions();
+    options.safetyNet.snapshotRoot = data + "/snapshots";
+    Application app(frontEnd, recordingPorts(), ports_, std::move(options));
+    int portLetGo = 0;
+    app.setSessionHooks({[&] { ++portLetGo; }, nullptr});
+    const auto maxSpeeds = [&](uint32_t ra) -> Bytes {
+        return Frame().u8(0x35).u8(0x00).u8(0xC0).u16(ra).u16(image_.axis[sim::kDe].maxSpeed);
+    };
+    settings::SettingsImage backup;
+
+    frontEnd.setScript([&](HeadlessFrontEnd& fe, ui::InMemoryControlModel& model,
+                           ui::DlgConfig& dialog) {
+        SafetyNet& net = *app.safetyNet();
+        EXPECT_EQ(dialog.settingsNet(), &net);
+        const auto clicked = std::chrono::steady_clock::now();
+        ASSERT_TRUE(connect(fe, model)) << model.text(ui::kIdStatusLine);
+        const auto established = std::chrono::steady_clock::now();
+        // Nothing is posted when the snapshot is down, so this looks rather than waits for a post.
+        while (net.lastSnapshot().empty() && std::chrono::steady_clock::now() - clicked < kWait) {
+            fe.pump();
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_FALSE(net.lastSnapshot().empty());
+        const auto onDisk = std::chrono::steady_clock::now();
+        const auto ms = [](auto d) {
+            return static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+        };
+        std::printf("[ figure ] Connect clicked to snapshot on disk: %lld ms (handshake %lld ms)\n",
+                    ms(onDisk - clicked), ms(established - clicked));
+        exchange({}, kHandshakeLevel6.size(), kHandshakeLevel6.size(), app);
+        const settings::SettingsImage snapshot = readBackup(net.lastSnapshot());
+        EXPECT_EQ(snapshot.values.maxSpeed[0], image_.axis[sim::kRa].maxSpeed);
+        EXPECT_EQ(snapshot.values.gearRatio[1], image_.axis[sim::kDe].gearRatio);
+        EXPECT_EQ(snapshot.values.motorCurrent[1][2], image_.axis[sim::kDe].motorCurrent[2]);
+        EXPECT_TRUE(net.connected());
+        EXPECT_FALSE(net.notSaved());
+
+        // A change sets the mark, an acknowledged save clears it.
+        Wire::Mark mark = wire_->mark();
+        model.enterText(ui::kIdMaxSpeedRa, "1234");
+        exchange(mark, 1, 1, app);
+        fe.pump();
+        EXPECT_TRUE(net.notSaved());
+        model.click(ui::kIdSaveSettings);
+        EXPECT_TRUE(fe.pumpUntil([&] { return !net.notSaved(); }, kWait));
+
+        // Undo lists the one setting changed since connecting and sends only it.
+        mark = wire_->mark();
+        model.enterText(ui::kIdMaxSpeedRa, "1300");
+        exchange(mark, 1, 1, app);
+        ui::Preview preview;
+        const auto asked = std::chrono::steady_clock::now();
+        ASSERT_TRUE(await(
+            fe, [&](auto done) { net.preview("", done); }, preview));
+        std::printf("[ figure ] preview of undo ready: %lld ms\n",
+                    ms(std::chrono::steady_clock::now() - asked));
+        ASSERT_TRUE(preview.ok) << preview.error;
+        ASSERT_EQ(preview.rows.size(), 1u);
+        EXPECT_EQ(preview.rows[0].setting, "maxSpeed");
+        EXPECT_EQ(preview.rows[0].now, "[1300,1350]");
+        EXPECT_EQ(preview.rows[0].other, "[600,1350]");
+        mark = wire_->mark();
+        ui::RestoreOutcome outcome;
+        ASSERT_TRUE(await(
+            fe, [&](auto done) { net.restore(preview, false, done); }, outcome));
+        EXPECT_TRUE(outcome.ok) << outcome.message;
+        EXPECT_EQ(outcome.message, "Restored and verified: 1 setting");
+        EXPECT_EQ(writesOnly(wire_->requestsFrom(mark.requests)),
+                  std::vector<Bytes>{maxSpeeds(image_.axis[sim::kRa].maxSpeed)});
+        EXPECT_TRUE(net.notSaved());
+        EXPECT_TRUE(net.connected());
+        EXPECT_EQ(portLetGo, 0) << "a read-back is not the user's disconnect";
+        fe.pump();
+        EXPECT_EQ(model.text(ui::kIdMaxSpeedRa), "600");
+
+        // A backup after a change holds the change: what the controller holds, read from it.
+        mark = wire_->mark();
+        model.enterText(ui::kIdMaxSpeedRa, "700");
+        exchange(mark, 1, 1, app);
+        std::string error;
+        ASSERT_TRUE(net.backUp(data + "/backup.json", error)) << error;
+        backup = readBackup(data + "/backup.json");
+        EXPECT_EQ(net.defaultBackupName().rfind("vornic-HW_", 0), 0u) << net.defaultBackupName();
+
+        // A hostile file is refused before anything is sent.
+        std::ofstream(data + "/hostile.json")
+            << R"({"vornicBackup":1,"settings":{"maxSpeed":[1,-1e999]}})";
+        fe.pump();
+        mark = wire_->mark();
+        ASSERT_TRUE(await(
+            fe, [&](auto done) { net.preview(data + "/hostile.json", done); }, preview));
+        EXPECT_FALSE(preview.ok);
+        EXPECT_FALSE(preview.error.empty());
+        std::printf("[ info ] hostile file: %s\n", preview.error.c_str());
+        EXPECT_TRUE(wire_->requestsFrom(mark.requests).empty());
+
+        std::vector<ui::SnapshotEntry> list;
+        ASSERT_TRUE(await(
+            fe, [&](auto done) { net.snapshots(done); }, list));
+        ASSERT_EQ(list.size(), 1u) << "no snapshot for a read-back";
+        EXPECT_EQ(list[0].differing, 1);
+    });
+
+    EXPECT_EQ(app.run(), 0);
+    sim_->stop();
+    const sim::ConfigImage& live = sim_->controller().device().live();
+    EXPECT_EQ(live.axis[sim::kRa].maxSpeed, 700u);
+    EXPECT_EQ(backup.values.maxSpeed[0], live.axis[sim::kRa].maxSpeed);
+    EXPECT_EQ(backup.values.acceleration[1], live.axis[sim::kDe].acceleration);
+    EXPECT_EQ(backup.values.motorCurrent[0][1], live.axis[sim::kRa].motorCurrent[1]);
+    EXPECT_EQ(backup.values.gearRatio[0], live.axis[sim::kRa].gearRatio);
+    EXPECT_EQ(std::system(("rm -rf '" + data + "'").c_str()), 0);
+}
+
+// Closing the window while a preview reads the controller back: the program ends promptly, the
+// answer never reaches the dialog that is gone, and nothing is sent after the read-back's own
+// requests.
+TEST_F(WholeApplicationTest, ClosingWhileTheSafetyNetWorksEndsCleanly) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    HeadlessFrontEnd frontEnd;
+    Application app(frontEnd, recordingPorts(), ports_, fastOptions());
+    int answers = 0;
+
+    frontEnd.setScript([&](HeadlessFrontEnd& fe, ui::InMemoryControlModel& model, ui::DlgConfig&) {
+        ASSERT_TRUE(connect(fe, model)) << model.text(ui::kIdStatusLine);
+        ASSERT_TRUE(fe.pumpUntil([&] { return app.safetyNet()->connected(); }, kWait));
+        app.safetyNet()->preview("", [&](ui::Preview) { ++answers; });
+        model.close();
+    });
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(app.run(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, kWait);
+    EXPECT_TRUE(app.heartBeatStopped());
+    EXPECT_EQ(answers, 0);
+    EXPECT_TRUE(writesOnly(wire_->requests()).empty());
 }
 
 }  // namespace

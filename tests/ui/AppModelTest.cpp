@@ -223,6 +223,29 @@ TEST_F(AppModelTest, WithoutAMainDialogNothingIsPosted) {
     EXPECT_EQ(poster.posts.size(), 1u);
 }
 
+// Tasks run on the task notification, in the order posted and once each; without a dialog (the
+// window is going) they are dropped unrun.
+TEST_F(AppModelTest, TasksRunInOrderOnceOnTheirNotificationAndNeverWithoutADialog) {
+    std::vector<int> ran;
+    model.postTask([&] { ran.push_back(1); });
+    model.postTask([&] { ran.push_back(2); });
+    ASSERT_EQ(poster.posts.size(), 2u);
+    EXPECT_EQ(poster.posts[0], (std::pair<uint32_t, uint32_t>{kReportNotificationAlt, 0}));
+    deliver();
+    EXPECT_TRUE(ran.empty()) << "a report notification runs no task";
+    model.deliverReport(kReportNotificationAlt, 0);
+    model.deliverReport(kReportNotificationAlt, 0);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_TRUE(dialog.shown.empty());
+
+    model.postTask([&] { ran.push_back(3); });
+    model.detachDialog();
+    model.deliverReport(kReportNotificationAlt, 0);
+    model.attachDialog(&dialog);
+    model.deliverReport(kReportNotificationAlt, 0);
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+}
+
 // --- The lock is never held across a post or a dialog call ---
 
 TEST_F(AppModelTest, ReportArrivingDuringShowSettingsWaitsForTheNextNotification) {

@@ -1,4 +1,4 @@
-#include "cli/Operations.h"
+#include "settings/Operations.h"
 
 #include <cstdlib>
 #include <iterator>
@@ -7,7 +7,7 @@
 #include "text/Number.h"
 #include "text/Quote.h"
 
-namespace vornic::cli {
+namespace vornic::settings {
 
 const std::vector<OperationInfo>& operationTable() {
     static const std::vector<OperationInfo> kOperations = {
@@ -374,4 +374,4 @@ Expectation expectationFor(const OpCall& call, uint32_t featureLevel) {
     return {};
 }
 
-}  // namespace vornic::cli
+}  // namespace vornic::settings

@@ -1,7 +1,7 @@
-#include "cli/Backup.h"
+#include "settings/Backup.h"
 
-#include "cli/System.h"
 #include "json/JsonText.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "text/Quote.h"
 
@@ -11,7 +11,7 @@
 #include <ctime>
 #include <limits>
 
-namespace vornic::cli {
+namespace vornic::settings {
 
 namespace {
 
@@ -142,6 +142,13 @@ bool parseField(const SettingField& info, const Json& value, bool fromController
 
 }  // namespace
 
+std::string identityLine(const MountSettings& settings) {
+    // The same routine as the main dialog's identity line, so both always read alike.
+    char buffer[kIdentityLineSize] = {};
+    buildIdentityLine(settings, buffer, sizeof buffer);
+    return buffer;
+}
+
 Json fieldJson(const SettingField& info, const MountSettings& settings) {
     switch (info.shape) {
         case SettingShape::Scalar:
@@ -163,7 +170,7 @@ Json fieldJson(const SettingField& info, const MountSettings& settings) {
 std::string isoDateNow() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
-    utcTime(now, utc);
+    platform::utcTime(now, utc);
     char text[32] = {};
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
@@ -360,6 +367,16 @@ std::vector<Difference> differences(const SettingsImage& image, const MountSetti
     return result;
 }
 
+SettingsImage wholeImage(const MountSettings& settings) {
+    SettingsImage image;
+    image.values = settings;
+    image.fromController = true;
+    for (size_t i = 0; i < kFields.size(); ++i) {
+        image.present[i] = settings.featureLevel >= kFields[i].minLevel;
+    }
+    return image;
+}
+
 std::vector<OpCall> restorePlan(const SettingsImage& image, const MountSettings& controller) {
     std::vector<OpCall> plan;
     const MountSettings& file = image.values;
@@ -477,4 +494,4 @@ bool writeFileText(const std::string& path, const std::string& text, std::string
     return platform::replaceFile(path, text, error);
 }
 
-}  // namespace vornic::cli
+}  // namespace vornic::settings

@@ -1,0 +1,9 @@
+#include "platform/Clock.h"
+
+namespace vornic::platform {
+
+void utcTime(std::time_t time, std::tm& out) {
+    gmtime_s(&out, &time);
+}
+
+}  // namespace vornic::platform
