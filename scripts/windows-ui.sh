@@ -24,48 +24,19 @@ mkdir -p "$shots"
 echo "vornic.exe: $(stat -c %s "$exe_dir/vornic.exe") bytes, DLLs:" \
     $(x86_64-w64-mingw32-objdump -p "$exe_dir/vornic.exe" | sed -n 's/.*DLL Name: //p')
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/vornic-ui.XXXXXX")"
-sim_pid=""
-xvfb_pid=""
 # shellcheck source=scripts/wine-env.sh
 . scripts/wine-env.sh
-finish() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
-    wine_prefix_end
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-    true
-}
-trap finish EXIT
+trap wine_teardown EXIT
 
-# A virtual X server on a free display number.
-exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
-
-echo "== Wine prefix"
-# Now and then a fresh prefix comes up without its system DLLs ("could not load kernel32.dll");
-# a second one does.
-if ! wine_prefix_begin; then
-    echo "windows-ui: the Wine prefix failed to start ($(tail -n1 "$WINE_LOG")); again" >&2
-    wine_prefix_end
-    wine_prefix_begin
-fi
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >>"$WINE_LOG" 2>&1
-
-echo "== kz2-sim on a pseudo-terminal as COM5"
-build/default/sim/kz2-sim --level 6 --trace >"$work/sim.out" 2>"$work/trace.log" &
-sim_pid=$!
-for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-pty="$(head -n1 "$work/sim.out")"
-[ -n "$pty" ] || { echo "windows-ui: kz2-sim did not start" >&2; exit 1; }
-wine_map_port COM5 "$pty"
+echo "== Wine prefix, kz2-sim on a pseudo-terminal as COM5"
+wine_setup
+work="$WINE_WORK"
+wine_sim_start --level 6 --trace
+trace="$work/sim.err"  # the simulator's trace
 
 echo "== vornic-selftest.exe"
 status=0
-timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
+timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$trace" \
     --shots "Z:$shots" || status=$?
 echo "== vornic.exe itself: starts, shows its dialog, ends on the close box"
 exe_status=0
@@ -83,7 +54,7 @@ done
 echo "screenshots: $(ls "$shots" | tr '\n' ' ')"
 if [ "$status" -ne 0 ]; then
     echo "windows-ui: the self-test failed (status $status); the simulator's trace:" >&2
-    tail -n 40 "$work/trace.log" >&2
+    tail -n 40 "$trace" >&2
 fi
 echo "== Windows dialogs done in $(($(date +%s) - started)) s"
 exit "$status"
