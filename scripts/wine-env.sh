@@ -49,7 +49,7 @@ wine_setup() {
 
 wine_prefix_begin() {
     WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/vornic-wine.XXXXXX")"
-    WINE_LOG="$WINEPREFIX.log"
+    WINE_LOG="$WINE_WORK/wine.log"
     export WINEPREFIX WINE_LOG
     wineboot -i >>"$WINE_LOG" 2>&1
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
