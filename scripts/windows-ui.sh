@@ -25,39 +25,20 @@ mkdir -p "$shots"
 echo "vornic.exe: $(stat -c %s "$exe_dir/vornic.exe") bytes, DLLs:" \
     $(x86_64-w64-mingw32-objdump -p "$exe_dir/vornic.exe" | sed -n 's/.*DLL Name: //p')
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/vornic-ui.XXXXXX")"
-sim_pid=""
-lost_pid=""
-xvfb_pid=""
 # shellcheck source=scripts/wine-env.sh
 . scripts/wine-env.sh
+lost_pid=""
 finish() {
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
     [ -n "$lost_pid" ] && kill "$lost_pid" 2>/dev/null && wait "$lost_pid" 2>/dev/null
-    wine_prefix_end
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-    true
+    wine_teardown
 }
 trap finish EXIT
 
-# A virtual X server on a free display number.
-exec 9>"$work/display"
-Xvfb -displayfd 9 -screen 0 2400x1800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n1 "$work/display")"
-
-echo "== Wine prefix"
-# Now and then a fresh prefix comes up without its system DLLs ("could not load kernel32.dll");
-# a second one does.
-if ! wine_prefix_begin; then
-    echo "windows-ui: the Wine prefix failed to start ($(tail -n1 "$WINE_LOG")); again" >&2
-    wine_prefix_end
-    wine_prefix_begin
-fi
-# Room for the main dialog at 200 %.
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 2300x1700 /f >>"$WINE_LOG" 2>&1
+echo "== Wine prefix, kz2-sim on a pseudo-terminal as COM5"
+wine_setup
+work="$WINE_WORK"
+wine_sim_start --level 6 --trace
+trace="$work/sim.err"  # the simulator's trace
 # The screen's pixels per inch, read by each program as it starts.
 set_dpi() {
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
@@ -66,14 +47,6 @@ set_dpi() {
         /v LogPixels /t REG_DWORD /d "$1" /f >>"$WINE_LOG" 2>&1
 }
 
-echo "== kz2-sim on a pseudo-terminal as COM5"
-build/default/sim/kz2-sim --level 6 --trace >"$work/sim.out" 2>"$work/trace.log" &
-sim_pid=$!
-for _ in $(seq 50); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
-pty="$(head -n1 "$work/sim.out")"
-[ -n "$pty" ] || { echo "windows-ui: kz2-sim did not start" >&2; exit 1; }
-wine_map_port COM5 "$pty"
-
 # The line lost mid-session: a second kz2-sim as COM6 hangs up after the connection's seven
 # requests and one more. It serves one run, so only the first scale's run uses it.
 build/default/sim/kz2-sim --level 6 --fault hangup-after=8 >"$work/lost.out" 2>"$work/lost.err" &
@@ -81,7 +54,8 @@ lost_pid=$!
 for _ in $(seq 50); do [ -s "$work/lost.out" ] && break; sleep 0.1; done
 lost_pty="$(head -n1 "$work/lost.out")"
 [ -n "$lost_pty" ] || { echo "windows-ui: the second kz2-sim did not start" >&2; exit 1; }
-wine_map_port COM6 "$lost_pty"
+wine reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$lost_pty" /f >>"$WINE_LOG" 2>&1
+wine_server_persist  # the server reads the port mapping as it starts
 
 status=0
 for scale in 100 150 200; do
@@ -91,7 +65,7 @@ for scale in 100 150 200; do
     [ "$scale" -eq 100 ] || { folder="$shots/$scale"; lost=(); }
     mkdir -p "$folder"
     set_dpi $((96 * scale / 100))
-    timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$work/trace.log" \
+    timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$trace" \
         --shots "Z:$folder" "${lost[@]}" || status=1
 done
 set_dpi 96
@@ -111,7 +85,7 @@ done
 echo "screenshots: $(cd "$shots" && find . -name '*.png' | sort | tr '\n' ' ')"
 if [ "$status" -ne 0 ]; then
     echo "windows-ui: the self-test failed (status $status); the simulator's trace:" >&2
-    tail -n 40 "$work/trace.log" >&2
+    tail -n 40 "$trace" >&2
 fi
 echo "== Windows dialogs done in $(($(date +%s) - started)) s"
 exit "$status"

@@ -21,35 +21,15 @@ if [ ! -f build/default/CMakeCache.txt ]; then
 fi
 nice cmake --build build/default -j2 --target kz2-sim vornic-cli
 
-work="$(mktemp -d "${TMPDIR:-/tmp}/vornic-windows.XXXXXX")"
-sim_pid=""
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
-cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    wine_prefix_end
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap wine_teardown EXIT
 
-echo "== Wine prefix"
-wine_prefix_begin
-
-build/default/sim/kz2-sim --level 6 --state "$work/state.json" >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 50); do
-    [ -s "$work/sim.out" ] && break
-    sleep 0.1
-done
-pty="$(head -n 1 "$work/sim.out")"
-if [ ! -e "$pty" ]; then
-    echo "kz2-sim did not start: $(cat "$work/sim.err")" >&2
-    exit 1
-fi
-wine_map_port COM5 "$pty"
+echo "== Wine prefix, kz2-sim on COM5"
+wine_setup
+work="$WINE_WORK"
+wine_sim_start --level 6 --state "$work/state.json"
+pty="$SIM_PTY"
 
 echo "== Windows tests under Wine"
 export VORNIC_TEST_COM_PORT=COM5
@@ -139,5 +119,5 @@ done
 echo "== Windows build done in $(($(date +%s) - started)) s"
 
 if [ "${1:-}" = "--dialogs" ]; then
-    VORNIC_WINE_PREFIX="$WINEPREFIX" scripts/windows-ui.sh
+    scripts/windows-ui.sh  # in this Wine set-up (wine_setup exported it)
 fi
