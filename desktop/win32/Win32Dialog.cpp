@@ -560,8 +560,16 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return TRUE;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (header == nullptr || header->code != LVN_ITEMCHANGED || programmatic_ != 0 ||
-                destroyed_) {
+            if (header == nullptr || programmatic_ != 0 || destroyed_) {
+                return FALSE;
+            }
+            const ControlLayout* c = findControl(layout_, static_cast<ControlId>(header->idFrom));
+            if (c != nullptr && (c->style & style::kLink) != 0 &&
+                (header->code == NM_CLICK || header->code == NM_RETURN)) {
+                logic_.onCommand(*this, c->id, notify::kClicked);
+                return TRUE;
+            }
+            if (header->code != LVN_ITEMCHANGED) {
                 return FALSE;
             }
             const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
@@ -609,19 +617,6 @@ INT_PTR Win32Dialog::handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 userMessage_(wParam, lParam);
             }
             return TRUE;
-        case WM_NOTIFY: {
-            const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-            const ControlLayout* c =
-                header != nullptr ? findControl(layout_, static_cast<ControlId>(header->idFrom))
-                                  : nullptr;
-            if (c != nullptr && (c->style & style::kLink) != 0 &&
-                (header->code == NM_CLICK || header->code == NM_RETURN) && programmatic_ == 0 &&
-                !destroyed_) {
-                logic_.onCommand(*this, c->id, notify::kClicked);
-                return TRUE;
-            }
-            return FALSE;
-        }
         case WM_DPICHANGED:
             // The system lays the dialog and its font out again for the new DPI (per-monitor
             // awareness v2); the title's font and the pictures are the dialog's own, made again
