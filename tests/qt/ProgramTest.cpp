@@ -229,84 +229,64 @@ TEST_F(ProgramTest, SettingsMenuAgainstTheController) {
             return !snapshot.empty();
         })) << "no snapshot at connect";
 
-        // Answers the preview the next menu item opens with `button` once it has its rows.
-        std::vector<std::vector<std::string>> rows;
-        std::string outcome;
-        const auto preview = [&](ui::ControlId item, ui::ControlId button) {
-            rows.clear();
-            whenModalOpens(w, [&, button](QtDialog& d) {
-                EXPECT_TRUE(
-                    waitUntil([&] { return d.text(pd::kMessage) != ui::settings_text::kReading; }));
-                rows = cellsOf(d, pd::kTable);
-                click(d, button);
-                EXPECT_TRUE(waitUntil([&] {
-                    return d.ended() || d.text(pd::kMessage) != ui::settings_text::kRestoring;
-                }));
-                outcome = d.text(pd::kMessage);
-                if (!d.ended()) {
-                    click(d, ui::kIdCancel);
-                }
-            });
-            w.action(item)->trigger();
-        };
-        const std::vector<std::vector<std::string>> speedRow = {
-            {"RA max speed", "1234", std::to_string(ra.maxSpeed)}};
+        using Rows = std::vector<std::vector<std::string>>;
+        const Rows speedRow = {{"RA max speed", "1234", std::to_string(ra.maxSpeed)}};
         struct Step {
             const char* what;
-            std::function<void()> action;
+            ui::ControlId used;    // a menu item, a button, or the field typed into
+            ui::ControlId button;  // pressed in the preview the item opens, 0 for none
+            std::string file;
             std::vector<Bytes> sent;
-            std::string status;
+            std::string status;  // "" for not looked at
             std::string mark;
-            std::vector<std::vector<std::string>> rows;
+            Rows rows;
         };
         const Step steps[] = {
-            {"a field changed",
-             [&] { typeAndTab(w, ui::kIdMaxSpeedRa, "1234"); },
-             {speeds},
-             "Connection established.",
-             notSaved,
-             {}},
+            {"a field changed", ui::kIdMaxSpeedRa, 0, "", {speeds}, "", notSaved, {}},
             {"saved and acknowledged",
-             [&] { click(w, ui::kIdSaveSettings); },
+             ui::kIdSaveSettings,
+             0,
+             "",
              {Frame().u8(0x0D).u8(1)},
              "",
              "",
              {}},
             {"compared with the snapshot",
-             [&] {
-                 answer = snapshot;
-                 preview(ui::kIdMenuCompare, ui::kIdCancel);
-             },
+             ui::kIdMenuCompare,
+             ui::kIdCancel,
+             snapshot,
              {},
              "Compared with the file: 1 setting differs",
              "",
              speedRow},
             {"a hostile file",
-             [&] {
-                 answer = hostile;
-                 preview(ui::kIdMenuRestore, ui::kIdCancel);
-             },
+             ui::kIdMenuRestore,
+             ui::kIdCancel,
+             hostile,
              {},
              "Nothing was sent: hostile.json: not valid JSON: a number is too large",
              "",
              {}},
             {"undo cancelled",
-             [&] { preview(ui::kIdMenuUndo, ui::kIdCancel); },
+             ui::kIdMenuUndo,
+             ui::kIdCancel,
+             "",
              {},
              ui::settings_text::kNothingSent,
              "",
              speedRow},
             {"undo restored",
-             [&] { preview(ui::kIdMenuUndo, pd::kRestore); },
+             ui::kIdMenuUndo,
+             pd::kRestore,
+             "",
              {Frame().u8(0x35).u8(0).u8(0xC0).u16(ra.maxSpeed).u16(de.maxSpeed)},
              "Restored and verified: 1 setting",
              notSaved,
              speedRow},
             {"backed up",
-             [&] {
-                 answer = backup;
-                 w.action(ui::kIdMenuBackUp)->trigger();
-             },
+             ui::kIdMenuBackUp,
+             0,
+             backup,
              {},
              "Settings backed up to " + backup,
              notSaved,
@@ -314,7 +294,30 @@ TEST_F(ProgramTest, SettingsMenuAgainstTheController) {
         };
         for (const Step& step : steps) {
             const size_t from = wire_->count();
-            step.action();
+            Rows rows;
+            answer = step.file;
+            if (step.button != 0) {
+                // Pressed once the preview has its rows; "Close" ends it when the press did not.
+                whenModalOpens(w, [&](QtDialog& d) {
+                    EXPECT_TRUE(waitUntil(
+                        [&] { return d.text(pd::kMessage) != ui::settings_text::kReading; }));
+                    rows = cellsOf(d, pd::kTable);
+                    click(d, step.button);
+                    EXPECT_TRUE(waitUntil([&] {
+                        return d.ended() || d.text(pd::kMessage) != ui::settings_text::kRestoring;
+                    }));
+                    if (!d.ended()) {
+                        click(d, ui::kIdCancel);
+                    }
+                });
+            }
+            if (w.action(step.used) != nullptr) {
+                w.action(step.used)->trigger();
+            } else if (step.used == ui::kIdMaxSpeedRa) {
+                typeAndTab(w, step.used, "1234");
+            } else {
+                click(w, step.used);
+            }
             std::vector<Bytes> sent;
             for (const Bytes& frame : settledFrom(*wire_, from, 500)) {
                 if (frame.size() > 3) {  // a read-back's requests carry no parameters
@@ -327,7 +330,6 @@ TEST_F(ProgramTest, SettingsMenuAgainstTheController) {
             }
             EXPECT_EQ(w.text(ui::kIdNotSavedMark), step.mark) << step.what;
             EXPECT_EQ(rows, step.rows) << step.what;
-            rows.clear();
         }
     });
     // Both files hold what the controller now holds, in the command line's own judgement.
