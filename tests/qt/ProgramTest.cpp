@@ -216,7 +216,6 @@ TEST_F(ProgramTest, SettingsMenuAgainstTheController) {
     ASSERT_NO_FATAL_FAILURE(startSimulator(6));
     const sim::AxisImage& ra = image_.axis[sim::kRa];
     const sim::AxisImage& de = image_.axis[sim::kDe];
-    const Bytes speeds = Frame().u8(0x35).u8(0).u8(0xC0).u16(1234).u16(de.maxSpeed);
     const std::string notSaved = "Not saved into KZ2";
     runProgram([&](QtDialog& w, ui::DlgConfig&) {
         std::string answer;
@@ -241,56 +240,25 @@ TEST_F(ProgramTest, SettingsMenuAgainstTheController) {
             std::string mark;
             Rows rows;
         };
+        const std::vector<Bytes> none;
+        const std::vector<Bytes> typed = {
+            Frame().u8(0x35).u8(0).u8(0xC0).u16(1234).u16(de.maxSpeed)};
+        const std::vector<Bytes> store = {Frame().u8(0x0D).u8(1)};
+        const std::vector<Bytes> undone = {
+            Frame().u8(0x35).u8(0).u8(0xC0).u16(ra.maxSpeed).u16(de.maxSpeed)};
         const Step steps[] = {
-            {"a field changed", ui::kIdMaxSpeedRa, 0, "", {speeds}, "", notSaved, {}},
-            {"saved and acknowledged",
-             ui::kIdSaveSettings,
-             0,
-             "",
-             {Frame().u8(0x0D).u8(1)},
-             "",
-             "",
-             {}},
-            {"compared with the snapshot",
-             ui::kIdMenuCompare,
-             ui::kIdCancel,
-             snapshot,
-             {},
-             "Compared with the file: 1 setting differs",
-             "",
-             speedRow},
-            {"a hostile file",
-             ui::kIdMenuRestore,
-             ui::kIdCancel,
-             hostile,
-             {},
-             "Nothing was sent: hostile.json: not valid JSON: a number is too large",
-             "",
-             {}},
-            {"undo cancelled",
-             ui::kIdMenuUndo,
-             ui::kIdCancel,
-             "",
-             {},
-             ui::settings_text::kNothingSent,
-             "",
-             speedRow},
-            {"undo restored",
-             ui::kIdMenuUndo,
-             pd::kRestore,
-             "",
-             {Frame().u8(0x35).u8(0).u8(0xC0).u16(ra.maxSpeed).u16(de.maxSpeed)},
-             "Restored and verified: 1 setting",
-             notSaved,
-             speedRow},
-            {"backed up",
-             ui::kIdMenuBackUp,
-             0,
-             backup,
-             {},
-             "Settings backed up to " + backup,
-             notSaved,
-             {}},
+            {"a field changed", ui::kIdMaxSpeedRa, 0, "", typed, "", notSaved, Rows()},
+            {"saved and acknowledged", ui::kIdSaveSettings, 0, "", store, "", "", Rows()},
+            {"compared with the snapshot", ui::kIdMenuCompare, ui::kIdCancel, snapshot, none,
+             "Compared with the file: 1 setting differs", "", speedRow},
+            {"a hostile file", ui::kIdMenuRestore, ui::kIdCancel, hostile, none,
+             "Nothing was sent: hostile.json: not valid JSON: a number is too large", "", Rows()},
+            {"undo cancelled", ui::kIdMenuUndo, ui::kIdCancel, "", none,
+             ui::settings_text::kNothingSent, "", speedRow},
+            {"undo restored", ui::kIdMenuUndo, pd::kRestore, "", undone,
+             "Restored and verified: 1 setting", notSaved, speedRow},
+            {"backed up", ui::kIdMenuBackUp, 0, backup, none, "Settings backed up to " + backup,
+             notSaved, Rows()},
         };
         for (const Step& step : steps) {
             const size_t from = wire_->count();
