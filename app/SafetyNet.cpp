@@ -3,8 +3,10 @@
 #include <chrono>
 #include <utility>
 
+#include "controller/SettingTable.h"
 #include "settings/RestoreEngine.h"
 #include "ui/MainDialogIds.h"
+#include "ui/SecondaryDialogs.h"
 
 namespace vornic {
 
@@ -20,11 +22,116 @@ std::string capitalised(std::string text) {
     return text;
 }
 
-std::vector<ui::SettingRow> rowsOf(const std::vector<settings::Difference>& list) {
+// What the window calls each setting; a setting of both axes gets "RA " or "DE " in front, one
+// of three motor states the state's name.
+struct Words {
+    const char* field;
+    const char* name;
+};
+constexpr Words kWords[] = {{"gearRatio", "gear ratio"},
+                            {"maxSpeed", "max speed"},
+                            {"acceleration", "acceleration"},
+                            {"deceleration", "deceleration"},
+                            {"motorCurrent", "current"},
+                            {"decay", "decay"},
+                            {"thirdOvertone", "3rd. overtone"},
+                            {"incCurrentAt", "inc. current at"},
+                            {"guidingRate", "guiding corrections"},
+                            {"reverseRotation", "reverse rotation"},
+                            {"reverseAutoguiding", "reverse autoguiding"},
+                            {"reverseLimitSwitches", "reverse limit switches"},
+                            {"mountType", "Mount type"},
+                            {"latitude", "Latitude"},
+                            {"longitude", "Longitude"},
+                            {"meridianFlipHysteresis", "Meridian flip hysteresis"}};
+
+std::string wordsFor(const SettingField& field) {
+    for (const Words& w : kWords) {
+        if (std::string_view(w.field) == field.name) {
+            return w.name;
+        }
+    }
+    return field.name;
+}
+
+// The last part of a path, as the file dialog showed it.
+std::string fileName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Reads a backup file whole; `error` says why it cannot be used, in words fit for the status line.
+bool readBackup(const std::string& path, settings::SettingsImage& image, std::string& error) {
+    std::string text;
+    if (!settings::readFileText(path, text, error)) {
+        error = "Nothing was sent: " + error;
+        return false;
+    }
+    if (!settings::parseBackupText(text, image, error)) {
+        error = "Nothing was sent: " + fileName(path) + ": " + error;
+        return false;
+    }
+    return true;
+}
+
+bool isAxisMask(const SettingField& field) {
+    return std::string_view(field.name).rfind("reverse", 0) == 0;
+}
+
+std::string valueText(const SettingField& field, int64_t value) {
+    const std::string_view name = field.name;
+    if (name == "latitude") {
+        return ui::angleText(static_cast<int32_t>(value), "N ", "S ");
+    }
+    if (name == "longitude") {
+        return ui::angleText(static_cast<int32_t>(value), "E ", "W ");
+    }
+    if (name == "mountType") {
+        static const char* const kTypes[] = {"Equatorial german", "Equatorial fork",
+                                             "Alt - Azimut"};
+        return value >= 0 && value < 3 ? kTypes[value] : std::to_string(value);
+    }
+    return std::to_string(value);
+}
+
+// One row for each value that differs, in the window's words: "RA max speed", "DE run current",
+// "RA reverse rotation" (on/off), "Latitude" (N 52:13:01).
+std::vector<ui::SettingRow> rowsOf(const settings::SettingsImage& image, const MountSettings& now) {
+    static const char* const kAxes[] = {"RA ", "DE "};
+    static const char* const kStates[] = {"idle ", "track ", "run "};
     std::vector<ui::SettingRow> rows;
-    for (const auto& d : list) {
-        // differences() gives the image's value as "file" and the controller's as "controller".
-        rows.push_back({d.field, d.controller.dump(), d.file.dump()});
+    for (const auto& d : settings::differences(image, now)) {
+        const SettingField* field = findSettingField(d.field);
+        if (field == nullptr) {
+            continue;
+        }
+        const std::string words = wordsFor(*field);
+        if (isAxisMask(*field)) {
+            const int64_t is = field->get(now, 0, 0);
+            const int64_t was = field->get(image.values, 0, 0);
+            for (int axis = 0; axis < 2; ++axis) {
+                const int64_t bit = int64_t{1} << axis;
+                if ((is & bit) != (was & bit)) {
+                    rows.push_back({kAxes[axis] + words, (is & bit) != 0 ? "on" : "off",
+                                    (was & bit) != 0 ? "on" : "off"});
+                }
+            }
+            continue;
+        }
+        forEachSettingElement(field->shape, [&](int axis, int index) {
+            const int64_t is = field->get(now, axis, index);
+            const int64_t was = field->get(image.values, axis, index);
+            if (is == was) {
+                return;
+            }
+            std::string name = words;
+            if (field->shape == SettingShape::Triples) {
+                name = kAxes[axis] + (kStates[index] + words);
+            } else if (field->shape == SettingShape::Pair) {
+                name = kAxes[axis] + words;
+            }
+            rows.push_back({name, valueText(*field, is), valueText(*field, was)});
+        });
     }
     return rows;
 }
@@ -406,9 +513,7 @@ bool SafetyNet::loadSource(const std::string& source, const MountSettings& now,
         std::lock_guard<platform::Lock> guard(lock_);
         image = settings::wholeImage(baseline_);
     } else {
-        std::string text;
-        if (!settings::readFileText(source, text, error) ||
-            !settings::parseBackupText(text, image, error)) {
+        if (!readBackup(source, image, error)) {
             preview.error = error;
             return false;
         }
@@ -419,7 +524,7 @@ bool SafetyNet::loadSource(const std::string& source, const MountSettings& now,
     }
     if (!settings::checkSameController(image, now, error)) {
         preview.otherController = true;
-        preview.warning = error;
+        preview.warning = capitalised(error) + ".";
     }
     return true;
 }
@@ -440,10 +545,8 @@ void SafetyNet::preview(const std::string& source, std::function<void(ui::Previe
     // A file is checked whole before anything goes to the controller.
     if (!source.empty()) {
         settings::SettingsImage image;
-        std::string text;
         std::string error;
-        if (!settings::readFileText(source, text, error) ||
-            !settings::parseBackupText(text, image, error)) {
+        if (!readBackup(source, image, error)) {
             busy_ = false;
             answer.error = error;
             done(answer);
@@ -459,7 +562,7 @@ void SafetyNet::preview(const std::string& source, std::function<void(ui::Previe
             answer.error = "Cannot read the controller back: " + step.reason;
         } else if (net->loadSource(answer.source, link.settings(), image, answer)) {
             answer.ok = true;
-            answer.rows = rowsOf(settings::differences(image, link.settings()));
+            answer.rows = rowsOf(image, link.settings());
             std::lock_guard<platform::Lock> guard(net->lock_);
             net->images_[answer.source] = image;
         }
@@ -512,7 +615,8 @@ void SafetyNet::restore(const ui::Preview& preview, bool confirmedOther,
         } else if (!settings::checkAgainstController(image, link.settings(), error)) {
             outcome.message = error + "; nothing was sent";
         } else {
-            const size_t differing = settings::differences(image, link.settings()).size();
+            // Counted as the preview lists them, one row for each value.
+            const size_t differing = rowsOf(image, link.settings()).size();
             settings::RestoreOptions options;
             options.whose = whose;
             const settings::RestoreResult result = settings::restoreSettings(link, image, options);
@@ -560,8 +664,7 @@ void SafetyNet::snapshots(std::function<void(std::vector<ui::SnapshotEntry>)> do
             settings::SettingsImage image;
             if (haveNow && settings::readFileText(file.path, text, error) &&
                 settings::parseBackupText(text, image, error)) {
-                entry.differing =
-                    static_cast<int>(settings::differences(image, link.settings()).size());
+                entry.differing = static_cast<int>(rowsOf(image, link.settings()).size());
             }
             entries.push_back(std::move(entry));
         }

@@ -43,20 +43,6 @@ bool validPositionIndex(int index) {
     return index >= 0 && index < init_dlg::kPositionCount;
 }
 
-// "N 47:30:15": the hemisphere letter, a space, then the magnitude as D:MM:SS.
-std::string angleText(int32_t angle, const char* positive, const char* negative) {
-    char buffer[site_dlg::kAngleBufferSize] = {};
-    uint32_t end = appendText(buffer, sizeof buffer, 0, angle >= 0 ? positive : negative);
-    // The magnitude of the most negative angle does not fit; one unit less gives the same text,
-    // since parts below an arc-second are not shown.
-    const int32_t magnitude = angle >= 0 ? angle
-                              : angle == std::numeric_limits<int32_t>::min()
-                                  ? std::numeric_limits<int32_t>::max()
-                                  : -angle;
-    end = appendAngle(buffer, sizeof buffer, end, magnitude);
-    return std::string(buffer, end);
-}
-
 // Reads an angle field. Returns false when the text holds no digit at all: such a text is not an
 // angle, and the caller keeps the value it had.
 bool readAngleField(const ControlModel& model, ControlId id, int kind, int32_t& angle) {
@@ -111,6 +97,20 @@ bool readHysteresis(const ControlModel& model, uint32_t& degrees) {
 }
 
 }  // namespace
+
+// "N 47:30:15": the hemisphere letter, a space, then the magnitude as D:MM:SS.
+std::string angleText(int32_t angle, const char* positive, const char* negative) {
+    char buffer[site_dlg::kAngleBufferSize] = {};
+    uint32_t end = appendText(buffer, sizeof buffer, 0, angle >= 0 ? positive : negative);
+    // The magnitude of the most negative angle does not fit; one unit less gives the same text,
+    // since parts below an arc-second are not shown.
+    const int32_t magnitude = angle >= 0 ? angle
+                              : angle == std::numeric_limits<int32_t>::min()
+                                  ? std::numeric_limits<int32_t>::max()
+                                  : -angle;
+    end = appendAngle(buffer, sizeof buffer, end, magnitude);
+    return std::string(buffer, end);
+}
 
 const char* initPositionName(int index) {
     return validPositionIndex(index) ? kPositions[index].name : "";

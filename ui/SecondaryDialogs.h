@@ -69,6 +69,9 @@ inline constexpr uint32_t kAngleBufferSize = 32;
 inline constexpr uint32_t kAngleTextMax = 30;
 }  // namespace site_dlg
 
+// "N 47:30:15": the hemisphere letter, a space, then the magnitude as D:MM:SS.
+[[nodiscard]] std::string angleText(int32_t angle, const char* positive, const char* negative);
+
 namespace init_dlg {
 inline constexpr ControlId kPositionLabel = 1000;
 inline constexpr ControlId kPositions = 100;

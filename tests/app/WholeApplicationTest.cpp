@@ -511,9 +511,9 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
                     ms(std::chrono::steady_clock::now() - asked));
         ASSERT_TRUE(preview.ok) << preview.error;
         ASSERT_EQ(preview.rows.size(), 1u);
-        EXPECT_EQ(preview.rows[0].setting, "maxSpeed");
-        EXPECT_EQ(preview.rows[0].now, "[1300,1350]");
-        EXPECT_EQ(preview.rows[0].other, "[600,1350]");
+        EXPECT_EQ(preview.rows[0].setting, "RA max speed");
+        EXPECT_EQ(preview.rows[0].now, "1300");
+        EXPECT_EQ(preview.rows[0].other, "600");
         mark = wire_->mark();
         ui::RestoreOutcome outcome;
         ASSERT_TRUE(await(

@@ -7,9 +7,11 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QComboBox>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QSlider>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QWheelEvent>
 #include <cerrno>
 #include <chrono>
@@ -19,9 +21,12 @@
 
 #include "QtHarness.h"
 #include "app/PortList.h"
+#include "cli/ChildProcess.h"
+#include "settings/Backup.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 #include "ui/SecondaryDialogs.h"
+#include "ui/SettingsDialogs.h"
 
 namespace vornic::qttest {
 namespace {
@@ -178,6 +183,130 @@ TEST_F(ProgramTest, LevelSixSessionFromConnectToClose) {
     sim_->stop();
     EXPECT_EQ(sim_->controller().device().live().axis[sim::kRa].maxSpeed, 1234);
     EXPECT_EQ(ra.gearRatio, image_.axis[sim::kRa].gearRatio);
+}
+
+// The cells of a table control, row by row.
+std::vector<std::vector<std::string>> cellsOf(QtDialog& d, ui::ControlId id) {
+    std::vector<std::vector<std::string>> cells;
+    auto* view = qobject_cast<QAbstractItemView*>(d.widget(id));
+    const QAbstractItemModel* model = view != nullptr ? view->model() : nullptr;
+    for (int r = 0; model != nullptr && r < model->rowCount(); ++r) {
+        cells.emplace_back();
+        for (int c = 0; c < model->columnCount(); ++c) {
+            cells.back().push_back(model->index(r, c).data().toString().toStdString());
+        }
+    }
+    return cells;
+}
+
+// The settings safety net through the window's menu: each step puts exactly its setting frames on
+// the line (reading the controller back is allowed), says what it did, and leaves the "not saved"
+// mark as the controller's working settings stand.
+TEST_F(ProgramTest, SettingsMenuAgainstTheController) {
+    namespace pd = ui::preview_dlg;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    snapshotRoot_ = dir.filePath("snapshots").toStdString();
+    const std::string hostile = dir.filePath("hostile.json").toStdString();
+    const std::string backup = dir.filePath("backup.json").toStdString();
+    std::string snapshot;
+    std::string error;
+    // Cut short, with a number no setting can hold.
+    ASSERT_TRUE(settings::writeFileText(hostile, "{\"settings\": {\"maxSpeed\": [1e999", error));
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    const sim::AxisImage& ra = image_.axis[sim::kRa];
+    const sim::AxisImage& de = image_.axis[sim::kDe];
+    const std::string notSaved = "Not saved into KZ2";
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        std::string answer;
+        w.setFileChooser([&](ui::FileChoice, const std::string&) { return answer; });
+        ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
+        ASSERT_TRUE(waitUntil([&] {
+            QDirIterator files(QString::fromStdString(snapshotRoot_), {"*.json"}, QDir::Files,
+                               QDirIterator::Subdirectories);
+            snapshot = files.hasNext() ? files.next().toStdString() : "";
+            return !snapshot.empty();
+        })) << "no snapshot at connect";
+
+        using Rows = std::vector<std::vector<std::string>>;
+        const Rows speedRow = {{"RA max speed", "1234", std::to_string(ra.maxSpeed)}};
+        struct Step {
+            const char* what;
+            ui::ControlId used;    // a menu item, a button, or the field typed into
+            ui::ControlId button;  // pressed in the preview the item opens, 0 for none
+            std::string file;
+            std::vector<Bytes> sent;
+            std::string status;  // "" for not looked at
+            std::string mark;
+            Rows rows;
+        };
+        const std::vector<Bytes> none;
+        const std::vector<Bytes> typed = {
+            Frame().u8(0x35).u8(0).u8(0xC0).u16(1234).u16(de.maxSpeed)};
+        const std::vector<Bytes> store = {Frame().u8(0x0D).u8(1)};
+        const std::vector<Bytes> undone = {
+            Frame().u8(0x35).u8(0).u8(0xC0).u16(ra.maxSpeed).u16(de.maxSpeed)};
+        const Step steps[] = {
+            {"a field changed", ui::kIdMaxSpeedRa, 0, "", typed, "", notSaved, Rows()},
+            {"saved and acknowledged", ui::kIdSaveSettings, 0, "", store, "", "", Rows()},
+            {"compared with the snapshot", ui::kIdMenuCompare, ui::kIdCancel, snapshot, none,
+             "Compared with the file: 1 setting differs", "", speedRow},
+            {"a hostile file", ui::kIdMenuRestore, ui::kIdCancel, hostile, none,
+             "Nothing was sent: hostile.json: not valid JSON: a number is too large", "", Rows()},
+            {"undo cancelled", ui::kIdMenuUndo, ui::kIdCancel, "", none,
+             ui::settings_text::kNothingSent, "", speedRow},
+            {"undo restored", ui::kIdMenuUndo, pd::kRestore, "", undone,
+             "Restored and verified: 1 setting", notSaved, speedRow},
+            {"backed up", ui::kIdMenuBackUp, 0, backup, none, "Settings backed up to " + backup,
+             notSaved, Rows()},
+        };
+        for (const Step& step : steps) {
+            const size_t from = wire_->count();
+            Rows rows;
+            answer = step.file;
+            if (step.button != 0) {
+                // Pressed once the preview has its rows; "Close" ends it when the press did not.
+                whenModalOpens(w, [&](QtDialog& d) {
+                    EXPECT_TRUE(waitUntil(
+                        [&] { return d.text(pd::kMessage) != ui::settings_text::kReading; }));
+                    rows = cellsOf(d, pd::kTable);
+                    click(d, step.button);
+                    EXPECT_TRUE(waitUntil([&] {
+                        return d.ended() || d.text(pd::kMessage) != ui::settings_text::kRestoring;
+                    }));
+                    if (!d.ended()) {
+                        click(d, ui::kIdCancel);
+                    }
+                });
+            }
+            if (w.action(step.used) != nullptr) {
+                w.action(step.used)->trigger();
+            } else if (step.used == ui::kIdMaxSpeedRa) {
+                typeAndTab(w, step.used, "1234");
+            } else {
+                click(w, step.used);
+            }
+            std::vector<Bytes> sent;
+            for (const Bytes& frame : settledFrom(*wire_, from, 500)) {
+                if (frame.size() > 3) {  // a read-back's requests carry no parameters
+                    sent.push_back(frame);
+                }
+            }
+            EXPECT_EQ(sent, step.sent) << step.what;
+            if (!step.status.empty()) {
+                EXPECT_EQ(w.text(ui::kIdStatusLine), step.status) << step.what;
+            }
+            EXPECT_EQ(w.text(ui::kIdNotSavedMark), step.mark) << step.what;
+            EXPECT_EQ(rows, step.rows) << step.what;
+        }
+    });
+    // Both files hold what the controller now holds, in the command line's own judgement.
+    for (const std::string& file : {snapshot, backup}) {
+        const testing::RunResult diff =
+            testing::runCli({"--port", sim_->slavePath(), "diff", file});
+        EXPECT_EQ(diff.exitCode, 0) << diff.err;
+        EXPECT_NE(diff.out.find("No differences."), std::string::npos) << file << diff.out;
+    }
 }
 
 // Sends `type` to `w` as the window system would deliver it (auto-repeated when `repeat`).

@@ -92,6 +92,9 @@ void ProgramFixture::runProgram(
     // Short ticks keep a connect fast while leaving well over a second for every answer.
     options.heartbeatInterval = milliseconds(50);
     options.controlOptions.connectPauseMs = 0;
+    if (!snapshotRoot_.empty()) {
+        options.safetyNet.snapshotRoot = snapshotRoot_;
+    }
     auto wire = wire_;
     ui::qt::QtFrontEnd& frontEnd = frontEnd_;
     Application app(

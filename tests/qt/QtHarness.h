@@ -64,6 +64,8 @@ class ProgramFixture : public ::testing::Test {
     std::vector<platform::PortInfo> present_;
     std::unique_ptr<PortList> portList_;
     ui::qt::QtFrontEnd frontEnd_;
+    // Where the program keeps its snapshots; a test that looks at them gives a folder of its own.
+    std::string snapshotRoot_;
 };
 
 }  // namespace vornic::qttest

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QDir>
 #include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QWidget>
 #include <cstdlib>
@@ -54,6 +55,25 @@ TEST_F(ScreenshotTest, EveryDialogConnected) {
         ASSERT_TRUE(waitUntil([&] { return !window.text(ui::kIdVoltage).empty(); }));
         save(window, "main-dialog");
 
+        // The undo preview with the rows the controller itself gives after a few changes.
+        QWidget* reverse = window.widget(ui::kIdReverseRotationDe);
+        QTest::mouseClick(reverse, Qt::LeftButton, {}, QPoint(6, reverse->height() / 2));
+        auto* speed = qobject_cast<QLineEdit*>(window.widget(ui::kIdMaxSpeedRa));
+        ASSERT_NE(speed, nullptr);
+        speed->setFocus(Qt::TabFocusReason);
+        speed->selectAll();
+        QTest::keyClicks(speed, "1234");
+        QTest::keyClick(speed, Qt::Key_Tab);
+        ASSERT_TRUE(waitUntil([&] { return !window.text(ui::kIdNotSavedMark).empty(); }));
+        bool previewed = false;
+        whenModalOpens(window, [&](ui::qt::QtDialog& d) {
+            previewed = waitUntil([&] { return d.isEnabled(ui::preview_dlg::kRestore); });
+            save(d, "preview-undo-controller");
+            click(d, ui::kIdCancel);
+        });
+        window.action(ui::kIdMenuUndo)->trigger();
+        EXPECT_TRUE(previewed);
+
         const struct {
             ui::ControlId opener;
             const char* name;
@@ -72,7 +92,7 @@ TEST_F(ScreenshotTest, EveryDialogConnected) {
             EXPECT_TRUE(seen) << s.name;
         }
     });
-    EXPECT_EQ(saved_.size(), 5u);
+    EXPECT_EQ(saved_.size(), 6u);
 }
 
 // The "Settings" menu driven against a fake safety net: what each item opens, pictured.
