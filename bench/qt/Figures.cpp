@@ -1,5 +1,5 @@
 // The desktop program's three figures, measured on the real program (vornic --simulate):
-//   - start-up to the first paint of the main window (from main());
+//   - start-up (from main()) until the main window's first frame is complete;
 //   - resident memory once connected to the simulator;
 //   - CPU time and thread wake-ups (context switches of every thread) over 10 s of the idle,
 //     connected window.
@@ -103,10 +103,19 @@ void waitFor(const std::function<bool()>& done, int timeoutMs) {
     }
 }
 
+// The first frame of the window is complete once its own paint event and those of all its
+// controls have run, one after the other; the first event of any other kind after them marks it.
+// (A modal window is activated at once, and its activation repaints it: that second frame, which
+// comes sooner or later depending on the display, is not counted.)
 class FirstPaint final : public QObject {
   public:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (!painted && event->type() == QEvent::Paint && qobject_cast<QDialog*>(watched)) {
+        if (painted) {
+            return false;
+        }
+        if (!started) {
+            started = event->type() == QEvent::Paint && qobject_cast<QDialog*>(watched);
+        } else if (event->type() != QEvent::Paint) {
             painted = true;
             ms = std::chrono::duration<double, std::milli>(Clock::now() - kStart).count();
             cpuMs = cpuSeconds() * 1000.0;
@@ -116,6 +125,7 @@ class FirstPaint final : public QObject {
         }
         return false;
     }
+    bool started = false;
     bool painted = false;
     double ms = 0;
     double cpuMs = 0;  // CPU time by then: steadier than the wall clock on a busy machine
@@ -227,6 +237,7 @@ int runMinimal(int argc, char** argv) {
     }
     FirstPaint firstPaint;
     app.installEventFilter(&firstPaint);
+    window.setModal(true);  // as the main window, which runs modally
     window.show();
     waitFor([&] { return firstPaint.painted; }, 5000);
     printFirstPaint(firstPaint);
