@@ -144,7 +144,6 @@ int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
     }
     QApplication::setApplicationName(QStringLiteral("vornic"));
     QApplication::setDesktopFileName(QStringLiteral("vornic"));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vornic")));
 
     // The simulator is always offered, but its thread and pseudo-terminal exist only once it is
     // chosen: with --simulate at once, else when the user connects to it.
@@ -171,6 +170,10 @@ int vornic::ui::qt::runProgram(int argc, char** argv, const Prepare& prepare) {
     vornic::ui::qt::QtFrontEnd frontEnd;
     frontEnd.setPortList(portList);
     frontEnd.closeOnTerminationSignals();
+    // Finding the icon in the desktop's theme reads every theme index on the search path: the
+    // window appears first and takes its icon a moment later.
+    frontEnd.afterFirstPaint(
+        [] { QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vornic"))); });
 
     vornic::Application application(frontEnd, nullptr, ports);
     application.setSessionHooks(

@@ -130,7 +130,9 @@ LinkLabel::LinkLabel(const QString& text, QWidget* parent, std::function<void()>
 }
 
 // A drop-down list that says when it is about to open, while its items can still be brought up
-// to date.
+// to date. The opened list is as wide as its longest item, even where the closed box is narrow;
+// it is measured as it opens rather than at each item added, which measured every item again
+// each time while the window's lists were filled before its first paint.
 class DropDown final : public QComboBox {
   public:
     using QComboBox::QComboBox;
@@ -140,6 +142,7 @@ class DropDown final : public QComboBox {
         if (opening) {
             opening();
         }
+        view()->setMinimumWidth(view()->sizeHintForColumn(0) + 8);
         QComboBox::showPopup();
     }
 };
@@ -167,10 +170,15 @@ class GroupFrame final : public QWidget {
         const int top = title_.isEmpty() ? kTopMargin : std::max(metrics.height(), 14) + kTopMargin;
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF panel = QRectF(rect()).adjusted(0.5, top + 0.5, -0.5, -0.5);
-        painter.setPen(QColor(0, 0, 0, 25));
-        painter.setBrush(QColor(0, 0, 0, 3));
+        // Faint black over the window's colour, mixed here into solid colours: a translucent
+        // fill of a panel this tall is spread over pool threads by the raster engine, which
+        // would start them for the window's first paint. The panel is a plain rectangle fill,
+        // far cheaper than filling the rounded outline, which only its border follows.
+        const QColor window = palette().color(QPalette::Window);
+        painter.fillRect(rect().adjusted(1, top + 1, -1, -1), shaded(window, 3));
+        painter.setPen(shaded(window, 25));
         painter.drawRoundedRect(panel, 2, 2);
-        painter.setPen(QColor(0, 0, 0, 4));
+        painter.setPen(shaded(window, 3 + 4));  // its own shade over the panel's
         painter.drawLine(QPointF(panel.left() + 2, panel.top() + 1),
                          QPointF(panel.right() - 2, panel.top() + 1));
         if (!title_.isEmpty()) {
@@ -184,6 +192,12 @@ class GroupFrame final : public QWidget {
   private:
     static constexpr int kTopMargin = 4;
     QString title_;
+
+    // `colour` under black of opacity `alpha` (of 255).
+    static QColor shaded(const QColor& colour, int alpha) {
+        const auto mix = [alpha](int c) { return (c * (255 - alpha) + 127) / 255; };
+        return QColor(mix(colour.red()), mix(colour.green()), mix(colour.blue()));
+    }
 };
 
 // What a screen reader sees of a GroupFrame: a group named by its caption, as of a group box.
@@ -203,11 +217,6 @@ class GroupAccessible final : public QAccessibleWidget {
 QAccessibleInterface* groupAccessible(const QString&, QObject* object) {
     auto* group = dynamic_cast<GroupFrame*>(object);
     return group != nullptr ? new GroupAccessible(group) : nullptr;
-}
-
-// The opened list is as wide as its longest item, even where the closed box is narrow.
-void fitPopup(QComboBox& combo) {
-    combo.view()->setMinimumWidth(combo.view()->sizeHintForColumn(0) + 8);
 }
 
 }  // namespace
@@ -264,6 +273,15 @@ DialogWindow::DialogWindow(QtDialog& owner, QWidget* parent) : QDialog(parent), 
 bool DialogWindow::event(QEvent* event) {
     if (event->type() == QEvent::WindowActivate && owner_.activated_ && !owner_.ended()) {
         owner_.activated_();
+    }
+    if (event->type() == QEvent::Paint && !painted_) {
+        painted_ = true;
+        // Queued, so that it runs once the whole window, controls and all, is on the screen.
+        QTimer::singleShot(0, this, [this] {
+            if (owner_.painted_ && !owner_.ended()) {
+                owner_.painted_(owner_);
+            }
+        });
     }
     return QDialog::event(event);
 }
@@ -908,7 +926,6 @@ void QtDialog::addItem(ControlId id, const std::string& text) {
         }
     }
     programmatic_ = false;
-    fitPopup(*combo);
 }
 
 void QtDialog::setItemRows(ControlId id, std::vector<ItemRow> rows) {
@@ -936,7 +953,6 @@ void QtDialog::showRows(ControlId id) {
     }
     programmatic_ = false;
     setSelection(id, selected);
-    fitPopup(*combo);
 }
 
 void QtDialog::setDropDownHook(ControlId id, std::function<void()> hook) {

@@ -75,6 +75,7 @@ class DialogWindow final : public QDialog {
 
   private:
     QtDialog& owner_;
+    bool painted_ = false;
 };
 
 class QtDialog final : public ControlModel {
@@ -122,6 +123,8 @@ class QtDialog final : public ControlModel {
     void setShownHook(ShownHook hook) { shown_ = std::move(hook); }
     // Called after onInit, before the window is shown.
     void setInitHook(ShownHook hook) { init_ = std::move(hook); }
+    // Called once, after the window's first paint has put it on the screen whole.
+    void setPaintedHook(ShownHook hook) { painted_ = std::move(hook); }
 
     // Runs the dialog modally: onInit, show, events until endDialog. Returns the end result.
     int exec();
@@ -195,6 +198,7 @@ class QtDialog final : public ControlModel {
     HScrollHandler hScroll_;
     ShownHook shown_;
     ShownHook init_;
+    ShownHook painted_;
     std::function<void()> activated_;
     std::function<void(ControlId, int)> commandHook_;
     std::function<void(const std::string&)> urlOpener_;

@@ -149,6 +149,11 @@ int QtFrontEnd::runMainDialog(DlgConfig& dialog) {
     if (shown_) {
         window.setShownHook([this, &dialog](QtDialog& w) { shown_(w, dialog); });
     }
+    window.setPaintedHook([this](QtDialog&) {
+        for (const std::function<void()>& job : std::exchange(afterFirstPaint_, {})) {
+            job();
+        }
+    });
     if (notifier_ == nullptr && wakeRead_ >= 0) {
         // Made here rather than at construction: it needs the running application's event loop.
         notifier_ = new QSocketNotifier(wakeRead_, QSocketNotifier::Read, this);

@@ -59,6 +59,10 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
 
     // Runs once the main window is shown (tests drive the window from here).
     void setShownHook(Hook hook) { shown_ = std::move(hook); }
+    // Start-up work the window can do without until it is on the screen (its icon, looked up in
+    // the desktop's icon theme, costs more than building the window): runs once, right after the
+    // main window's first paint. UI thread; call before the window runs.
+    void afterFirstPaint(std::function<void()> job) { afterFirstPaint_.push_back(std::move(job)); }
 
     // FrontEnd
     [[nodiscard]] bool initCommonControls() override { return true; }
@@ -76,6 +80,7 @@ class QtFrontEnd final : public QObject, public FrontEnd, public UiPoster {
     PortList* ports_ = nullptr;
     std::function<void(const std::string&)> urlOpener_;
     Hook shown_;
+    std::vector<std::function<void()>> afterFirstPaint_;
 
     QtDialog* window_ = nullptr;   // UI thread
     DlgConfig* dialog_ = nullptr;  // UI thread

@@ -17,6 +17,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "QtHarness.h"
@@ -583,6 +585,52 @@ TEST_F(ProgramTest, OpeningThePortListPicksUpANewDevice) {
         EXPECT_EQ(shown(), std::vector<std::string>{"Simulator"});
         ASSERT_TRUE(connect(w)) << w.text(ui::kIdStatusLine);
     });
+}
+
+// The raster painter's pool threads in this process (Qt names them so).
+int pooledThreads() {
+    int count = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        count += name == "Thread (pooled)" ? 1 : 0;
+    }
+    return count;
+}
+
+// Start-up work the window can do without (its icon) waits for the window's first paint and runs
+// once; that paint, group frames and all, starts no pool threads (which, once started, live on
+// for half a minute: ctest runs each test in a process of its own).
+TEST_F(ProgramTest, FirstPaintBeforeDeferredWorkAndWithoutPoolThreads) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    struct PaintWatch final : QObject {
+        bool painted = false;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            painted = painted || (event->type() == QEvent::Paint && watched->isWidgetType() &&
+                                  static_cast<QWidget*>(watched)->isWindow());
+            return false;
+        }
+    } watch;
+    qApp->installEventFilter(&watch);
+    const int poolBefore = pooledThreads();
+    int runs = 0;
+    bool paintedBefore = false;
+    int poolAfterPaint = -1;
+    frontEnd_.afterFirstPaint([&] {
+        ++runs;
+        paintedBefore = watch.painted;
+        poolAfterPaint = pooledThreads();
+    });
+    runProgram([&](QtDialog& w, ui::DlgConfig&) {
+        EXPECT_TRUE(waitUntil([&] { return runs > 0; }));
+        w.window().repaint();
+        QTest::qWait(50);
+    });
+    qApp->removeEventFilter(&watch);
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(paintedBefore);
+    EXPECT_LE(poolAfterPaint, poolBefore);
 }
 
 // A screen reader follows the About box's web address with the link's Press action.
