@@ -327,13 +327,14 @@ int compare(int runs) {
     }
     std::printf("load average after: %s\n", loadAverage().c_str());
     for (const Subject& subject : subjects) {
+        const auto [least, most] = std::minmax_element(subject.cpuMs.begin(), subject.cpuMs.end());
         std::printf(
-            "%s: first paint after %.1f ms CPU, %.1f ms wall (median of %d), %.0f "
+            "%s: first frame after %.1f ms CPU (%.1f to %.1f), %.1f ms wall, median of %d; %.0f "
             "threads: %s\n",
-            subject.name, median(subject.cpuMs), median(subject.ms), runs, median(subject.threads),
-            subject.names.c_str());
+            subject.name, median(subject.cpuMs), *least, *most, median(subject.ms), runs,
+            median(subject.threads), subject.names.c_str());
     }
-    std::printf("ratio of CPU time to first paint: %.2f\n",
+    std::printf("ratio of the CPU times to the first frame: %.2f\n",
                 median(subjects[0].cpuMs) / median(subjects[1].cpuMs));
     return 0;
 }
