@@ -543,6 +543,11 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
             ASSERT_EQ(list.size(), 1u);
             EXPECT_EQ(list[0].differing, 0);
         }
+        // So does a preview.
+        ASSERT_TRUE(await(
+            fe, [&](auto done) { net.preview("", done); }, preview));
+        EXPECT_TRUE(preview.ok && preview.rows.empty()) << preview.error;
+        EXPECT_EQ(wire_->opens(), opensBefore + 1);
         // None of these read-backs was news for the status line: it said nothing of a closed or
         // new connection, and the controls stayed usable.
         fe.pump();
