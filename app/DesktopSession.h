@@ -6,7 +6,8 @@
 // unchanged; then
 //  - a status that ends the connection (closed, not opened, timed out, no answer, line lost, a
 //    request that did not leave) tells the front end, so its port list lets the port in use go,
-//    except the close of a read-back of the safety net, which opens the same port again at once;
+//    except a close while the safety net reads back, which opens the same port again at once (the
+//    net keeps a sound read-back's close from the window; this holds should one come through);
 //  - "Cannot open port" alone leaves the user guessing, so the status line gets the reason and
 //    what to do about it, from the port's path and the link's last open error, and the front end
 //    may show the reason as the line's tool tip (cleared by every other status).

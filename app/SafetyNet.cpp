@@ -74,6 +74,13 @@ bool readBackup(const std::string& path, settings::SettingsImage& image, std::st
     return true;
 }
 
+// The statuses a read-back that goes as it should passes through: closing and opening the port and
+// the handshake.
+bool isReadBackStep(StatusCode code) {
+    return code == status::kConnectionClosed || code == status::kOpeningPort ||
+           code == status::kConnecting || code == status::kConnectionEstablished;
+}
+
 bool isAxisMask(const SettingField& field) {
     return std::string_view(field.name).rfind("reverse", 0) == 0;
 }
@@ -166,6 +173,8 @@ class SafetyNet::Link final : public settings::RestoreLink {
         {
             std::lock_guard<platform::Lock> guard(net_.lock_);
             net_.readingBackLink_ = true;
+            net_.readBackClosed_ = false;
+            net_.readBackFailureShown_ = false;
         }
         SafetyNet* net = &net_;
         net_.tasks_.postTask([net] { net->uiReadingBack_ = true; });
@@ -180,11 +189,15 @@ class SafetyNet::Link final : public settings::RestoreLink {
             step = wait({K::Settings, 0, report::kConnected, "the controller's settings"},
                         net_.options_.connectWaitMs);
         }
+        const bool lost = !step.ok;
+        bool tellClosed = false;
         {
             std::lock_guard<platform::Lock> guard(net_.lock_);
             net_.readingBackLink_ = false;
+            // The port was closed and did not come back, and the window has heard of no failure:
+            // the close it was not told of is its news now.
+            tellClosed = lost && net_.readBackClosed_ && !net_.readBackFailureShown_;
         }
-        const bool lost = !step.ok;
         net_.tasks_.postTask([net, lost] {
             net->uiReadingBack_ = false;
             net->changedSinceRead_ = net->changedSinceRead_ && lost;
@@ -193,6 +206,10 @@ class SafetyNet::Link final : public settings::RestoreLink {
                 net->stateChanged();
             }
         });
+        // After the task above, so that the window no longer takes it for a read-back's close.
+        if (tellClosed) {
+            net_.next_.onStatus(status::kConnectionClosed);
+        }
         return step;
     }
 
@@ -354,11 +371,23 @@ void SafetyNet::finishTask(std::function<void()> onUiThread) {
 // --- reports (worker thread) ---
 
 void SafetyNet::onStatus(StatusCode code) {
-    next_.onStatus(code);
     bool ours = false;
+    bool held = false;
     {
         std::lock_guard<platform::Lock> guard(lock_);
         ours = readingBackLink_;
+        held = ours && isReadBackStep(code);
+        readBackClosed_ = readBackClosed_ || (held && code == status::kConnectionClosed);
+        readBackFailureShown_ = readBackFailureShown_ || (ours && !held && endsConnection(code));
+    }
+    // The steps of a sound read-back are no news for the window: the connection never ended for
+    // the user, so its status line keeps what it said and its controls stay as they are. A failure
+    // on the way goes through as any other.
+    if (!held) {
+        next_.onStatus(code);
+    }
+    {
+        std::lock_guard<platform::Lock> guard(lock_);
         if (collecting_ && seen_.size() < kMaxSeen) {
             seen_.push_back({Seen::Type::Status, code, 0, {}});
             wake_.notifyAll();
@@ -383,7 +412,13 @@ void SafetyNet::onStatus(StatusCode code) {
 }
 
 void SafetyNet::onSettings(const MountSettings& settings, ReportKind kind) {
-    next_.onSettings(settings, kind);
+    bool ours = false;
+    {
+        std::lock_guard<platform::Lock> guard(lock_);
+        ours = readingBackLink_;
+    }
+    // What a read-back finds is shown, as settings the program read again, not as a new connect.
+    next_.onSettings(settings, ours && kind == report::kConnected ? report::kReadBack : kind);
     bool userConnect = false;
     {
         std::lock_guard<platform::Lock> guard(lock_);
@@ -554,9 +589,10 @@ void SafetyNet::preview(const std::string& source, std::function<void(ui::Previe
         }
     }
     SafetyNet* net = this;
-    queueJob([net, answer, done = std::move(done)]() mutable {
+    const bool readAgain = changedSinceRead_;
+    queueJob([net, answer, readAgain, done = std::move(done)]() mutable {
         Link link(*net);
-        const settings::LinkStep step = link.readBack();
+        const settings::LinkStep step = readAgain ? link.readBack() : settings::LinkStep{};
         settings::SettingsImage image;
         if (!step.ok) {
             answer.error = "Cannot read the controller back: " + step.reason;
@@ -632,6 +668,8 @@ void SafetyNet::restore(const ui::Preview& preview, bool confirmedOther,
             }
         }
         net->finishTask([net, outcome, sent, done = std::move(done)] {
+            // What was put back after a setting that did not take is not read again here.
+            net->changedSinceRead_ = net->changedSinceRead_ || sent;
             if (sent && net->connected_ && !net->notSaved_) {
                 net->notSaved_ = true;
                 net->stateChanged();
@@ -648,7 +686,8 @@ void SafetyNet::snapshots(std::function<void(std::vector<ui::SnapshotEntry>)> do
     }
     SafetyNet* net = this;
     const bool connected = connected_;
-    queueJob([net, connected, done = std::move(done)]() mutable {
+    const bool readAgain = changedSinceRead_;
+    queueJob([net, connected, readAgain, done = std::move(done)]() mutable {
         std::vector<ui::SnapshotEntry> entries;
         MountSettings identity;
         {
@@ -656,7 +695,7 @@ void SafetyNet::snapshots(std::function<void(std::vector<ui::SnapshotEntry>)> do
             identity = net->current_;
         }
         Link link(*net);
-        const bool haveNow = connected && link.readBack().ok;
+        const bool haveNow = connected && (!readAgain || link.readBack().ok);
         for (const auto& file : net->store_.list(identity)) {
             ui::SnapshotEntry entry{file.path, file.date, -1};
             std::string text;

@@ -10,9 +10,12 @@
 //    line and holds nothing up.
 //  - Preview, restore and the snapshot list run the one restore engine on its own thread over a
 //    link that drives the TelescopeControl and waits for the reports seen here. Reading back is a
-//    disconnect and a connect, as on the command line; while it runs, the window is told
-//    (readingBack()) so that it does not take it for the user's: no snapshot, the mark and the
-//    connect baseline stay, the port list keeps its port.
+//    disconnect and a connect, as on the command line; its steps are kept from the window (the
+//    status line keeps what it said, the fields get what was read) unless one fails, and the window
+//    is told (readingBack()) so that it does not take it for the user's: no snapshot, the mark and
+//    the connect baseline stay, the port list keeps its port.
+//  - A preview and the snapshot list read back only when a change was sent since the last read
+//    (or the handshake); otherwise they use what that read found. A restore always reads back.
 //  - Results come back on the UI thread through AppModel's tasks; once the window is going they
 //    are dropped, so none reaches a dialog that is gone. shutdown() ends a running task at once
 //    (every wait on the link ends) and waits for the thread.
@@ -133,6 +136,8 @@ class SafetyNet final : public ui::SettingsNet, public TelescopeListener, privat
     std::deque<Seen> seen_;  // reports a link wait looks at
     bool collecting_ = false;
     bool readingBackLink_ = false;
+    bool readBackClosed_ = false;        // a read-back's close was kept from the window
+    bool readBackFailureShown_ = false;  // a read-back's failure went on to the window
     MountSettings current_;
     MountSettings baseline_;  // what the controller held at the user's connect
     uint32_t portNumber_ = 0;

@@ -70,6 +70,10 @@ inline constexpr ReportKind kConnected = 1;  // handshake finished: identity and
 inline constexpr ReportKind kDefaultsReloaded = 2;
 inline constexpr ReportKind kTooOld = 3;      // identity only
 inline constexpr ReportKind kGearRatios = 4;  // gear ratios written and read back
+// All settings, read again by the program itself (a disconnect and connect it made to see what the
+// controller holds): shown in the fields, but no news of the connection, which never ended for the
+// user.
+inline constexpr ReportKind kReadBack = 5;
 }  // namespace report
 
 // Direction codes of startMove / stopMove.

@@ -412,6 +412,7 @@ void DlgConfig::showSettings(const MountSettings& settings, ReportKind kind) {
         case report::kGearRatios:
             showGearRatios(m, settings);
             break;
+        case report::kReadBack:  // the status line keeps what it said
         default:
             fullUpdate(m, settings);
             break;

@@ -155,20 +155,21 @@ constexpr ControlLayout kAboutControls[] = {
 
 // ---------------------------------------------------------------------------------------------
 // Preview of a restore or compare. The warning and its confirmation sit above the table, where
-// they are seen before the rows and before "Restore"; the table comes first in the order, so the
-// keyboard starts on the rows rather than on the confirmation.
+// they are seen before the rows and before "Restore"; while there is no warning they are hidden and
+// the table takes their rows. The table comes first in the order, so the keyboard starts on the
+// rows rather than on the confirmation.
 
 constexpr ControlLayout kPreviewControls[] = {
     {preview_dlg::kTable,
      K::kTable,
-     style::kTabStop | style::kBorder,
+     style::kTabStop | style::kBorder | style::kFill,
      "Settings that differ",
      {6, 52, 328, 138}},
     {preview_dlg::kMessage, K::kLabel, kStatic, "", {6, 6, 328, 10}},
-    {preview_dlg::kWarning, K::kLabel, kStatic, "", {6, 18, 328, 18}},
+    {preview_dlg::kWarning, K::kLabel, kStatic | style::kCollapse, "", {6, 18, 328, 18}},
     {preview_dlg::kConfirm,
      K::kCheckBox,
-     kAutoCheckStyle,
+     kAutoCheckStyle | style::kCollapse,
      settings_text::kConfirmOther,
      {6, 38, 328, 10}},
     {preview_dlg::kRestore, K::kButton, kButtonStyle, "Restore", {204, 198, 62, 16}},
@@ -424,6 +425,46 @@ bool isInteractive(const ControlLayout& control) {
         default:
             return true;
     }
+}
+
+bool hasCollapsingRows(const DialogLayout& dialog) {
+    return std::any_of(dialog.controls.begin(), dialog.controls.end(),
+                       [](const ControlLayout& c) { return (c.style & style::kCollapse) != 0; });
+}
+
+Rect arrangedRect(const DialogLayout& dialog, const ControlLayout& control,
+                  const std::function<bool(ControlId)>& hidden) {
+    Rect r = visibleRect(control);
+    const auto fill =
+        std::find_if(dialog.controls.begin(), dialog.controls.end(),
+                     [](const ControlLayout& c) { return (c.style & style::kFill) != 0; });
+    if (fill == dialog.controls.end() || r.y >= fill->rect.y + fill->rect.h) {
+        return r;
+    }
+    int freed = 0;
+    for (const ControlLayout& c : dialog.controls) {
+        const int bottom = c.rect.y + c.rect.h;
+        if ((c.style & style::kCollapse) == 0 || bottom > r.y || !hidden(c.id)) {
+            continue;
+        }
+        // Its rows reach down to the next control under it.
+        int next = r.y;
+        for (const ControlLayout& d : dialog.controls) {
+            if (d.rect.y >= bottom) {
+                next = std::min(next, d.rect.y);
+            }
+        }
+        freed += next - c.rect.y;
+    }
+    r.y -= freed;
+    if (control.id == fill->id) {
+        r.h += freed;
+    }
+    return r;
+}
+
+int columnWidth(int neededPixels, int airPixels, int minimumPixels) {
+    return std::max(neededPixels + airPixels, minimumPixels);
 }
 
 Rect visibleRect(const ControlLayout& control) {

@@ -1,5 +1,5 @@
 #pragma once
-// The layout of every dialog (main dialog 100 and the secondary dialogs 101 to 104): one table
+// The layout of every dialog (main dialog 100 and the secondary dialogs 101 to 106): one table
 // that every toolkit backend builds its windows from, and that the in-memory model and the tests
 // read.
 //
@@ -8,6 +8,7 @@
 // list's height includes its opened list; closed it is kClosedComboHeight high.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -47,6 +48,9 @@ inline constexpr uint32_t kLink = 1u << 8;         // drawn as a web link: under
                                                    // hand cursor, transparent background
 inline constexpr uint32_t kTitle = 1u << 9;        // drawn in a bold font, 16 pixels at 96 dpi
 inline constexpr uint32_t kLive = 1u << 10;        // screen readers announce each new text
+inline constexpr uint32_t kCollapse = 1u << 11;    // while hidden, gives its rows back to the
+                                                   // dialog's kFill control (arrangedRect)
+inline constexpr uint32_t kFill = 1u << 12;        // grows upward into the rows given back
 }  // namespace style
 
 // Frame flags of a dialog.
@@ -117,6 +121,24 @@ struct MenuLayout {
 [[nodiscard]] bool isInteractive(const ControlLayout& control);
 // The area the control covers when nothing is opened (a drop-down list closed).
 [[nodiscard]] Rect visibleRect(const ControlLayout& control);
+
+// Where `control` of `dialog` stands while the controls for which `hidden` is true are hidden. A
+// hidden kCollapse control gives back its rows, from its top down to the next control under it:
+// the controls under it move up by as much, down to the dialog's kFill control, which keeps its
+// bottom edge and grows; nothing under the kFill control moves. With no kCollapse control hidden
+// every control stands where the table puts it (its visibleRect).
+[[nodiscard]] Rect arrangedRect(const DialogLayout& dialog, const ControlLayout& control,
+                                const std::function<bool(ControlId)>& hidden);
+// Whether hiding or showing a control of `dialog` can move others (it has a kCollapse control).
+[[nodiscard]] bool hasCollapsingRows(const DialogLayout& dialog);
+
+// A table's column is as wide as its widest cell or heading, as the toolkit measured it, plus a
+// little air, and never narrower than a minimum that keeps a short column a fair target; no column
+// stretches to the table's width, so what the columns leave of it stays empty at the right. All
+// in the toolkit's pixels; the air and the minimum are kColumnAir and kColumnMinWidth dialog units.
+inline constexpr int kColumnAir = 8;
+inline constexpr int kColumnMinWidth = 44;
+[[nodiscard]] int columnWidth(int neededPixels, int airPixels, int minimumPixels);
 
 // The order in which the template lists the controls: the table's, except that a label that names
 // a control without text of its own (a field, slider, list or picture button left of, above,

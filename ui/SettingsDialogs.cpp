@@ -30,11 +30,8 @@ void PreviewDialog::onInit(ControlModel& m) {
     m.setColumns(kTable,
                  {"Setting", "Controller now", kind_ == Kind::kUndo ? "At connect" : "File"});
     m.setText(kMessage, settings_text::kReading);
-    // Under the count, what "Restore" will do; a warning about the file takes its place.
-    m.setText(kWarning, kind_ == Kind::kCompare
-                            ? "Nothing is sent: this only compares the controller with the file."
-                            : "\"Restore\" sends only these settings, then reads them back and "
-                              "verifies them.");
+    // Shown only for a file from another controller; hidden, its rows go to the table.
+    m.setText(kWarning, "");
     m.setVisible(kWarning, false);
     m.setChecked(kConfirm, false);
     m.setVisible(kConfirm, false);
@@ -81,11 +78,14 @@ void PreviewDialog::previewed(Preview p) {
         return;
     }
     state_ = State::kReady;
-    m.setText(kMessage, settingsCount(preview_.rows.size()));
-    m.setVisible(kWarning, true);
+    // The count, and what "Restore" will do.
+    m.setText(kMessage, settingsCount(preview_.rows.size()) +
+                            (kind_ == Kind::kCompare ? settings_text::kOnlyCompares
+                                                     : settings_text::kSendsOnlyThese));
     if (preview_.otherController) {
         m.setText(kWarning, preview_.warning.empty() ? "This file comes from another controller."
                                                      : preview_.warning);
+        m.setVisible(kWarning, true);
     }
     if (kind_ == Kind::kCompare) {
         outcome_ = "Compared with the file: " + settingsCount(preview_.rows.size());

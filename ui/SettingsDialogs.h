@@ -49,6 +49,9 @@ inline constexpr const char* kReading = "Reading the controller...";
 inline constexpr const char* kNothingDiffers = "Nothing differs";
 inline constexpr const char* kRestoring = "Restoring...";
 inline constexpr const char* kNothingSent = "Nothing restored: nothing was sent";
+// After the count of settings that differ.
+inline constexpr const char* kSendsOnlyThese = "; \"Restore\" sends only these and verifies them";
+inline constexpr const char* kOnlyCompares = "; nothing is sent, this only compares";
 inline constexpr const char* kConfirmOther =
     "Restore these settings although they come from another controller";
 }  // namespace settings_text

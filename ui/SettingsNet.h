@@ -66,7 +66,8 @@ class SettingsNet {
 
     // The differences between the controller now and `source` ("" = the snapshot taken at
     // connect; otherwise a backup or snapshot file, checked whole first with the command line's
-    // rules). Reads the controller back off the UI thread; `done` runs once on the UI thread.
+    // rules). Works off the UI thread, and reads the controller back only when a change was sent
+    // since it was last read; `done` runs once on the UI thread.
     virtual void preview(const std::string& source, std::function<void(Preview)> done) = 0;
 
     // Makes the controller hold what `preview` showed: sends only what differs, reads back and
@@ -81,7 +82,8 @@ class SettingsNet {
     // The suggested file name of a backup: "vornic-<controller>-<date>.json".
     [[nodiscard]] virtual std::string defaultBackupName() const = 0;
 
-    // This controller's snapshots, newest first; `done` runs once on the UI thread.
+    // This controller's snapshots, newest first, each compared with the controller as a preview
+    // sees it; `done` runs once on the UI thread.
     virtual void snapshots(std::function<void(std::vector<SnapshotEntry>)> done) = 0;
 };
 

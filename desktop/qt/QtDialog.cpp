@@ -592,7 +592,7 @@ QWidget* QtDialog::makeWidget(const ControlLayout& c) {
             table->setTabKeyNavigation(false);
             table->setFocusPolicy(tabStop ? Qt::StrongFocus : Qt::ClickFocus);
             table->verticalHeader()->setVisible(false);
-            table->horizontalHeader()->setStretchLastSection(true);
+            table->horizontalHeader()->setStretchLastSection(false);
             table->setWordWrap(false);
             QObject::connect(table, &QTableWidget::itemSelectionChanged, table,
                              [this, id] { command(id, notify::kSelChange); });
@@ -1087,10 +1087,11 @@ void QtDialog::setRows(ControlId id, const std::vector<std::vector<std::string>>
         }
     }
     table->clearSelection();
-    // Each column as wide as its widest cell, with a little air before the next one.
+    // The header and the cells are measured together: the widest of them sets the column.
     table->resizeColumnsToContents();
-    for (int col = 0; col + 1 < table->columnCount(); ++col) {
-        table->setColumnWidth(col, table->columnWidth(col) + units_.x(8));
+    for (int col = 0; col < table->columnCount(); ++col) {
+        table->setColumnWidth(col, columnWidth(table->columnWidth(col), units_.x(kColumnAir),
+                                               units_.x(kColumnMinWidth)));
     }
     programmatic_ = false;
 }
@@ -1098,8 +1099,39 @@ void QtDialog::setRows(ControlId id, const std::vector<std::vector<std::string>>
 void QtDialog::setVisible(ControlId id, bool visible) {
     if (QWidget* w = widget(id)) {
         w->setVisible(visible);
+        const ControlLayout* c = findControl(layout_, id);
+        if (c != nullptr && (c->style & style::kCollapse) != 0) {
+            arrange();
+        }
     } else if (QAction* a = action(id)) {
         a->setVisible(visible);
+    }
+}
+
+void QtDialog::arrange() {
+    // Each control is placed from where it was built (with its text fitted), moved by what the
+    // hidden rows change of its top and bottom edges.
+    if (built_.empty()) {
+        for (const auto& [id, w] : widgets_) {
+            built_[id] = w->geometry();
+        }
+    }
+    const auto hidden = [this](ControlId id) {
+        const QWidget* w = widget(id);
+        return w != nullptr && w->isHidden();
+    };
+    for (const ControlLayout& c : layout_.controls) {
+        QWidget* w = widget(c.id);
+        const auto at = built_.find(c.id);
+        if (w == nullptr || at == built_.end()) {
+            continue;
+        }
+        const Rect from = visibleRect(c);
+        const Rect to = arrangedRect(layout_, c, hidden);
+        QRect g = at->second;
+        g.setTop(g.top() + units_.y(to.y) - units_.y(from.y));
+        g.setBottom(g.bottom() + units_.y(to.y + to.h) - units_.y(from.y + from.h));
+        w->setGeometry(g);
     }
 }
 

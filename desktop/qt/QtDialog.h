@@ -29,6 +29,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QRect>
 #include <functional>
 #include <map>
 #include <string>
@@ -172,6 +173,8 @@ class QtDialog final : public ControlModel {
     void build();
     int buildMenus();  // returns the menu bar's height
     void fitTexts();
+    // Places the controls for the rows that hidden controls give back.
+    void arrange();
     void alignWithField(const ControlLayout& label, QLabel& widget);
     QWidget* makeWidget(const ControlLayout& c);
     void command(ControlId id, int notification);
@@ -188,6 +191,7 @@ class QtDialog final : public ControlModel {
     DialogUnits units_;
     QPointer<DialogWindow> window_;
     std::map<ControlId, QWidget*> widgets_;
+    std::map<ControlId, QRect> built_;  // where arrange() starts from
     std::map<ControlId, QAction*> actions_;
     std::map<ControlId, std::vector<std::string>> headings_;
     std::map<QWidget*, ControlId> ids_;

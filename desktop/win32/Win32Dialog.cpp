@@ -893,7 +893,33 @@ void Win32Dialog::setColumns(ControlId id, const std::vector<std::string>& headi
         column.pszText = text.data();
         column.iSubItem = static_cast<int>(i);
         SendMessageW(list, LVM_INSERTCOLUMNW, i, reinterpret_cast<LPARAM>(&column));
-        SendMessageW(list, LVM_SETCOLUMNWIDTH, i, LVSCW_AUTOSIZE_USEHEADER);
+    }
+    headings_[id] = headings;
+    fitColumns(id);
+}
+
+void Win32Dialog::fitColumns(ControlId id) {
+    HWND list = item(id);
+    if (list == nullptr) {
+        return;
+    }
+    // Both are widths: left and right are mapped as horizontal units.
+    RECT units{kColumnAir, 0, kColumnMinWidth, 0};
+    MapDialogRect(window_, &units);
+    // A header item pads its text as a cell does; the list view measures the cells itself.
+    constexpr LRESULT kHeaderPadding = 12;
+    const std::vector<std::string>& headings = headings_[id];
+    for (size_t col = 0; col < headings.size(); ++col) {
+        const auto at = static_cast<WPARAM>(col);
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, LVSCW_AUTOSIZE);
+        const LRESULT cells = SendMessageW(list, LVM_GETCOLUMNWIDTH, at, 0);
+        const std::wstring text = widen(headings[col]);
+        const LRESULT heading =
+            SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())) +
+            kHeaderPadding;
+        const int width = columnWidth(static_cast<int>(std::max(cells, heading)),
+                                      static_cast<int>(units.left), static_cast<int>(units.right));
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, width);
     }
 }
 
@@ -920,26 +946,61 @@ void Win32Dialog::setRows(ControlId id, const std::vector<std::vector<std::strin
                          reinterpret_cast<LPARAM>(&cell));
         }
     }
-    // Each column as wide as its widest cell or its heading, whichever is wider, with a little
-    // air; the last one fills what is left.
-    for (int col = 0; col < columns; ++col) {
-        const auto at = static_cast<WPARAM>(col);
-        if (col + 1 == columns) {
-            SendMessageW(list, LVM_SETCOLUMNWIDTH, at, LVSCW_AUTOSIZE_USEHEADER);
-            break;
-        }
-        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, LVSCW_AUTOSIZE);
-        const LRESULT cells = SendMessageW(list, LVM_GETCOLUMNWIDTH, at, 0);
-        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, LVSCW_AUTOSIZE_USEHEADER);
-        const LRESULT heading = SendMessageW(list, LVM_GETCOLUMNWIDTH, at, 0);
-        SendMessageW(list, LVM_SETCOLUMNWIDTH, at, std::max(cells, heading) + 12);
-    }
+    fitColumns(id);
 }
 
 void Win32Dialog::setVisible(ControlId id, bool visible) {
     Programmatic scope(*this);
     if (HWND control = item(id)) {
         ShowWindow(control, visible ? SW_SHOW : SW_HIDE);
+        const ControlLayout* c = findControl(layout_, id);
+        if (c != nullptr && (c->style & style::kCollapse) != 0) {
+            arrange();
+        }
+    }
+}
+
+void Win32Dialog::arrange() {
+    // Each control is placed from where it was created, moved by what the hidden rows change of
+    // its top and bottom edges; a control that does not move is left alone (a drop-down list's
+    // window holds its opened height).
+    if (built_.empty()) {
+        for (const ControlLayout& c : layout_.controls) {
+            if (HWND control = item(c.id)) {
+                RECT r{};
+                GetWindowRect(control, &r);
+                MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
+                built_[c.id] = r;
+            }
+        }
+    }
+    const auto hidden = [this](ControlId id) {
+        HWND control = item(id);
+        return control != nullptr && (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) == 0;
+    };
+    const auto pixelsY = [this](int units) {
+        RECT r{0, units, 0, units};
+        MapDialogRect(window_, &r);
+        return static_cast<LONG>(r.top);
+    };
+    for (const ControlLayout& c : layout_.controls) {
+        HWND control = item(c.id);
+        const auto at = built_.find(c.id);
+        if (control == nullptr || at == built_.end()) {
+            continue;
+        }
+        const Rect from = visibleRect(c);
+        const Rect to = arrangedRect(layout_, c, hidden);
+        RECT r = at->second;
+        r.top += pixelsY(to.y) - pixelsY(from.y);
+        r.bottom += pixelsY(to.y + to.h) - pixelsY(from.y + from.h);
+        RECT now{};
+        GetWindowRect(control, &now);
+        MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&now), 2);
+        if (now.top != r.top || now.bottom != r.bottom) {
+            SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+        }
     }
 }
 

@@ -144,6 +144,10 @@ class Win32Dialog final : public ControlModel {
     void showImages();
     void addToolTips();
     void showRows(ControlId id);
+    // A table's columns sized to their contents.
+    void fitColumns(ControlId id);
+    // Places the controls for the rows that hidden controls give back.
+    void arrange();
     void addMenus();
     [[nodiscard]] bool isMenuItem(ControlId id) const;
     [[nodiscard]] HWND item(ControlId id) const;
@@ -162,6 +166,8 @@ class Win32Dialog final : public ControlModel {
     std::function<void()> sessionEnd_;
     std::function<void()> deviceChange_;
     std::map<ControlId, std::vector<ItemRow>> rows_;
+    std::map<ControlId, std::vector<std::string>> headings_;
+    std::map<ControlId, RECT> built_;      // where arrange() starts from, client pixels
     std::map<ControlId, int> itemCounts_;  // the logic's items added to each list
     FileChooser fileChooser_;
     HMENU menu_ = nullptr;  // the menu bar, destroyed with the window

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -503,6 +504,9 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
         mark = wire_->mark();
         model.enterText(ui::kIdMaxSpeedRa, "1300");
         exchange(mark, 1, 1, app);
+        fe.pump();
+        const std::string statusBefore = model.text(ui::kIdStatusLine);
+        model.clearCalls();
         ui::Preview preview;
         const auto asked = std::chrono::steady_clock::now();
         ASSERT_TRUE(await(
@@ -527,6 +531,33 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
         EXPECT_EQ(portLetGo, 0) << "a read-back is not the user's disconnect";
         fe.pump();
         EXPECT_EQ(model.text(ui::kIdMaxSpeedRa), "600");
+
+        // The list reads back once after the restore sent something; opened again with nothing
+        // sent in between, it uses that read and the port stays open.
+        const int opensBefore = wire_->opens();
+        for (int open = 0; open < 2; ++open) {
+            std::vector<ui::SnapshotEntry> list;
+            ASSERT_TRUE(await(
+                fe, [&](auto done) { net.snapshots(done); }, list));
+            EXPECT_EQ(wire_->opens(), opensBefore + 1) << "open " << open;
+            ASSERT_EQ(list.size(), 1u);
+            EXPECT_EQ(list[0].differing, 0);
+        }
+        // So does a preview.
+        ASSERT_TRUE(await(
+            fe, [&](auto done) { net.preview("", done); }, preview));
+        EXPECT_TRUE(preview.ok && preview.rows.empty()) << preview.error;
+        EXPECT_EQ(wire_->opens(), opensBefore + 1);
+        // None of these read-backs was news for the status line: it said nothing of a closed or
+        // new connection, and the controls stayed usable.
+        fe.pump();
+        for (const ui::ModelCall& call : model.calls()) {
+            if (call.kind == ui::CallKind::kSetText && call.id == ui::kIdStatusLine) {
+                ADD_FAILURE() << "status line during read-backs: " << call.text;
+            }
+        }
+        EXPECT_EQ(model.text(ui::kIdStatusLine), statusBefore);
+        EXPECT_TRUE(enableListIs(model, true));
 
         // A backup after a change holds the change: what the controller holds, read from it.
         mark = wire_->mark();
@@ -565,6 +596,44 @@ TEST_F(WholeApplicationTest, SafetyNetSnapshotsMarksUndoesAndBacksUp) {
     EXPECT_EQ(backup.values.motorCurrent[0][1], live.axis[sim::kRa].motorCurrent[1]);
     EXPECT_EQ(backup.values.gearRatio[0], live.axis[sim::kRa].gearRatio);
     EXPECT_EQ(std::system(("rm -rf '" + data + "'").c_str()), 0);
+}
+
+// A snapshot that cannot be written (a file stands where its folder would go, which holds even for
+// root) is said in the status line; the connection is up and usable all the same.
+TEST_F(WholeApplicationTest, SnapshotThatCannotBeWrittenIsSaidAndConnectingGoesOn) {
+    ASSERT_NO_FATAL_FAILURE(startSimulator(6));
+    char blocker[] = "/tmp/vornic-no-folder-XXXXXX";
+    const int fd = ::mkstemp(blocker);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    HeadlessFrontEnd frontEnd;
+    ApplicationOptions options = fastOptions();
+    options.safetyNet.snapshotRoot = std::string(blocker) + "/snapshots";
+    Application app(frontEnd, recordingPorts(), ports_, std::move(options));
+
+    frontEnd.setScript([&](HeadlessFrontEnd& fe, ui::InMemoryControlModel& model, ui::DlgConfig&) {
+        model.click(ui::kIdConnect);
+        const std::string said = "Error: snapshot not written: ";
+        ASSERT_TRUE(
+            fe.pumpUntil([&] { return model.text(ui::kIdStatusLine).rfind(said, 0) == 0; }, kWait))
+            << model.text(ui::kIdStatusLine);
+        std::printf("[ info ] %s\n", model.text(ui::kIdStatusLine).c_str());
+        EXPECT_GT(model.text(ui::kIdStatusLine).size(), said.size()) << "no reason given";
+        EXPECT_TRUE(app.safetyNet()->connected());
+        EXPECT_TRUE(app.safetyNet()->lastSnapshot().empty());
+        EXPECT_EQ(model.text(ui::kIdIdentityLine), identityLine(identity_));
+        EXPECT_TRUE(enableListIs(model, true));
+
+        // Usable: a change reaches the controller.
+        const Wire::Mark mark = wire_->mark();
+        model.enterText(ui::kIdMaxSpeedRa, "1234");
+        exchange(mark, 1, 1, app);
+    });
+
+    EXPECT_EQ(app.run(), 0);
+    sim_->stop();
+    EXPECT_EQ(sim_->controller().device().live().axis[sim::kRa].maxSpeed, 1234u);
+    EXPECT_EQ(::unlink(blocker), 0);
 }
 
 // Closing the window while a preview reads the controller back: the program ends promptly, the

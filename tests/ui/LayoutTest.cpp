@@ -465,5 +465,33 @@ TEST(SecondaryLayout, InitializeTelescopeAndAbout) {
     EXPECT_FALSE(isInteractive(control(kAboutDialogId, 102)));
 }
 
+// A hidden warning or confirmation gives its rows to the table, which keeps its bottom edge; the
+// count above and the buttons below stay put.
+TEST(SecondaryLayout, PreviewTableTakesTheRowsOfWhatIsHidden) {
+    namespace pd = preview_dlg;
+    const DialogLayout& d = dialog(kPreviewDialogId);
+    const struct {
+        std::set<ControlId> hidden;
+        int confirmTop;
+        Rect table;
+    } cases[] = {{{}, 38, {6, 52, 328, 138}},
+                 {{pd::kConfirm}, 38, {6, 38, 328, 152}},
+                 {{pd::kWarning}, 18, {6, 32, 328, 158}},
+                 {{pd::kWarning, pd::kConfirm}, 18, {6, 18, 328, 172}}};
+    for (const auto& c : cases) {
+        const auto hidden = [&](ControlId id) { return c.hidden.count(id) != 0; };
+        const Rect table = arrangedRect(d, control(kPreviewDialogId, pd::kTable), hidden);
+        EXPECT_EQ(std::vector<int>({table.x, table.y, table.w, table.h}),
+                  std::vector<int>({c.table.x, c.table.y, c.table.w, c.table.h}))
+            << c.hidden.size() << " hidden";
+        EXPECT_EQ(arrangedRect(d, control(kPreviewDialogId, pd::kConfirm), hidden).y, c.confirmTop);
+        for (ControlId fixed : {ControlId{pd::kMessage}, ControlId{pd::kRestore}, kIdCancel}) {
+            const Rect r = arrangedRect(d, control(kPreviewDialogId, fixed), hidden);
+            EXPECT_EQ(r.y, control(kPreviewDialogId, fixed).rect.y) << fixed;
+        }
+    }
+    EXPECT_FALSE(hasCollapsingRows(dialog(kMainDialogId)));
+}
+
 }  // namespace
 }  // namespace vornic::ui

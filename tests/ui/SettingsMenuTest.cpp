@@ -82,7 +82,12 @@ TEST_F(SettingsMenuTest, EachKindShowsItsColumnsAndRestoresOnlyOnRestore) {
             EXPECT_EQ(d.columns(pd::kTable),
                       (std::vector<std::string>{"Setting", "Controller now", c.otherColumn}));
             EXPECT_EQ(d.rows(pd::kTable).size(), 2u);
-            EXPECT_EQ(d.text(pd::kMessage), "2 settings differ");
+            EXPECT_EQ(d.text(pd::kMessage),
+                      std::string("2 settings differ") + (c.kind == Kind::kCompare
+                                                              ? settings_text::kOnlyCompares
+                                                              : settings_text::kSendsOnlyThese));
+            EXPECT_FALSE(d.isVisible(pd::kWarning));  // no warning, no blank rows for one
+            EXPECT_FALSE(d.isVisible(pd::kConfirm));
             EXPECT_TRUE(net.restores.empty());  // the preview only reads
             EXPECT_FALSE(d.pressEnter());       // Enter is no way to restore
             EXPECT_EQ(d.click(pd::kRestore), c.kind != Kind::kCompare);
@@ -119,6 +124,7 @@ TEST_F(SettingsMenuTest, FileFromAnotherControllerNeedsTheTick) {
     net.previewAnswer.warning = "This file comes from KZ2 #17, not KZ2 #4.";
     openPreview(Kind::kRestore, [&](InMemoryControlModel& d) {
         EXPECT_EQ(d.text(pd::kWarning), net.previewAnswer.warning);
+        EXPECT_TRUE(d.isVisible(pd::kWarning));
         EXPECT_TRUE(d.isVisible(pd::kConfirm));
         EXPECT_FALSE(d.click(pd::kRestore));
         d.click(pd::kConfirm);
