@@ -38,8 +38,6 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
     void setFileChooser(std::function<std::string(FileChoice, const std::string&)> chooser) {
         fileChooser_ = std::move(chooser);
     }
-    // Runs just before the main dialog is created (the self-test gives it a safety net).
-    void setBeforeRunHook(std::function<void(DlgConfig&)> hook) { beforeRun_ = std::move(hook); }
 
     // FrontEnd
     [[nodiscard]] bool initCommonControls() override;
@@ -61,7 +59,6 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
     std::function<void()> sessionEnd_;
     PortList* ports_ = nullptr;
     std::function<std::string(FileChoice, const std::string&)> fileChooser_;
-    std::function<void(DlgConfig&)> beforeRun_;
     platform::Lock lock_;
     HWND postTarget_ = nullptr;  // under lock_
     std::atomic<HWND> mainWindow_{nullptr};
