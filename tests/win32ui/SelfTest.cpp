@@ -33,6 +33,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -433,6 +434,12 @@ constexpr SliderRange kRanges[] = {
     {314, 0, 15},   {333, 0, 15}, {334, 0, 15},   {335, 0, 15}, {340, 0, 3},
     {341, 0, 3},    {342, 0, 3},  {350, -20, 20}, {352, 0, 31}, {360, 0, 15}};
 
+long long millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
 // Only the frames that carry parameters: a read-back's requests carry none.
 std::vector<std::string> settingFrames(const std::vector<std::string>& frames) {
     std::vector<std::string> out;
@@ -506,27 +513,21 @@ std::vector<std::string> snapshotFiles(const std::string& root) {
 }
 
 // The answer the file dialogs get, set by the driver before each menu item and read on the UI
-// thread; it also keeps the name the program suggested last.
+// thread: a path, or nothing, which leaves the choice to the system's dialog.
 class FileAnswer {
   public:
-    void set(const std::string& path) {
+    void set(std::optional<std::string> path) {
         const std::lock_guard<std::mutex> hold(lock_);
-        path_ = path;
+        path_ = std::move(path);
     }
-    std::string choose(const std::string& suggested) {
+    std::optional<std::string> choose() {
         const std::lock_guard<std::mutex> hold(lock_);
-        suggested_ = suggested.empty() ? suggested_ : suggested;
         return path_;
-    }
-    std::string suggested() {
-        const std::lock_guard<std::mutex> hold(lock_);
-        return suggested_;
     }
 
   private:
     std::mutex lock_;
-    std::string path_;
-    std::string suggested_;
+    std::optional<std::string> path_;
 };
 
 class Driver {
@@ -1140,6 +1141,7 @@ class Driver {
         click(main, ui::kIdConnect);
         const bool connected =
             waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s);
+        const auto reported = std::chrono::steady_clock::now();
         std::string snapshot;
         waitUntil(
             [&] {
@@ -1152,7 +1154,9 @@ class Driver {
             },
             15s);
         c_.check(connected && !snapshot.empty() && !earlier.empty(),
-                 "each connect writes a snapshot under %LOCALAPPDATA%: " + snapshot);
+                 "each connect writes a snapshot under %LOCALAPPDATA% (" +
+                     std::to_string(millisecondsSince(reported)) +
+                     " ms after the connection was reported): " + snapshot);
         if (!connected || snapshot.empty()) {
             return;
         }
@@ -1166,7 +1170,9 @@ class Driver {
         const std::string hostile = o_.data + "\\hostile.json";
         const std::string changed = o_.data + "\\changed.json";
         const std::string other = o_.data + "\\other.json";
-        const std::string backup = o_.data + "\\backup.json";
+        // Typed into the system's save dialog, which hands back the path as typed.
+        std::string backup = o_.data + "\\backup.json";
+        std::replace(backup.begin(), backup.end(), '/', '\\');
         c_.check(writeFiles(snapshot, inFile, atConnect, hostile, changed, other),
                  "the files to restore from are written");
 
@@ -1275,9 +1281,14 @@ class Driver {
         };
         for (const Step& step : steps) {
             const std::streamoff mark = traceSize(o_.trace);
-            answer_.set(step.file);
+            // The save dialog is the system's own, answered as a user would.
+            answer_.set(step.used == ui::kIdMenuBackUp ? std::nullopt
+                                                       : std::optional<std::string>(step.file));
             Rows rows;
-            if (step.used == ui::kIdMaxSpeedRa) {
+            if (step.used == ui::kIdMenuBackUp) {
+                PostMessageW(main, WM_COMMAND, MAKEWPARAM(step.used, 0), 0);
+                answerSaveDialog(step.file);
+            } else if (step.used == ui::kIdMaxSpeedRa) {
                 type(main, step.used, std::to_string(typed));
                 focus(main, ui::kIdSidereal);
             } else if (step.used == ui::kIdSaveSettings) {
@@ -1303,10 +1314,6 @@ class Driver {
                          itemText(main, 104) + "\", mark \"" + itemText(main, ui::kIdNotSavedMark) +
                          "\", rows " + joinRows(rows));
         }
-        const std::string suggested = answer_.suggested();
-        c_.check(suggested.rfind("vornic-", 0) == 0 && suggested.size() > 12 &&
-                     suggested.compare(suggested.size() - 5, 5, ".json") == 0,
-                 "the backup's suggested name: " + suggested);
 
         // This controller's snapshots, newest first: the one just taken matches the controller.
         const std::streamoff mark = traceSize(o_.trace);
@@ -1339,18 +1346,45 @@ class Driver {
                  "listing the snapshots sends nothing");
     }
 
+    // The system's "Back up to file" dialog: it suggests the backup's name; `path` is typed over
+    // it and OK pressed.
+    void answerSaveDialog(const std::string& path) {
+        HWND d = findDialog("Back up to file");
+        // The explorer-style dialog's name box, or the old style's.
+        HWND name = d != nullptr ? GetDlgItem(d, 0x47C) : nullptr;
+        name = name != nullptr || d == nullptr ? name : GetDlgItem(d, 0x480);
+        if (name == nullptr) {
+            c_.check(false, "the system's save dialog opens with a name box");
+            if (d != nullptr) {
+                PostMessageW(d, WM_COMMAND, IDCANCEL, 0);
+            }
+            return;
+        }
+        const std::string suggested = textOf(name);
+        capture(d, o_.shots + "/save-dialog.bmp");
+        c_.check(suggested.rfind("vornic-HW_", 0) == 0 && suggested.size() > 17 &&
+                     suggested.compare(suggested.size() - 5, 5, ".json") == 0,
+                 "the system's save dialog suggests \"" + suggested + "\"");
+        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(widen(path).c_str()));
+        PostMessageW(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
+        c_.check(waitUntil([&] { return !IsWindow(d); }, 10s),
+                 "the save dialog takes the typed name and OK");
+    }
+
     // Works the preview a menu item opened: waits for its rows, pictures it, presses `button`
     // (for pd::kConfirm: the tick, then "Restore"), waits for the outcome and closes it.
     std::vector<std::vector<std::string>> usePreview(int button, const char* shot,
                                                      const char* what) {
         namespace ui = vornic::ui;
         namespace pd = ui::preview_dlg;
+        const auto chosen = std::chrono::steady_clock::now();
         HWND d = findDialog("Settings preview");
         if (d == nullptr) {
             c_.check(false, std::string(what) + ": the preview opens");
             return {};
         }
         waitUntil([&] { return itemText(d, pd::kMessage) != ui::settings_text::kReading; }, 30s);
+        const long long shown = millisecondsSince(chosen);
         const std::vector<std::vector<std::string>> rows = rowsOf(d, pd::kTable);
         if (shot != nullptr) {
             capture(d, o_.shots + "/" + shot + ".bmp");
@@ -1384,7 +1418,8 @@ class Driver {
             click(d, ui::kIdCancel);
         }
         c_.check(waitUntil([&] { return !IsWindow(d); }, 5s),
-                 std::string(what) + ": the preview closes");
+                 std::string(what) + ": the preview, ready " + std::to_string(shown) +
+                     " ms after the item was chosen, closes");
         return rows;
     }
 
@@ -1516,9 +1551,8 @@ int main(int argc, char** argv) {
     // The program finds its folder for this user's data where Windows names it.
     _wputenv_s(L"LOCALAPPDATA", widen(options.data).c_str());
     FileAnswer answer;
-    frontEnd.setFileChooser([&answer](vornic::ui::FileChoice, const std::string& suggested) {
-        return answer.choose(suggested);
-    });
+    frontEnd.setFileChooser(
+        [&answer](vornic::ui::FileChoice, const std::string&) { return answer.choose(); });
     Driver driver(options, frontEnd, checks, linkClicks, answer);
     std::thread user([&] {
         // Accessible objects are COM objects.
