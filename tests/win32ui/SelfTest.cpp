@@ -1297,7 +1297,7 @@ class Driver {
                 PostMessageW(main, WM_COMMAND, MAKEWPARAM(step.used, 0), 0);
             }
             if (step.button != 0) {
-                rows = usePreview(step.button, step.shot, step.what);
+                rows = usePreview(step.button, step.shot, step.what, mark);
             }
             waitUntil(
                 [&] {
@@ -1373,8 +1373,9 @@ class Driver {
 
     // Works the preview a menu item opened: waits for its rows, pictures it, presses `button`
     // (for pd::kConfirm: the tick, then "Restore"), waits for the outcome and closes it.
-    std::vector<std::vector<std::string>> usePreview(int button, const char* shot,
-                                                     const char* what) {
+    // `mark`: the trace's size when the item was chosen.
+    std::vector<std::vector<std::string>> usePreview(int button, const char* shot, const char* what,
+                                                     std::streamoff mark) {
         namespace ui = vornic::ui;
         namespace pd = ui::preview_dlg;
         const auto chosen = std::chrono::steady_clock::now();
@@ -1402,6 +1403,9 @@ class Driver {
                          itemText(d, pd::kWarning) + "\"");
             button = pd::kRestore;
         }
+        const std::vector<std::string> before = settingFrames(framesSince(o_.trace, mark));
+        c_.check(before.empty(), std::string(what) + ": nothing is sent before the press in the " +
+                                     "preview: " + join(before));
         click(d, button);
         waitUntil(
             [&] {
