@@ -13,9 +13,9 @@ root="$PWD"
 scripts/install-deps.sh windows
 started=$(date +%s)
 
-echo "== building kz2-sim (Linux) and vornic.exe, vornic-selftest.exe (Windows)"
+echo "== building kz2-sim, vornic-cli (Linux) and vornic.exe, vornic-selftest.exe (Windows)"
 [ -f build/default/CMakeCache.txt ] || nice cmake --preset default >/dev/null
-nice cmake --build build/default --target kz2-sim -j2
+nice cmake --build build/default --target kz2-sim vornic-cli -j2
 [ -f build/windows/CMakeCache.txt ] || nice cmake --preset windows >/dev/null
 nice cmake --build build/windows --target vornic vornic-selftest -j2
 exe_dir="$root/build/windows/desktop/win32"
@@ -65,8 +65,24 @@ for scale in 100 150 200; do
     [ "$scale" -eq 100 ] || { folder="$shots/$scale"; lost=(); }
     mkdir -p "$folder"
     set_dpi $((96 * scale / 100))
-    timeout 240 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$trace" \
-        --shots "Z:$folder" "${lost[@]}" || status=1
+    # A fresh stand-in for %LOCALAPPDATA%: the snapshots of this run, its backup and the files
+    # it restores from.
+    data="$work/appdata-$scale"
+    mkdir -p "$data"
+    timeout 300 wine "$exe_dir/vornic-selftest.exe" --port 5 --trace "Z:$trace" \
+        --shots "Z:$folder" --data "Z:$data" "${lost[@]}" || status=1
+    # The backup the window wrote and the snapshot it undid to both hold what the controller
+    # holds, in the command line's own judgement.
+    for file in backup.json snapshot.json; do
+        if [ -f "$data/$file" ] &&
+            build/default/cli/vornic-cli --port "$SIM_PTY" diff "$data/$file" >"$data/diff.out" 2>&1 &&
+            grep -q "^No differences\.$" "$data/diff.out"; then
+            echo "ok   vornic-cli diff $file: No differences."
+        else
+            echo "FAIL vornic-cli diff $file: $(tail -n 3 "$data/diff.out" 2>/dev/null)"
+            status=1
+        fi
+    done
 done
 set_dpi 96
 echo "== vornic.exe itself: starts, shows its dialog, ends on the close box"

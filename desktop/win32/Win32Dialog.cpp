@@ -1006,7 +1006,9 @@ void Win32Dialog::arrange() {
 
 std::string Win32Dialog::chooseFile(FileChoice choice, const std::string& suggestedName) {
     if (fileChooser_) {
-        return fileChooser_(choice, suggestedName);
+        if (std::optional<std::string> answer = fileChooser_(choice, suggestedName)) {
+            return *answer;
+        }
     }
     // Room for the longest path the wide calls take.
     std::wstring path(32768, L'\0');

@@ -32,6 +32,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,8 +99,8 @@ class Win32Dialog final : public ControlModel {
     // system is told it may end the process.
     void setSessionEndHandler(std::function<void()> handler) { sessionEnd_ = std::move(handler); }
     // Answers chooseFile instead of the system's file dialogs; dialogs opened from this one use it
-    // too.
-    using FileChooser = std::function<std::string(FileChoice, const std::string&)>;
+    // too. An answer of nullopt leaves that one choice to the system's dialog.
+    using FileChooser = std::function<std::optional<std::string>(FileChoice, const std::string&)>;
     void setFileChooser(FileChooser chooser) { fileChooser_ = std::move(chooser); }
 
     // Runs the dialog modally until endDialog. Returns the end result, -1 if it could not be

@@ -63,9 +63,6 @@ int Win32FrontEnd::runMainDialog(DlgConfig& dialog) {
     if (fileChooser_) {
         window.setFileChooser(fileChooser_);
     }
-    if (beforeRun_) {
-        beforeRun_(dialog);
-    }
     window.setWindowHook([this, &dialog](HWND handle) {
         if (handle != nullptr) {
             // The program's icon (resource 1) for the title bar, the task bar and Alt+Tab.

@@ -18,6 +18,7 @@
 
 #include "app/Application.h"
 #include "app/PortList.h"
+#include "desktop/win32/Win32Dialog.h"
 #include "platform/Threads.h"
 
 namespace vornic::ui::win32 {
@@ -34,12 +35,9 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
     // The port list shows the ports present in `ports`, rescanned when a device arrives or
     // leaves; without it the list offers COM1 to COM256. Before runMainDialog.
     void setPortList(PortList& ports) { ports_ = &ports; }
-    // Answers the file dialogs instead of the system's (the self-test).
-    void setFileChooser(std::function<std::string(FileChoice, const std::string&)> chooser) {
-        fileChooser_ = std::move(chooser);
-    }
-    // Runs just before the main dialog is created (the self-test gives it a safety net).
-    void setBeforeRunHook(std::function<void(DlgConfig&)> hook) { beforeRun_ = std::move(hook); }
+    // Answers the file dialogs instead of the system's (the self-test); see
+    // Win32Dialog::setFileChooser.
+    void setFileChooser(Win32Dialog::FileChooser chooser) { fileChooser_ = std::move(chooser); }
 
     // FrontEnd
     [[nodiscard]] bool initCommonControls() override;
@@ -60,8 +58,7 @@ class Win32FrontEnd final : public FrontEnd, public UiPoster {
     std::function<void(const std::string&)> urlOpener_;
     std::function<void()> sessionEnd_;
     PortList* ports_ = nullptr;
-    std::function<std::string(FileChoice, const std::string&)> fileChooser_;
-    std::function<void(DlgConfig&)> beforeRun_;
+    Win32Dialog::FileChooser fileChooser_;
     platform::Lock lock_;
     HWND postTarget_ = nullptr;  // under lock_
     std::atomic<HWND> mainWindow_{nullptr};

@@ -4,10 +4,13 @@
 // presses on a slider, the close box. Meant for Wine under a virtual X server with kz2-sim on a
 // pseudo-terminal mapped to a COM port (scripts/windows-ui.sh).
 //
-//   vornic-selftest.exe --port N --trace FILE --shots FOLDER [--lost-port M]
+//   vornic-selftest.exe --port N --trace FILE --shots FOLDER --data FOLDER [--lost-port M]
 //
 // --lost-port names a second simulator's port whose line ends after the connection and one
 // request more.
+// --data is a scratch folder that stands in for %LOCALAPPDATA% (the snapshots go below it) and
+// takes the files backed up and restored from; the run leaves there backup.json and
+// snapshot.json (the snapshot of the connect it undid to), both meant to match the controller.
 // --trace is kz2-sim's trace output: the frames the program sent are read from it. --shots is
 // where a bitmap of each dialog is written. Prints one line per check and a last line
 // "N passed, N failed"; the exit status is 0 only when nothing failed.
@@ -22,12 +25,15 @@
 #include <dbt.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,7 +45,7 @@
 #include "desktop/win32/Win32FrontEnd.h"
 #include "platform/PortTable.h"
 #include "platform/SystemText.h"
-#include "support/FakeSettingsNet.h"
+#include "settings/Backup.h"
 #include "ui/AccessibleNames.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
@@ -57,6 +63,7 @@ struct Options {
     int lostPort = 0;  // a simulator that hangs up mid-session; 0: none
     std::string trace;
     std::string shots;
+    std::string data;  // %LOCALAPPDATA% for the run: the snapshots and the files restored from
 };
 
 class Checks {
@@ -427,11 +434,107 @@ constexpr SliderRange kRanges[] = {
     {314, 0, 15},   {333, 0, 15}, {334, 0, 15},   {335, 0, 15}, {340, 0, 3},
     {341, 0, 3},    {342, 0, 3},  {350, -20, 20}, {352, 0, 31}, {360, 0, 15}};
 
+long long millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// Only the frames that carry parameters: a read-back's requests carry none.
+std::vector<std::string> settingFrames(const std::vector<std::string>& frames) {
+    std::vector<std::string> out;
+    for (const std::string& f : frames) {
+        if (std::count(f.begin(), f.end(), ' ') >= 3) {
+            out.push_back(f);
+        }
+    }
+    return out;
+}
+
+// The cells of list view `id`, row by row.
+std::vector<std::vector<std::string>> rowsOf(HWND dialog, int id) {
+    HWND list = GetDlgItem(dialog, id);
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const auto columns =
+        header != nullptr ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+    const auto count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    std::vector<std::vector<std::string>> rows;
+    for (int r = 0; list != nullptr && r < count; ++r) {
+        rows.emplace_back();
+        for (int c = 0; c < columns; ++c) {
+            wchar_t text[256] = {};
+            LVITEMW cell{};
+            cell.iSubItem = c;
+            cell.pszText = text;
+            cell.cchTextMax = 256;
+            SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(r),
+                         reinterpret_cast<LPARAM>(&cell));
+            rows.back().push_back(narrow(text));
+        }
+    }
+    return rows;
+}
+
+std::string joinRows(const std::vector<std::vector<std::string>>& rows) {
+    std::string out;
+    for (const std::vector<std::string>& row : rows) {
+        out += join(row);
+    }
+    return out.empty() ? "none" : out;
+}
+
+// The snapshot files below `root`, one folder per controller.
+std::vector<std::string> snapshotFiles(const std::string& root) {
+    std::vector<std::string> files;
+    WIN32_FIND_DATAW found{};
+    HANDLE folders = FindFirstFileW(widen(root + "\\*").c_str(), &found);
+    if (folders == INVALID_HANDLE_VALUE) {
+        return files;
+    }
+    do {
+        const std::wstring name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || name == L"." ||
+            name == L"..") {
+            continue;
+        }
+        const std::string folder = root + "\\" + narrow(name);
+        WIN32_FIND_DATAW file{};
+        HANDLE each = FindFirstFileW(widen(folder + "\\*.json").c_str(), &file);
+        if (each == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        do {
+            files.push_back(folder + "\\" + narrow(file.cFileName));
+        } while (FindNextFileW(each, &file) != FALSE);
+        FindClose(each);
+    } while (FindNextFileW(folders, &found) != FALSE);
+    FindClose(folders);
+    return files;
+}
+
+// The answer the file dialogs get, set by the driver before each menu item and read on the UI
+// thread: a path, or nothing, which leaves the choice to the system's dialog.
+class FileAnswer {
+  public:
+    void set(std::optional<std::string> path) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        path_ = std::move(path);
+    }
+    std::optional<std::string> choose() {
+        const std::lock_guard<std::mutex> hold(lock_);
+        return path_;
+    }
+
+  private:
+    std::mutex lock_;
+    std::optional<std::string> path_;
+};
+
 class Driver {
   public:
     Driver(const Options& options, vornic::ui::win32::Win32FrontEnd& frontEnd, Checks& checks,
-           std::atomic<int>& linkClicks)
-        : o_(options), fe_(frontEnd), c_(checks), linkClicks_(linkClicks) {}
+           std::atomic<int>& linkClicks, FileAnswer& answer)
+        : o_(options), fe_(frontEnd), c_(checks), linkClicks_(linkClicks), answer_(answer) {}
 
     void run() {
         HWND main = nullptr;
@@ -486,6 +589,14 @@ class Driver {
         }
         c_.check(enabled == static_cast<int>(std::size(kAlwaysEnabled)),
                  "connection row and fields are enabled");
+        HMENU menu = GetMenu(main) != nullptr ? GetSubMenu(GetMenu(main), 0) : nullptr;
+        int grayed = 0;
+        for (int i = 0; menu != nullptr && i < GetMenuItemCount(menu); ++i) {
+            grayed += (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) != 0;
+        }
+        c_.check(menu != nullptr && grayed == 5,
+                 "the Settings menu's items wait for a connection (" + std::to_string(grayed) +
+                     " of 5 disabled)");
 
         HWND ports = GetDlgItem(main, vornic::ui::kIdPortList);
         const std::vector<std::string> items = listItems(ports);
@@ -1001,96 +1112,344 @@ class Driver {
         return ended;
     }
 
-    // The "Settings" menu over the stand-in safety net: its items, the mark, and each dialog it
-    // opens, pictured. The net answers from memory, so what is checked is the window's side.
+    // The "Settings" menu over the real safety net, against the simulator: a fresh connection
+    // takes the snapshot that undo goes back to; then each step puts exactly its setting frames
+    // on the line (a read-back's requests carry no parameters and are left aside), says what it
+    // did, and leaves the "Not saved into KZ2" mark as the controller's working settings stand.
     void settingsMenu(HWND main) {
         namespace ui = vornic::ui;
         namespace pd = ui::preview_dlg;
         HMENU bar = GetMenu(main);
         HMENU menu = bar != nullptr ? GetSubMenu(bar, 0) : nullptr;
         std::string items;
+        int usable = 0;
         for (int i = 0; menu != nullptr && i < GetMenuItemCount(menu); ++i) {
             wchar_t text[128] = {};
             GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
             items += narrow(text) + "|";
+            usable += (GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) == 0;
         }
-        c_.check(items ==
-                     "Back up to file...|Restore from file...|Compare with file...|"
-                     "Undo changes since connecting...|Snapshots...|",
-                 "the Settings menu holds: " + items);
-        c_.check(itemText(main, ui::kIdNotSavedMark) == "Not saved into KZ2",
-                 "the mark shows: \"" + itemText(main, ui::kIdNotSavedMark) + "\"");
-        auto open = [&](int item) {
-            PostMessageW(main, WM_COMMAND, MAKEWPARAM(item, 0), 0);
-            return findDialog("Settings preview");
-        };
-        auto closeWith = [&](HWND d, int button) {
-            click(d, button);
-            waitUntil([&] { return !IsWindow(d); }, 5s);
-        };
-        auto heading = [](HWND d, int column) {
-            wchar_t text[64] = {};
-            LVCOLUMNW c{};
-            c.mask = LVCF_TEXT;
-            c.pszText = text;
-            c.cchTextMax = 64;
-            SendDlgItemMessageW(d, pd::kTable, LVM_GETCOLUMNW, static_cast<WPARAM>(column),
-                                reinterpret_cast<LPARAM>(&c));
-            return narrow(text);
-        };
+        c_.check(items == "Back up to file...|Restore from file...|Compare with file...|"
+                          "Undo changes since connecting...|Snapshots...|" &&
+                     usable == 5,
+                 "the Settings menu holds, all usable when connected: " + items);
 
-        HWND d = open(ui::kIdMenuUndo);
-        c_.check(d != nullptr, "Undo changes since connecting opens the preview");
+        click(main, ui::kIdDisconnect);
+        waitUntil([&] { return itemText(main, 104) == "Connection closed"; }, 10s);
+        const std::string root = o_.data + "\\Vornic\\snapshots";
+        const std::vector<std::string> earlier = snapshotFiles(root);
+        click(main, ui::kIdConnect);
+        const bool connected =
+            waitUntil([&] { return itemText(main, 104) == "Connection established."; }, 30s);
+        const auto reported = std::chrono::steady_clock::now();
+        std::string snapshot;
+        waitUntil(
+            [&] {
+                for (const std::string& f : snapshotFiles(root)) {
+                    if (std::find(earlier.begin(), earlier.end(), f) == earlier.end()) {
+                        snapshot = f;
+                    }
+                }
+                return !snapshot.empty();
+            },
+            15s);
+        c_.check(connected && !snapshot.empty() && !earlier.empty(),
+                 "each connect writes a snapshot under %LOCALAPPDATA% (" +
+                     std::to_string(millisecondsSince(reported)) +
+                     " ms after the connection was reported): " + snapshot);
+        if (!connected || snapshot.empty()) {
+            return;
+        }
+        // The command line judges the snapshot against the controller once this run is over.
+        CopyFileW(widen(snapshot).c_str(), widen(o_.data + "\\snapshot.json").c_str(), FALSE);
+
+        const unsigned atConnect = fieldValue(main, ui::kIdMaxSpeedRa);
+        const unsigned de = fieldValue(main, ui::kIdMaxSpeedDe);
+        const unsigned typed = atConnect == 900 ? 960 : 900;
+        const unsigned inFile = atConnect == 1200 ? 1170 : 1200;
+        const std::string hostile = o_.data + "\\hostile.json";
+        const std::string changed = o_.data + "\\changed.json";
+        const std::string other = o_.data + "\\other.json";
+        // Typed into the system's save dialog, which hands back the path as typed.
+        std::string backup = o_.data + "\\backup.json";
+        std::replace(backup.begin(), backup.end(), '/', '\\');
+        c_.check(writeFiles(snapshot, inFile, atConnect, hostile, changed, other),
+                 "the files to restore from are written");
+
+        using Rows = std::vector<std::vector<std::string>>;
+        const auto speed = [&](unsigned ra) {
+            return hexFrame({0xAA, 0x07, 0x35, 0x00, 0xC0, ra & 0xFF, ra >> 8, de & 0xFF, de >> 8});
+        };
+        const auto speedRow = [](unsigned now, unsigned then) {
+            return Rows{{"RA max speed", std::to_string(now), std::to_string(then)}};
+        };
+        const std::string notSaved = "Not saved into KZ2";
+        const std::string verified = "Restored and verified: 1 setting";
+        struct Step {
+            const char* what;
+            int used;    // a menu item, a button, or the field typed into
+            int button;  // pressed in the preview the item opens, 0 for none
+            std::string file;
+            std::vector<std::string> sent;
+            std::string status;  // "" for not looked at
+            std::string mark;
+            Rows rows;
+            const char* shot;  // the preview as it opened, nullptr for none
+        };
+        const Step steps[] = {
+            {"a field changed",
+             ui::kIdMaxSpeedRa,
+             0,
+             "",
+             {speed(typed)},
+             "",
+             notSaved,
+             {},
+             nullptr},
+            {"saved and acknowledged",
+             ui::kIdSaveSettings,
+             0,
+             "",
+             {hexFrame({0xAA, 0x02, 0x0D, 0x01})},
+             "",
+             "",
+             {},
+             nullptr},
+            {"compared with the snapshot",
+             ui::kIdMenuCompare,
+             ui::kIdCancel,
+             snapshot,
+             {},
+             "Compared with the file: 1 setting differs",
+             "",
+             speedRow(typed, atConnect),
+             "preview-compare"},
+            {"a hostile file",
+             ui::kIdMenuRestore,
+             ui::kIdCancel,
+             hostile,
+             {},
+             "Nothing was sent: hostile.json: not valid JSON: a number is too large",
+             "",
+             {},
+             nullptr},
+            {"undo cancelled",
+             ui::kIdMenuUndo,
+             ui::kIdCancel,
+             "",
+             {},
+             ui::settings_text::kNothingSent,
+             "",
+             speedRow(typed, atConnect),
+             "preview-undo"},
+            {"undo restored",
+             ui::kIdMenuUndo,
+             pd::kRestore,
+             "",
+             {speed(atConnect)},
+             verified,
+             notSaved,
+             speedRow(typed, atConnect),
+             nullptr},
+            {"backed up",
+             ui::kIdMenuBackUp,
+             0,
+             backup,
+             {},
+             "Settings backed up to " + backup,
+             notSaved,
+             {},
+             nullptr},
+            {"restored from a changed file",
+             ui::kIdMenuRestore,
+             pd::kRestore,
+             changed,
+             {speed(inFile)},
+             verified,
+             notSaved,
+             speedRow(atConnect, inFile),
+             "preview-restore"},
+            {"another controller's file, restored once confirmed",
+             ui::kIdMenuRestore,
+             pd::kConfirm,
+             other,
+             {speed(atConnect)},
+             verified,
+             notSaved,
+             speedRow(inFile, atConnect),
+             "preview-other-controller"},
+        };
+        for (const Step& step : steps) {
+            const std::streamoff mark = traceSize(o_.trace);
+            // The save dialog is the system's own, answered as a user would.
+            answer_.set(step.used == ui::kIdMenuBackUp ? std::nullopt
+                                                       : std::optional<std::string>(step.file));
+            Rows rows;
+            if (step.used == ui::kIdMenuBackUp) {
+                PostMessageW(main, WM_COMMAND, MAKEWPARAM(step.used, 0), 0);
+                answerSaveDialog(step.file);
+            } else if (step.used == ui::kIdMaxSpeedRa) {
+                type(main, step.used, std::to_string(typed));
+                focus(main, ui::kIdSidereal);
+            } else if (step.used == ui::kIdSaveSettings) {
+                click(main, step.used);
+            } else {
+                PostMessageW(main, WM_COMMAND, MAKEWPARAM(step.used, 0), 0);
+            }
+            if (step.button != 0) {
+                rows = usePreview(step.button, step.shot, step.what, mark);
+            }
+            waitUntil(
+                [&] {
+                    return (step.status.empty() || itemText(main, 104) == step.status) &&
+                           itemText(main, ui::kIdNotSavedMark) == step.mark;
+                },
+                20s);
+            std::this_thread::sleep_for(700ms);
+            const std::vector<std::string> sent = settingFrames(framesSince(o_.trace, mark));
+            c_.check(sent == step.sent && rows == step.rows &&
+                         (step.status.empty() || itemText(main, 104) == step.status) &&
+                         itemText(main, ui::kIdNotSavedMark) == step.mark,
+                     std::string(step.what) + ": sent " + join(sent) + ", status \"" +
+                         itemText(main, 104) + "\", mark \"" + itemText(main, ui::kIdNotSavedMark) +
+                         "\", rows " + joinRows(rows));
+        }
+
+        // This controller's snapshots, newest first: the one just taken matches the controller.
+        const std::streamoff mark = traceSize(o_.trace);
+        PostMessageW(main, WM_COMMAND, MAKEWPARAM(ui::kIdMenuSnapshots, 0), 0);
+        HWND d = findDialog("Snapshots");
+        c_.check(d != nullptr, "Snapshots opens");
         if (d == nullptr) {
             return;
         }
-        c_.check(SendDlgItemMessageW(d, pd::kTable, LVM_GETITEMCOUNT, 0, 0) == 3 &&
-                     heading(d, 2) == "At connect",
-                 "the preview lists 3 settings, the last column \"" + heading(d, 2) + "\"");
-        capture(d, o_.shots + "/preview-undo.bmp");
-        closeWith(d, ui::kIdCancel);
-        c_.check(itemText(main, 104) == ui::settings_text::kNothingSent,
-                 "Cancel: \"" + itemText(main, 104) + "\"");
-
-        d = open(ui::kIdMenuUndo);
-        click(d, pd::kRestore);
-        c_.check(itemText(d, pd::kMessage) == "Restored and verified: 3 settings" &&
-                     !IsWindowVisible(GetDlgItem(d, pd::kRestore)),
-                 "Restore shows its outcome: \"" + itemText(d, pd::kMessage) + "\"");
-        closeWith(d, ui::kIdCancel);
-        c_.check(itemText(main, 104) == "Restored and verified: 3 settings",
-                 "and the status line too: \"" + itemText(main, 104) + "\"");
-
-        d = open(ui::kIdMenuRestore);
-        const bool locked = IsWindowEnabled(GetDlgItem(d, pd::kRestore)) == FALSE;
-        capture(d, o_.shots + "/preview-other-controller.bmp");
+        waitUntil(
+            [&] {
+                return itemText(d, ui::snapshots_dlg::kMessage).rfind("Snapshots of", 0) == 0 &&
+                       !rowsOf(d, ui::snapshots_dlg::kTable).empty() &&
+                       rowsOf(d, ui::snapshots_dlg::kTable)[0][1] != "not known";
+            },
+            30s);
+        const Rows listed = rowsOf(d, ui::snapshots_dlg::kTable);
+        c_.check(listed.size() == snapshotFiles(root).size() && !listed.empty() &&
+                     listed[0].size() == 2 && listed[0][1] == "0",
+                 "Snapshots lists every one, the newest first, matching now: " + joinRows(listed));
         bool namesRight = false;
-        const std::string names = accessibleNamesOnceShown(d, ui::kPreviewDialogId, {}, namesRight);
-        c_.check(namesRight, "the preview: accessible names as on Linux " + names);
-        click(d, pd::kConfirm);
-        c_.check(locked && IsWindowEnabled(GetDlgItem(d, pd::kRestore)) != FALSE,
-                 "another controller's file: Restore only after the tick");
-        closeWith(d, ui::kIdCancel);
+        const std::string names =
+            accessibleNamesOnceShown(d, ui::kSnapshotsDialogId, {}, namesRight);
+        c_.check(namesRight, "Snapshots: accessible names as on Linux " + names);
+        capture(d, o_.shots + "/snapshots.bmp");
+        click(d, ui::kIdCancel);
+        waitUntil([&] { return !IsWindow(d); }, 5s);
+        std::this_thread::sleep_for(500ms);
+        c_.check(settingFrames(framesSince(o_.trace, mark)).empty(),
+                 "listing the snapshots sends nothing");
+    }
 
-        d = open(ui::kIdMenuCompare);
-        c_.check(
-            !IsWindowVisible(GetDlgItem(d, pd::kRestore)) && itemText(d, ui::kIdCancel) == "Close",
-            "Compare offers only Close");
-        capture(d, o_.shots + "/preview-compare.bmp");
-        closeWith(d, ui::kIdCancel);
-
-        PostMessageW(main, WM_COMMAND, MAKEWPARAM(ui::kIdMenuSnapshots, 0), 0);
-        d = findDialog("Snapshots");
-        c_.check(d != nullptr &&
-                     SendDlgItemMessageW(d, ui::snapshots_dlg::kTable, LVM_GETITEMCOUNT, 0, 0) == 3,
-                 "Snapshots lists three");
-        if (d != nullptr) {
-            const std::string listNames =
-                accessibleNamesOnceShown(d, ui::kSnapshotsDialogId, {}, namesRight);
-            c_.check(namesRight, "Snapshots: accessible names as on Linux " + listNames);
-            capture(d, o_.shots + "/snapshots.bmp");
-            closeWith(d, ui::kIdCancel);
+    // The system's "Back up to file" dialog: it suggests the backup's name; `path` is typed over
+    // it and OK pressed.
+    void answerSaveDialog(const std::string& path) {
+        HWND d = findDialog("Back up to file");
+        // The explorer-style dialog's name box, or the old style's.
+        HWND name = d != nullptr ? GetDlgItem(d, 0x47C) : nullptr;
+        name = name != nullptr || d == nullptr ? name : GetDlgItem(d, 0x480);
+        if (name == nullptr) {
+            c_.check(false, "the system's save dialog opens with a name box");
+            if (d != nullptr) {
+                PostMessageW(d, WM_COMMAND, IDCANCEL, 0);
+            }
+            return;
         }
+        const std::string suggested = textOf(name);
+        capture(d, o_.shots + "/save-dialog.bmp");
+        c_.check(suggested.rfind("vornic-HW_", 0) == 0 && suggested.size() > 17 &&
+                     suggested.compare(suggested.size() - 5, 5, ".json") == 0,
+                 "the system's save dialog suggests \"" + suggested + "\"");
+        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(widen(path).c_str()));
+        PostMessageW(GetDlgItem(d, IDOK), BM_CLICK, 0, 0);
+        c_.check(waitUntil([&] { return !IsWindow(d); }, 10s),
+                 "the save dialog takes the typed name and OK");
+    }
+
+    // Works the preview a menu item opened: waits for its rows, pictures it, presses `button`
+    // (for pd::kConfirm: the tick, then "Restore"), waits for the outcome and closes it.
+    // `mark`: the trace's size when the item was chosen.
+    std::vector<std::vector<std::string>> usePreview(int button, const char* shot, const char* what,
+                                                     std::streamoff mark) {
+        namespace ui = vornic::ui;
+        namespace pd = ui::preview_dlg;
+        const auto chosen = std::chrono::steady_clock::now();
+        HWND d = findDialog("Settings preview");
+        if (d == nullptr) {
+            c_.check(false, std::string(what) + ": the preview opens");
+            return {};
+        }
+        waitUntil([&] { return itemText(d, pd::kMessage) != ui::settings_text::kReading; }, 30s);
+        const long long shown = millisecondsSince(chosen);
+        const std::vector<std::vector<std::string>> rows = rowsOf(d, pd::kTable);
+        if (shot != nullptr) {
+            capture(d, o_.shots + "/" + shot + ".bmp");
+        }
+        if (button == pd::kConfirm) {
+            const bool locked = IsWindowEnabled(GetDlgItem(d, pd::kRestore)) == FALSE &&
+                                IsWindowVisible(GetDlgItem(d, pd::kWarning)) != FALSE;
+            bool namesRight = false;
+            const std::string names =
+                accessibleNamesOnceShown(d, ui::kPreviewDialogId, {}, namesRight);
+            c_.check(namesRight, "the preview: accessible names as on Linux " + names);
+            click(d, pd::kConfirm);
+            c_.check(locked && IsWindowEnabled(GetDlgItem(d, pd::kRestore)) != FALSE,
+                     std::string(what) + ": warned, and Restore only after the tick: \"" +
+                         itemText(d, pd::kWarning) + "\"");
+            button = pd::kRestore;
+        }
+        const std::vector<std::string> before = settingFrames(framesSince(o_.trace, mark));
+        c_.check(before.empty(), std::string(what) + ": nothing is sent before the press in the " +
+                                     "preview: " + join(before));
+        click(d, button);
+        waitUntil(
+            [&] {
+                return !IsWindow(d) || itemText(d, pd::kMessage) != ui::settings_text::kRestoring;
+            },
+            30s);
+        if (IsWindow(d)) {
+            if (button == pd::kRestore) {
+                c_.check(!IsWindowVisible(GetDlgItem(d, pd::kRestore)) &&
+                             itemText(d, ui::kIdCancel) == "Close",
+                         std::string(what) + ": the preview shows \"" + itemText(d, pd::kMessage) +
+                             "\" and offers only Close");
+            }
+            click(d, ui::kIdCancel);
+        }
+        c_.check(waitUntil([&] { return !IsWindow(d); }, 5s),
+                 std::string(what) + ": the preview, ready " + std::to_string(shown) +
+                     " ms after the item was chosen, closes");
+        return rows;
+    }
+
+    // The snapshot with the RA max speed `inFile` (changed.json) and, as if from another
+    // controller, with `atConnect` (other.json); and a cut-off file with a number no setting can
+    // hold (hostile.json).
+    static bool writeFiles(const std::string& snapshot, unsigned inFile, unsigned atConnect,
+                           const std::string& hostile, const std::string& changed,
+                           const std::string& other) {
+        namespace settings = vornic::settings;
+        std::string text;
+        std::string error;
+        if (!settings::readFileText(snapshot, text, error)) {
+            return false;
+        }
+        settings::Json doc = settings::Json::parse(text, nullptr, false);
+        if (doc.is_discarded() || !doc.contains("settings") ||
+            !doc["settings"].contains("maxSpeed") || !doc.contains("hardwareVersion")) {
+            return false;
+        }
+        doc["settings"]["maxSpeed"][0] = inFile;
+        const bool changedWritten = settings::writeFileText(changed, doc.dump(2), error);
+        doc["settings"]["maxSpeed"][0] = atConnect;
+        doc["hardwareVersion"] = doc["hardwareVersion"].get<uint32_t>() + 1;
+        return changedWritten && settings::writeFileText(other, doc.dump(2), error) &&
+               settings::writeFileText(hostile, "{\"settings\": {\"maxSpeed\": [1e999", error);
     }
 
     // Disconnected while a hand move runs: the stop of both axes goes out before the port closes.
@@ -1119,6 +1478,7 @@ class Driver {
     vornic::ui::win32::Win32FrontEnd& fe_;
     Checks& c_;
     std::atomic<int>& linkClicks_;
+    FileAnswer& answer_;
 };
 
 bool parse(int argc, char** argv, Options& o) {
@@ -1132,11 +1492,13 @@ bool parse(int argc, char** argv, Options& o) {
             o.trace = argv[i + 1];
         } else if (name == "--shots") {
             o.shots = argv[i + 1];
+        } else if (name == "--data") {
+            o.data = argv[i + 1];
         } else {
             return false;
         }
     }
-    return o.port >= 1 && o.port <= 256 && !o.trace.empty() && !o.shots.empty();
+    return o.port >= 1 && o.port <= 256 && !o.trace.empty() && !o.shots.empty() && !o.data.empty();
 }
 
 // The shipped vornic.exe, started beside this program: its window shows every control of the
@@ -1173,10 +1535,10 @@ int main(int argc, char** argv) {
     }
     Options options;
     if (!parse(argc, argv, options)) {
-        std::fprintf(
-            stderr,
-            "usage: vornic-selftest --port N --trace FILE --shots FOLDER [--lost-port M] | "
-            "--check-running FOLDER\n");
+        std::fprintf(stderr,
+                     "usage: vornic-selftest --port N --trace FILE --shots FOLDER --data FOLDER "
+                     "[--lost-port M] | "
+                     "--check-running FOLDER\n");
         return 2;
     }
     Checks checks;
@@ -1190,29 +1552,12 @@ int main(int argc, char** argv) {
             ++linkClicks;
         }
     });
-    // A stand-in for the safety net, connected and holding unsaved changes throughout; it lives on
-    // the UI thread with the dialogs and is set up before they run.
-    vornic::ui::FakeSettingsNet net;
-    net.setState(true, true);
-    net.previewAnswer.ok = true;
-    net.previewAnswer.rows = {{"RA max speed", "1200", "900"},
-                              {"DE run current", "1500", "1200"},
-                              {"Latitude", "+52 13' 01\"", "+48 08' 10\""}};
-    net.restoreAnswer = {true, "Restored and verified: 3 settings"};
-    vornic::ui::Preview other = net.previewAnswer;
-    other.otherController = true;
-    other.warning =
-        "This file comes from KZ2 #1742 (firmware 2.4.1), not from the connected KZ2 #2210.";
-    net.previewFor["C:\\backups\\other.json"] = other;
-    net.snapshotList = {{"a", "2026-12-08 06:15:02 UTC", 3},
-                        {"b", "2026-12-07 21:00:40 UTC", 0},
-                        {"c", "2026-11-30 19:42:11 UTC", -1}};
-    frontEnd.setFileChooser([](vornic::ui::FileChoice, const std::string&) {
-        return std::string("C:\\backups\\other.json");
-    });
-    frontEnd.setBeforeRunHook(
-        [&net](vornic::ui::DlgConfig& dialog) { dialog.setSettingsNet(&net); });
-    Driver driver(options, frontEnd, checks, linkClicks);
+    // The program finds its folder for this user's data where Windows names it.
+    _wputenv_s(L"LOCALAPPDATA", widen(options.data).c_str());
+    FileAnswer answer;
+    frontEnd.setFileChooser(
+        [&answer](vornic::ui::FileChoice, const std::string&) { return answer.choose(); });
+    Driver driver(options, frontEnd, checks, linkClicks, answer);
     std::thread user([&] {
         // Accessible objects are COM objects.
         const vornic::ui::win32::ComApartment com;
