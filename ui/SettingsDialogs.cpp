@@ -81,7 +81,7 @@ void PreviewDialog::previewed(Preview p) {
     // The count, and what "Restore" will do.
     m.setText(kMessage, settingsCount(preview_.rows.size()) +
                             (kind_ == Kind::kCompare ? settings_text::kOnlyCompares
-                                                     : settings_text::kSendsOnlyThese));
+                                                     : settings_text::kSendsOnlyWhatDiffers));
     if (preview_.otherController) {
         m.setText(kWarning, preview_.warning.empty() ? "This file comes from another controller."
                                                      : preview_.warning);

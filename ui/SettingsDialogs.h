@@ -50,7 +50,8 @@ inline constexpr const char* kNothingDiffers = "Nothing differs";
 inline constexpr const char* kRestoring = "Restoring...";
 inline constexpr const char* kNothingSent = "Nothing restored: nothing was sent";
 // After the count of settings that differ.
-inline constexpr const char* kSendsOnlyThese = "; \"Restore\" sends only these and verifies them";
+inline constexpr const char* kSendsOnlyWhatDiffers =
+    "; \"Restore\" sends only what differs and verifies it";
 inline constexpr const char* kOnlyCompares = "; nothing is sent, this only compares";
 inline constexpr const char* kConfirmOther =
     "Restore these settings although they come from another controller";

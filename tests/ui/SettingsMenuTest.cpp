@@ -83,9 +83,9 @@ TEST_F(SettingsMenuTest, EachKindShowsItsColumnsAndRestoresOnlyOnRestore) {
                       (std::vector<std::string>{"Setting", "Controller now", c.otherColumn}));
             EXPECT_EQ(d.rows(pd::kTable).size(), 2u);
             EXPECT_EQ(d.text(pd::kMessage),
-                      std::string("2 settings differ") + (c.kind == Kind::kCompare
-                                                              ? settings_text::kOnlyCompares
-                                                              : settings_text::kSendsOnlyThese));
+                      std::string("2 settings differ") +
+                          (c.kind == Kind::kCompare ? settings_text::kOnlyCompares
+                                                    : settings_text::kSendsOnlyWhatDiffers));
             EXPECT_FALSE(d.isVisible(pd::kWarning));  // no warning, no blank rows for one
             EXPECT_FALSE(d.isVisible(pd::kConfirm));
             EXPECT_TRUE(net.restores.empty());  // the preview only reads
