@@ -22,6 +22,7 @@
 #include <string>
 
 #include "desktop/qt/Program.h"
+#include "desktop/qt/QtFrontEnd.h"
 #include "ui/MainDialogIds.h"
 
 namespace {
