@@ -33,7 +33,7 @@
 #include "controller/Contract.h"
 #include "controller/MountSettings.h"
 #include "platform/Threads.h"
-#include "settings/Backup.h"
+#include "settings/SettingsImage.h"
 #include "settings/Snapshots.h"
 #include "ui/AppModel.h"
 #include "ui/ControlModel.h"

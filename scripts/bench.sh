@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the micro benchmarks in the default build (build/default, optimised with debug
-# information). Extra arguments go to the benchmark binary.
+# Builds and runs the micro benchmarks in the default build (build/default, -O2 as the package).
+# Extra arguments go to the benchmark binary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

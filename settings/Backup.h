@@ -23,13 +23,13 @@
 
 #include <cstdint>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "controller/MountSettings.h"
 #include "controller/SettingTable.h"
 #include "settings/Operations.h"
+#include "settings/SettingsImage.h"
 
 namespace vornic::settings {
 
@@ -40,18 +40,6 @@ std::string identityLine(const MountSettings& settings);
 
 // No backup comes near this; a larger file is refused before it is parsed.
 inline constexpr size_t kMaxBackupFileBytes = 1u << 20;
-
-// The settings read from a file: values in a MountSettings record, and which fields were given.
-struct SettingsImage {
-    MountSettings values;
-    std::vector<bool> present = std::vector<bool>(settingFields().size(), false);
-    bool fromController = false;  // the file carries the controller's identity
-    // The identity of the controller the file came from, as far as the file gives it.
-    std::optional<uint32_t> hardwareVersion;
-    std::optional<uint32_t> firmwareVersion;
-    std::optional<uint8_t> portType;
-    [[nodiscard]] bool has(size_t field) const { return present[field]; }
-};
 
 // The backup document of a controller's settings, dated `date` (ISO 8601).
 Json makeBackup(const MountSettings& controller, const std::string& date);

@@ -48,6 +48,7 @@
 
 #include "desktop/qt/Program.h"
 #include "desktop/qt/QtDialog.h"
+#include "desktop/qt/QtFrontEnd.h"
 #include "ui/Layout.h"
 #include "ui/MainDialogIds.h"
 

@@ -5,10 +5,14 @@
 
 #include <functional>
 
-#include "app/Application.h"
-#include "desktop/qt/QtFrontEnd.h"
+// Declared only: the program's own main() includes this header and needs none of the window's.
+namespace vornic {
+class Application;
+}
 
 namespace vornic::ui::qt {
+
+class QtFrontEnd;
 
 // Called once everything is wired, just before the main window opens (the figures program hooks
 // in here to measure the real program).
